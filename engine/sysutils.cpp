@@ -1,0 +1,3 @@
+#include "sysutils.h"
+
+TFormatSettings FormatSettings;

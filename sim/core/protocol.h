@@ -1,0 +1,56 @@
+// The device side of one emulated FTDI cable: what it does with the bytes
+// the host writes and what it has for the host to read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace sim {
+
+class Protocol {
+public:
+    virtual ~Protocol() = default;
+
+    // Bytes from FT_Write. False when the device fails the write (an
+    // injected fault, an unplugged cable).
+    virtual bool HostWrite(const uint8_t* Data, size_t Count) = 0;
+
+    // What FT_GetQueueStatus reports and FT_Read takes. A protocol may hold
+    // replies back (delays, trickling) by answering less than it has.
+    virtual size_t Available() { return Rx.size(); }
+    virtual size_t Read(uint8_t* Buffer, size_t Count);
+
+    virtual bool SetBitMode(uint8_t Mask, uint8_t Mode)
+    {
+        BitMask = Mask;
+        BitMode = Mode;
+        return true;
+    }
+    virtual uint8_t GetBitMode() { return 0; }
+    virtual void ResetDevice() {}
+    virtual void Purge() { Rx.clear(); }
+    virtual void SetLatencyTimer(uint8_t Ms) { LatencyMs = Ms; }
+
+    // False once the device is gone: every later call fails.
+    virtual bool Present() const { return true; }
+
+protected:
+    std::deque<uint8_t> Rx;
+    uint8_t BitMask = 0;
+    uint8_t BitMode = 0;
+    uint8_t LatencyMs = 16;
+};
+
+// A device that answers nothing: any FTDI device that is not one of the
+// three cables.
+class SilentProtocol : public Protocol {
+public:
+    bool HostWrite(const uint8_t*, size_t) override { return true; }
+};
+
+} // namespace sim
