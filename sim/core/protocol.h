@@ -16,6 +16,11 @@ class Protocol {
 public:
     virtual ~Protocol() = default;
 
+    // FT_Open succeeded on this device (stale bytes may appear here).
+    virtual void Opened() {}
+    // FT_Close.
+    virtual void Closed() {}
+
     // Bytes from FT_Write. False when the device fails the write (an
     // injected fault, an unplugged cable).
     virtual bool HostWrite(const uint8_t* Data, size_t Count) = 0;
@@ -52,5 +57,9 @@ class SilentProtocol : public Protocol {
 public:
     bool HostWrite(const uint8_t*, size_t) override { return true; }
 };
+
+// The protocol for a scenario device of the given kind ("varnel",
+// "mirrow", "druvel"; anything else answers nothing).
+std::unique_ptr<Protocol> CreateProtocol(const std::string& Kind, const nlohmann::json& Device);
 
 } // namespace sim

@@ -1,0 +1,17 @@
+// What the emulated hardware saw, one line an event, for tests to read:
+// in-process through TraceLines(), from another process through the file
+// named by TraceToFile() (the d2xx layer points it at $ORBESK_SIM_TRACE).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sim {
+
+void TraceLine(const std::string& Line);
+std::vector<std::string> TraceLines();
+void TraceClear();
+// Appends every later line to Path as well; an empty path stops that.
+void TraceToFile(const std::string& Path);
+
+} // namespace sim
