@@ -12,6 +12,8 @@
 
 namespace sim {
 
+class Chain;
+
 class Protocol {
 public:
     virtual ~Protocol() = default;
@@ -43,6 +45,13 @@ public:
 
     // False once the device is gone: every later call fails.
     virtual bool Present() const { return true; }
+    // True while reads fail (an injected fault): FT_GetQueueStatus and
+    // FT_Read then report an I/O error although the device is present.
+    virtual bool ReadFails() const { return false; }
+
+    // The simulated JTAG chain behind the cable, for tests to inspect; none
+    // for a device without one.
+    virtual Chain* JtagChain() { return nullptr; }
 
 protected:
     std::deque<uint8_t> Rx;

@@ -1,11 +1,12 @@
 #include "protocol.h"
+#include "varnel.h"
 
 namespace sim {
 
 std::unique_ptr<Protocol> CreateProtocol(const std::string& Kind, const nlohmann::json& Device)
 {
-    (void)Kind;
-    (void)Device;
+    if (Kind == "varnel")
+        return std::make_unique<VarnelProtocol>(Device);
     return std::make_unique<SilentProtocol>();
 }
 

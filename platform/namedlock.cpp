@@ -1,0 +1,176 @@
+#include "namedlock.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+// flock() excludes other processes but not other threads of this one, and
+// knows no owner; this keeps, per lock file, which thread of this process
+// holds it and how often it took it.
+struct TOwner {
+    std::timed_mutex Gate; // held by the owning thread while Count > 0
+    std::atomic<std::thread::id> Thread{};
+    int Count = 0;
+    int LockFd = -1; // the descriptor that carries the flock
+};
+
+std::mutex RegistryLock;
+std::map<std::string, std::unique_ptr<TOwner>>* Registry = nullptr;
+
+// A forked child is a new process: it holds none of its parent's locks.
+// Its copies of the parent's descriptors must not count as holding.
+void ForkPrepare() { RegistryLock.lock(); }
+void ForkParent() { RegistryLock.unlock(); }
+void ForkChild()
+{
+    if (Registry)
+        for (auto& entry : *Registry)
+            if (entry.second->Count > 0) {
+                close(entry.second->LockFd);
+                // The gate may be locked by a thread that does not exist
+                // here; it cannot be unlocked, only left behind.
+                (void)entry.second.release();
+                entry.second = std::make_unique<TOwner>();
+            }
+    RegistryLock.unlock();
+}
+
+TOwner& OwnerOf(const std::string& Path)
+{
+    static std::once_flag atfork;
+    std::call_once(atfork, [] { pthread_atfork(ForkPrepare, ForkParent, ForkChild); });
+    std::lock_guard<std::mutex> guard(RegistryLock);
+    if (!Registry)
+        Registry = new std::map<std::string, std::unique_ptr<TOwner>>;
+    auto& slot = (*Registry)[Path];
+    if (!slot)
+        slot = std::make_unique<TOwner>();
+    return *slot;
+}
+
+std::string FileNameFor(const std::string& Name)
+{
+    std::string file;
+    for (char c : Name)
+        file += (c == '/' || c == '\0') ? '_' : c;
+    return file + ".lock";
+}
+
+int OpenLockFile(const std::string& Path)
+{
+    // An existing file is opened without O_CREAT: a sticky folder may
+    // refuse O_CREAT on a file that another user made. The second round
+    // covers another process creating it in between.
+    for (int round = 0; round < 2; ++round) {
+        int fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT)
+            return fd;
+        fd = open(Path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fchmod(fd, 0666); // whatever the umask: other users open it too
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::string NamedLockFolder()
+{
+    return "/tmp";
+}
+
+TNamedLock::TNamedLock(const std::string& Name, const std::string& Folder)
+    : Path(Folder + "/" + FileNameFor(Name))
+{
+    Fd = OpenLockFile(Path);
+}
+
+TNamedLock::~TNamedLock()
+{
+    if (Fd >= 0)
+        close(Fd);
+}
+
+TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
+{
+    if (Fd < 0)
+        return TLockWait::Failed;
+    TOwner& owner = OwnerOf(Path);
+    const auto me = std::this_thread::get_id();
+    if (owner.Thread.load() == me) {
+        ++owner.Count;
+        return TLockWait::Acquired;
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    if (!owner.Gate.try_lock_until(deadline))
+        return TLockWait::TimedOut;
+
+    // A descriptor of our own, so that closing this handle while the lock
+    // is held does not drop the flock.
+    const int lockFd = fcntl(Fd, F_DUPFD_CLOEXEC, 0);
+    if (lockFd < 0) {
+        owner.Gate.unlock();
+        return TLockWait::Failed;
+    }
+    for (;;) {
+        if (flock(lockFd, LOCK_EX | LOCK_NB) == 0)
+            break;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            close(lockFd);
+            owner.Gate.unlock();
+            return TLockWait::Failed;
+        }
+        // flock has no time-out of its own: poll until the deadline.
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            close(lockFd);
+            owner.Gate.unlock();
+            return TLockWait::TimedOut;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(2), deadline - now));
+    }
+    owner.LockFd = lockFd;
+    owner.Count = 1;
+    owner.Thread.store(me);
+    return TLockWait::Acquired;
+}
+
+bool TNamedLock::Release()
+{
+    if (Fd < 0)
+        return false;
+    TOwner& owner = OwnerOf(Path);
+    if (owner.Thread.load() != std::this_thread::get_id())
+        return false;
+    if (--owner.Count > 0)
+        return true;
+    owner.Thread.store(std::thread::id());
+    flock(owner.LockFd, LOCK_UN);
+    close(owner.LockFd);
+    owner.LockFd = -1;
+    owner.Gate.unlock();
+    return true;
+}
+
+} // namespace platform

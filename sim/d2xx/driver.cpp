@@ -1,0 +1,441 @@
+#include "driver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "loopback.h"
+#include "protocol.h"
+#include "scenario.h"
+#include "trace.h"
+
+namespace simd2xx {
+
+namespace {
+
+struct TDevice {
+    sim::ScenarioDevice Info;
+    std::unique_ptr<sim::Protocol> Proto;
+    uintptr_t Handle = 0; // 0: not open
+};
+
+struct THandle {
+    size_t Device;
+    DWORD ReadTimeoutMs;
+};
+
+std::mutex Lock;
+bool Initialised = false;
+bool VidPidFilter = false;
+DWORD ExtraVid = 0;
+DWORD ExtraPid = 0;
+std::vector<TDevice> Devices;
+std::map<uintptr_t, THandle> Handles;
+// Never reused within a scenario, so a stale handle stays unknown.
+uintptr_t NextHandle = 1;
+std::map<std::string, unsigned long long> Counters;
+
+std::string Hex(uintptr_t Value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(Value));
+    return text;
+}
+
+void Trace(const std::string& Text)
+{
+    sim::TraceLine("d2xx " + Text);
+}
+
+void Install(sim::Scenario Scenario)
+{
+    for (TDevice& d : Devices)
+        if (d.Handle)
+            d.Proto->Closed();
+    Devices.clear();
+    Handles.clear();
+    Counters.clear();
+    NextHandle = 1;
+    ExtraVid = ExtraPid = 0;
+    VidPidFilter = Scenario.VidPidFilter;
+    for (sim::ScenarioDevice& device : Scenario.Devices) {
+        TDevice d;
+        if (device.Kind == "loopback")
+            d.Proto = std::make_unique<LoopbackProtocol>(device.Config);
+        else
+            d.Proto = sim::CreateProtocol(device.Kind, device.Config);
+        d.Info = std::move(device);
+        Devices.push_back(std::move(d));
+    }
+    sim::TraceClear();
+    Initialised = true;
+}
+
+bool InstallFrom(const std::string& PathOrJson, std::string& Error)
+{
+    try {
+        Install(sim::ReadScenario(PathOrJson));
+        return true;
+    } catch (const std::exception& e) {
+        Install({});
+        Error = e.what();
+        Trace("scenario-error " + Error);
+        return false;
+    }
+}
+
+bool InstallFromEnvironment(std::string& Error)
+{
+    const char* trace = std::getenv(sim::TraceEnvVar);
+    sim::TraceToFile(trace ? trace : "");
+    const char* scenario = std::getenv(sim::ScenarioEnvVar);
+    if (!scenario || !*scenario) {
+        Install({});
+        return true;
+    }
+    if (InstallFrom(scenario, Error))
+        return true;
+    // A program run under the emulator has no other way to say it.
+    std::fprintf(stderr, "%s\n", Error.c_str());
+    return false;
+}
+
+// Takes the lock, reads the environment's scenario on first use and counts
+// the call.
+class TCall {
+public:
+    explicit TCall(const char* Name) : Guard(Lock)
+    {
+        if (!Initialised) {
+            std::string error;
+            InstallFromEnvironment(error);
+        }
+        ++Counters[Name];
+        CallName = Name;
+    }
+    std::unique_lock<std::mutex> Guard;
+    const char* CallName;
+};
+
+bool Listed(const TDevice& D)
+{
+    if (!VidPidFilter)
+        return true;
+    if (D.Info.Vid == ExtraVid && D.Info.Pid == ExtraPid)
+        return true;
+    static constexpr uint16_t ftdiPids[] = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
+    return D.Info.Vid == 0x0403 &&
+           std::find(std::begin(ftdiPids), std::end(ftdiPids), D.Info.Pid) != std::end(ftdiPids);
+}
+
+std::vector<size_t> ListedDevices()
+{
+    std::vector<size_t> listed;
+    for (size_t i = 0; i < Devices.size(); ++i)
+        if (Listed(Devices[i]))
+            listed.push_back(i);
+    return listed;
+}
+
+// The open handle's device, or null after counting a protocol error.
+TDevice* DeviceOf(const TCall& Call, FT_HANDLE Handle, THandle** Info = nullptr)
+{
+    const auto it = Handles.find(reinterpret_cast<uintptr_t>(Handle));
+    if (it == Handles.end()) {
+        ++Counters["protocol_errors"];
+        Trace(std::string("protocol-error ") + Call.CallName + " on invalid handle " +
+              Hex(reinterpret_cast<uintptr_t>(Handle)));
+        return nullptr;
+    }
+    if (Info)
+        *Info = &it->second;
+    return &Devices[it->second.Device];
+}
+
+void CopyText(char* Buffer, const std::string& Text)
+{
+    if (!Buffer)
+        return;
+    const size_t n = std::min<size_t>(Text.size(), InfoTextSize);
+    std::memcpy(Buffer, Text.data(), n);
+    if (n < InfoTextSize)
+        Buffer[n] = '\0';
+}
+
+} // namespace
+
+FT_STATUS Open(int Index, FT_HANDLE* Handle)
+{
+    TCall call("FT_Open");
+    const std::vector<size_t> listed = ListedDevices();
+    if (!Handle)
+        return FT_INVALID_PARAMETER;
+    if (Index < 0 || static_cast<size_t>(Index) >= listed.size()) {
+        Trace("open-refused index " + std::to_string(Index) + " no such device");
+        return FT_DEVICE_NOT_FOUND;
+    }
+    TDevice& d = Devices[listed[static_cast<size_t>(Index)]];
+    if (!d.Proto->Present()) {
+        Trace("open-refused " + d.Info.Serial + " unplugged");
+        return FT_DEVICE_NOT_FOUND;
+    }
+    if (d.Info.Busy || d.Handle) {
+        Trace("open-refused " + d.Info.Serial + (d.Info.Busy ? " busy" : " already open"));
+        return FT_DEVICE_NOT_OPENED;
+    }
+    d.Handle = NextHandle++;
+    Handles[d.Handle] = THandle{listed[static_cast<size_t>(Index)], d.Info.ReadTimeoutMs};
+    ++Counters["open_handles"];
+    *Handle = reinterpret_cast<FT_HANDLE>(d.Handle);
+    Trace("open " + d.Info.Serial + " index " + std::to_string(Index) + " handle " + Hex(d.Handle));
+    d.Proto->Opened();
+    return FT_OK;
+}
+
+FT_STATUS ListDevices(void* Arg1, void*, DWORD Flags)
+{
+    TCall call("FT_ListDevices");
+    if (Flags != FT_LIST_NUMBER_ONLY || !Arg1)
+        return FT_INVALID_PARAMETER;
+    *static_cast<DWORD*>(Arg1) = static_cast<DWORD>(ListedDevices().size());
+    return FT_OK;
+}
+
+FT_STATUS SetVidPid(DWORD Vid, DWORD Pid)
+{
+    TCall call("FT_SetVIDPID");
+    ExtraVid = Vid;
+    ExtraPid = Pid;
+    return FT_OK;
+}
+
+FT_STATUS Close(FT_HANDLE Handle)
+{
+    TCall call("FT_Close");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    Handles.erase(d->Handle);
+    d->Handle = 0;
+    --Counters["open_handles"];
+    Trace("close " + d->Info.Serial);
+    d->Proto->Closed();
+    return FT_OK;
+}
+
+FT_STATUS Read(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Read)
+{
+    TCall call("FT_Read");
+    THandle* info = nullptr;
+    TDevice* d = DeviceOf(call, Handle, &info);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!Read || (!Buffer && Count))
+        return FT_INVALID_PARAMETER;
+    *Read = 0;
+    // What is there now, then what arrives within the read time-out; the
+    // lock is given up while waiting so that other calls go on.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(info->ReadTimeoutMs);
+    auto* out = static_cast<uint8_t*>(Buffer);
+    for (;;) {
+        if (!d->Proto->Present() || d->Proto->ReadFails())
+            return FT_IO_ERROR;
+        *Read += static_cast<DWORD>(d->Proto->Read(out + *Read, Count - *Read));
+        if (*Read >= Count || std::chrono::steady_clock::now() >= deadline)
+            return FT_OK;
+        const uintptr_t handle = d->Handle;
+        call.Guard.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        call.Guard.lock();
+        d = DeviceOf(call, reinterpret_cast<FT_HANDLE>(handle), &info);
+        if (!d)
+            return FT_INVALID_HANDLE; // closed meanwhile
+    }
+}
+
+FT_STATUS Write(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Written)
+{
+    TCall call("FT_Write");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!Written || (!Buffer && Count))
+        return FT_INVALID_PARAMETER;
+    *Written = 0;
+    // "short_writes": the driver takes all but the last byte of every write
+    // of two or more and still reports success, as a driver returning early.
+    const DWORD take = Count > 1 && d->Info.Config.value("short_writes", false) ? Count - 1 : Count;
+    // "trace_writes": every write's bytes as the host gave them.
+    if (d->Info.Config.value("trace_writes", false)) {
+        std::string bytes;
+        for (DWORD i = 0; i < take; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02X", static_cast<const uint8_t*>(Buffer)[i]);
+            bytes += hex;
+        }
+        Trace("write " + d->Info.Serial + bytes);
+    }
+    if (!d->Proto->Present() || !d->Proto->HostWrite(static_cast<const uint8_t*>(Buffer), take))
+        return FT_IO_ERROR;
+    *Written = take;
+    return FT_OK;
+}
+
+FT_STATUS ResetDevice(FT_HANDLE Handle)
+{
+    TCall call("FT_ResetDevice");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!d->Proto->Present())
+        return FT_IO_ERROR;
+    d->Proto->ResetDevice();
+    return FT_OK;
+}
+
+FT_STATUS Purge(FT_HANDLE Handle, DWORD Mask)
+{
+    TCall call("FT_Purge");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!d->Proto->Present())
+        return FT_IO_ERROR;
+    if (Mask & FT_PURGE_RX)
+        d->Proto->Purge();
+    return FT_OK;
+}
+
+FT_STATUS GetQueueStatus(FT_HANDLE Handle, DWORD* Queued)
+{
+    TCall call("FT_GetQueueStatus");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!Queued)
+        return FT_INVALID_PARAMETER;
+    if (!d->Proto->Present() || d->Proto->ReadFails())
+        return FT_IO_ERROR;
+    *Queued = static_cast<DWORD>(d->Proto->Available());
+    return FT_OK;
+}
+
+FT_STATUS SetLatencyTimer(FT_HANDLE Handle, UCHAR Timer)
+{
+    TCall call("FT_SetLatencyTimer");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!d->Proto->Present())
+        return FT_IO_ERROR;
+    d->Proto->SetLatencyTimer(Timer);
+    return FT_OK;
+}
+
+FT_STATUS SetBitMode(FT_HANDLE Handle, UCHAR Mask, UCHAR Mode)
+{
+    TCall call("FT_SetBitMode");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!d->Proto->Present() || !d->Proto->SetBitMode(Mask, Mode))
+        return FT_IO_ERROR;
+    return FT_OK;
+}
+
+FT_STATUS GetBitMode(FT_HANDLE Handle, UCHAR* Mode)
+{
+    TCall call("FT_GetBitMode");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!Mode)
+        return FT_INVALID_PARAMETER;
+    if (!d->Proto->Present())
+        return FT_IO_ERROR;
+    *Mode = d->Proto->GetBitMode();
+    return FT_OK;
+}
+
+FT_STATUS GetDeviceInfo(FT_HANDLE Handle, void* Type, DWORD* Id, char* Serial, char* Description, void*)
+{
+    TCall call("FT_GetDeviceInfo");
+    TDevice* d = DeviceOf(call, Handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    if (!d->Proto->Present() || d->Info.InfoFails)
+        return FT_IO_ERROR;
+    if (Type)
+        std::memcpy(Type, &d->Info.Type, sizeof(DWORD));
+    if (Id)
+        *Id = (DWORD(d->Info.Vid) << 16) | d->Info.Pid;
+    CopyText(Serial, d->Info.Serial);
+    CopyText(Description, d->Info.Description);
+    return FT_OK;
+}
+
+FT_STATUS SetTimeouts(FT_HANDLE Handle, DWORD ReadTimeout, DWORD)
+{
+    TCall call("FT_SetTimeouts");
+    THandle* info = nullptr;
+    if (!DeviceOf(call, Handle, &info))
+        return FT_INVALID_HANDLE;
+    info->ReadTimeoutMs = ReadTimeout;
+    return FT_OK;
+}
+
+FT_STATUS CreateDeviceInfoList(DWORD* Count)
+{
+    TCall call("FT_CreateDeviceInfoList");
+    if (Count)
+        *Count = static_cast<DWORD>(ListedDevices().size());
+    return FT_OK;
+}
+
+FT_STATUS GetDriverVersion(FT_HANDLE, DWORD* Version)
+{
+    TCall call("FT_GetDriverVersion");
+    if (Version)
+        *Version = 0x00010000;
+    return FT_OK;
+}
+
+FT_STATUS Unused(const char* Name)
+{
+    TCall call(Name);
+    return FT_OK;
+}
+
+bool LoadScenario(const std::string& PathOrJson, std::string& Error)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return InstallFrom(PathOrJson, Error);
+}
+
+bool ResetFromEnvironment(std::string& Error)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return InstallFromEnvironment(Error);
+}
+
+sim::Protocol* DeviceProtocol(size_t Index)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    return Index < Devices.size() ? Devices[Index].Proto.get() : nullptr;
+}
+
+unsigned long long Counter(const std::string& Name)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    const auto it = Counters.find(Name);
+    return it == Counters.end() ? 0 : it->second;
+}
+
+} // namespace simd2xx

@@ -1,0 +1,246 @@
+#include "faults.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "sim_test_util.h"
+#include "varnel.h"
+
+namespace {
+
+using nlohmann::json;
+using sim::Bits;
+using sim::VarnelProtocol;
+using namespace simtest;
+
+const Bytes Probe = {0xC1, 0xC1, 0xD1, 0xC0, 0xD0};
+
+std::unique_ptr<VarnelProtocol> Cable(const std::string& Faults)
+{
+    sim::TraceClear();
+    auto v = std::make_unique<VarnelProtocol>(json::parse(R"({"serial": "A6010002", "faults": )" + Faults + "}"));
+    v->Opened();
+    return v;
+}
+
+bool Write(sim::Protocol& P, const Bytes& B)
+{
+    return P.HostWrite(B.data(), B.size());
+}
+
+TEST(LinkFaults, WriteFailsOncePastTheLimitAndTakesNothing)
+{
+    auto v = Cable(R"({"write_fail_after": 6})");
+    EXPECT_TRUE(Write(*v, Probe));
+    EXPECT_FALSE(Write(*v, {0xD1, 0xD0})) << "6 would be passed";
+    EXPECT_EQ(v->Written(), 5u);
+    EXPECT_EQ(ReadAll(*v).size(), 2u) << "the failed write made no reply";
+    EXPECT_FALSE(Write(*v, {0xC1}));
+    EXPECT_TRUE(v->Present());
+    EXPECT_EQ(TraceWith("fault write-failed").size(), 1u);
+}
+
+TEST(LinkFaults, UnplugTakesTheBytesUpToTheLimitThenEveryCallFails)
+{
+    auto v = Cable(R"({"unplug_after": 4})");
+    EXPECT_TRUE(Write(*v, {0xD1, 0xD0}));
+    EXPECT_FALSE(Write(*v, {0xA7, 0xD1, 0xD0}));
+    EXPECT_FALSE(v->Present());
+    EXPECT_EQ(v->Written(), 4u);
+    EXPECT_EQ(v->Available(), 0u) << "its replies went with it";
+    EXPECT_FALSE(Write(*v, {0xA7}));
+    EXPECT_EQ(TraceWith("fault unplugged written=4").size(), 1u);
+}
+
+TEST(LinkFaults, UnplugExactlyAtTheEndOfAWriteAcceptsThatWrite)
+{
+    auto v = Cable(R"({"unplug_after": 2})");
+    EXPECT_TRUE(Write(*v, {0xA7, 0xA8}));
+    EXPECT_FALSE(v->Present());
+}
+
+TEST(LinkFaults, ReadsFailOnceTheLimitIsRead)
+{
+    auto v = Cable(R"({"read_fail_after": 1})");
+    ASSERT_TRUE(Write(*v, Probe));
+    EXPECT_EQ(v->Available(), 1u) << "no more than the limit shows";
+    uint8_t b[4];
+    EXPECT_EQ(v->Read(b, 4), 1u);
+    EXPECT_TRUE(v->ReadFails());
+    EXPECT_EQ(v->Available(), 0u);
+    EXPECT_TRUE(v->Present());
+    EXPECT_TRUE(Write(*v, {0xA7})) << "writes still go";
+}
+
+TEST(LinkFaults, DelayedRepliesShowAfterTheGivenPolls)
+{
+    auto v = Cable(R"({"reply_delay": 3})");
+    ASSERT_TRUE(Write(*v, Probe));
+    EXPECT_EQ(v->Available(), 0u);
+    EXPECT_EQ(v->Available(), 0u);
+    EXPECT_EQ(v->Available(), 2u);
+    EXPECT_EQ(ReadAll(*v), (Bytes{0x18, 0x08}));
+}
+
+TEST(LinkFaults, TricklingRepliesComeOutAFewPerPollInOrder)
+{
+    auto v = Cable(R"({"trickle": 1})");
+    ASSERT_TRUE(Write(*v, Cat({Probe, Probe})));
+    Bytes got;
+    std::vector<size_t> shown;
+    for (int i = 0; i < 6; ++i) {
+        shown.push_back(v->Available());
+        uint8_t b;
+        if (i % 2 == 1 && v->Read(&b, 1) == 1)
+            got.push_back(b);
+    }
+    EXPECT_EQ(shown, (std::vector<size_t>{1, 2, 2, 3, 2, 2}));
+    for (Bytes rest = ReadAll(*v); !rest.empty(); rest = ReadAll(*v))
+        got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(got, (Bytes{0x18, 0x08, 0x18, 0x08}));
+}
+
+TEST(LinkFaults, RepliesStopAfterTheLimitWhileWritesStillSucceed)
+{
+    auto v = Cable(R"({"replies_stop_after": 3})");
+    ASSERT_TRUE(Write(*v, Cat({Probe, Probe})));
+    EXPECT_EQ(ReadAll(*v), (Bytes{0x18, 0x08, 0x18}));
+    EXPECT_TRUE(Write(*v, Probe));
+    EXPECT_EQ(v->Available(), 0u);
+}
+
+TEST(LinkFaults, StaleBytesWaitAtEveryOpen)
+{
+    auto v = Cable(R"({"stale_bytes": [18, "0x34"]})");
+    EXPECT_EQ(ReadAll(*v), (Bytes{0x12, 0x34}));
+    v->Closed();
+    v->Opened();
+    EXPECT_EQ(ReadAll(*v), (Bytes{0x12, 0x34}));
+    auto n = Cable(R"({"stale_bytes": 3})");
+    EXPECT_EQ(ReadAll(*n), (Bytes{0xFF, 0xFF, 0xFF}));
+}
+
+struct ProbeCase {
+    const char* Fault;
+    Bytes Replies;
+};
+
+class ProbeFaults : public testing::TestWithParam<ProbeCase> {};
+
+// Only the probe bytes (bits 1 and 3 clear) are touched; a read of the
+// pins in a scan still answers.
+TEST_P(ProbeFaults, TouchOnlyTheProbe)
+{
+    auto v = Cable(std::string(R"({"probe": ")") + GetParam().Fault + "\"}");
+    ASSERT_TRUE(Write(*v, Cat({Probe, {0xDE}})));
+    EXPECT_EQ(ReadAll(*v), GetParam().Replies);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ProbeFaults,
+                         testing::Values(ProbeCase{"silent", {0x08}}, ProbeCase{"wrong", {0x08, 0x18, 0x08}}),
+                         [](const testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.Fault); });
+
+TEST(ProbeFaults, WrongProbeFailsTheTestTheOpenMakes)
+{
+    auto v = Cable(R"({"probe": "wrong"})");
+    ASSERT_TRUE(Write(*v, Probe));
+    const Bytes r = ReadAll(*v);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_FALSE((r[0] & 0x90) == 0x10 && (r[1] & 0x90) == 0);
+}
+
+struct TdoCase {
+    const char* Name;
+    const char* Fault;
+    int FlippedScan; // 1-based among the three DR reads below; 0: none
+    Bits Flipped;    // bits of that read's IDCODE flipped
+};
+
+class TdoFaults : public testing::TestWithParam<TdoCase> {};
+
+// An IR scan, then three IDCODE reads, pin by pin on the chain.
+TEST_P(TdoFaults, FlipTheBitsOfTheScanNamed)
+{
+    auto v = Cable(GetParam().Fault);
+    sim::Chain& c = v->GetChain();
+    Jtag j(c);
+    j.Reset();
+    j.Tms({0});
+    j.Ir(Bits{1, 0, 0, 0}); // IDCODE
+    const uint64_t good = 0x0ABC1DEF;
+    for (int scan = 1; scan <= 3; ++scan) {
+        uint64_t want = good;
+        if (scan == GetParam().FlippedScan)
+            want ^= sim::BitsToUint(GetParam().Flipped);
+        EXPECT_EQ(sim::BitsToUint(j.Dr(Bits(32, 0))), want) << "read " << scan;
+        EXPECT_EQ(c.LastScan().Faulty, scan == GetParam().FlippedScan);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TdoFaults,
+    testing::Values(TdoCase{"ThirdScanOfAny", R"({"wrong_tdo": 3})", 2, sim::BitsFromUint(0xFFFFFFFF, 32)},
+                    TdoCase{"SecondDrScanBitZero", R"({"wrong_tdo": {"scan": 2, "register": "dr", "bit": 0}})", 2,
+                            sim::BitsFromUint(1, 32)},
+                    TdoCase{"FirstDrScanLastBit", R"({"wrong_tdo": {"scan": 1, "register": "dr", "bit": 31}})", 1,
+                            sim::BitsFromUint(0x80000000, 32)},
+                    TdoCase{"IrScanOnly", R"({"wrong_tdo": {"scan": 2, "register": "ir"}})", 0, {}}),
+    [](const testing::TestParamInfo<TdoCase>& info) { return std::string(info.param.Name); });
+
+// The fault shows on the wire the way the cable reads it: through the
+// Varnel's own sampling bytes.
+TEST(TdoFaults, ReachTheHostThroughTheCableReplies)
+{
+    auto v = Cable(R"({"wrong_tdo": {"scan": 1, "bit": 0}})");
+    ASSERT_TRUE(Write(*v, Cat({{0xA7, 0xA8, 0xB8, 0xCA, 0xEC}, TmsClocks({1, 1, 1, 1, 1, 0, 1, 0, 0})})));
+    ASSERT_TRUE(Write(*v, {0xCA, 0xDE, 0x70}));
+    const Bytes r = ReadAll(*v);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0] & 0x08, 0) << "bit 0 of 0x0ABC1DEF is 1, flipped";
+    EXPECT_EQ(r[1] & 0x0F, 0x07) << "bits 1-4 untouched";
+}
+
+struct BadFaults {
+    const char* Name;
+    const char* Faults;
+    const char* Message;
+};
+
+class FaultConfigErrors : public testing::TestWithParam<BadFaults> {};
+
+TEST_P(FaultConfigErrors, AreRefused)
+{
+    try {
+        sim::Faults::FromJson(json::parse(std::string(R"({"faults": )") + GetParam().Faults + "}"));
+        FAIL() << "accepted";
+    } catch (const sim::ConfigError& e) {
+        EXPECT_NE(std::string(e.what()).find(GetParam().Message), std::string::npos) << e.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FaultConfigErrors,
+    testing::Values(BadFaults{"UnknownKey", R"({"unplugafter": 3})", "unknown key \"unplugafter\""},
+                    BadFaults{"NotAnObject", R"([1])", "an object"},
+                    BadFaults{"Negative", R"({"trickle": -1})", "negative"},
+                    BadFaults{"BadProbe", R"({"probe": "late"})", "\"silent\" or \"wrong\""},
+                    BadFaults{"ScanZero", R"({"wrong_tdo": 0})", "from 1"},
+                    BadFaults{"BadRegister", R"({"wrong_tdo": {"scan": 1, "register": "bsr"}})", "\"ir\""},
+                    BadFaults{"StaleByteTooLarge", R"({"stale_bytes": [256]})", "0 to 255"},
+                    BadFaults{"HexTooLarge", R"({"reply_delay": "0x1FFFFFFFFFFFFFFFF"})", "too large"}),
+    [](const testing::TestParamInfo<BadFaults>& info) { return std::string(info.param.Name); });
+
+TEST(FaultConfig, NumbersComeAsIntegersOrHexText)
+{
+    const sim::Faults f = sim::Faults::FromJson(
+        json::parse(R"({"faults": {"write_fail_after": "0x10", "unplug_after": "0b101", "reply_delay": 7}})"));
+    EXPECT_EQ(f.WriteFailAfter.value_or(0), 16u);
+    EXPECT_EQ(f.UnplugAfter.value_or(0), 5u);
+    EXPECT_EQ(f.ReplyDelay, 7u);
+    EXPECT_FALSE(f.ReadFailAfter.has_value());
+    EXPECT_FALSE(sim::Faults::FromJson(json::object()).WriteFailAfter.has_value());
+}
+
+} // namespace

@@ -1,0 +1,136 @@
+#include "namedlock.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "usb_fixture.h"
+
+namespace {
+
+using platform::TLockWait;
+using platform::TNamedLock;
+using usbtest::THolderProcess;
+using usbtest::WaitFromOtherProcess;
+
+class NamedLock : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        for (const char* suffix : {"", "_a", "_b"})
+            unlink((platform::NamedLockFolder() + "/" + Name + suffix + ".lock").c_str());
+    }
+    const std::string Name = "ORBESK_LOCKTEST_" + std::to_string(getpid()) + "_" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name();
+};
+
+TEST_F(NamedLock, AnotherProcessHoldingItMakesTheWaitTimeOut)
+{
+    THolderProcess holder(Name);
+    ASSERT_TRUE(holder.Held);
+    TNamedLock lock(Name);
+    ASSERT_TRUE(lock.Valid());
+    EXPECT_EQ(lock.Wait(50), TLockWait::TimedOut);
+    EXPECT_FALSE(lock.Release()) << "a wait that timed out owns nothing";
+}
+
+TEST_F(NamedLock, KillingTheHolderFreesIt)
+{
+    THolderProcess holder(Name);
+    ASSERT_TRUE(holder.Held);
+    holder.Kill();
+    TNamedLock lock(Name);
+    EXPECT_EQ(lock.Wait(1000), TLockWait::Acquired);
+    EXPECT_TRUE(lock.Release());
+}
+
+TEST_F(NamedLock, HoldingThreadTakesItAgainAndEachTakingNeedsItsRelease)
+{
+    TNamedLock outer(Name);
+    ASSERT_EQ(outer.Wait(0), TLockWait::Acquired);
+    {
+        // A second handle of the same thread, as an open inside a search.
+        TNamedLock inner(Name);
+        EXPECT_EQ(inner.Wait(0), TLockWait::Acquired);
+        EXPECT_TRUE(inner.Release());
+    }
+    EXPECT_EQ(WaitFromOtherProcess(Name, 0), TLockWait::TimedOut) << "one taking is still held";
+    EXPECT_TRUE(outer.Release());
+    EXPECT_EQ(WaitFromOtherProcess(Name, 0), TLockWait::Acquired);
+    EXPECT_FALSE(outer.Release()) << "no taking left to give back";
+}
+
+TEST_F(NamedLock, OtherThreadOfTheProcessWaitsAndCannotRelease)
+{
+    TNamedLock lock(Name);
+    ASSERT_EQ(lock.Wait(0), TLockWait::Acquired);
+    TLockWait whileHeld = TLockWait::Acquired;
+    bool releasedByOther = true;
+    std::thread([&] {
+        TNamedLock other(Name);
+        whileHeld = other.Wait(20);
+        releasedByOther = other.Release();
+    }).join();
+    EXPECT_EQ(whileHeld, TLockWait::TimedOut);
+    EXPECT_FALSE(releasedByOther);
+    EXPECT_EQ(WaitFromOtherProcess(Name, 0), TLockWait::TimedOut) << "still held after the refused release";
+
+    EXPECT_TRUE(lock.Release());
+    TLockWait afterRelease = TLockWait::Failed;
+    std::thread([&] {
+        TNamedLock other(Name);
+        afterRelease = other.Wait(0);
+        other.Release();
+    }).join();
+    EXPECT_EQ(afterRelease, TLockWait::Acquired);
+}
+
+TEST_F(NamedLock, ThreadWaitingForTheHolderGetsItOnRelease)
+{
+    TNamedLock lock(Name);
+    ASSERT_EQ(lock.Wait(0), TLockWait::Acquired);
+    TLockWait got = TLockWait::Failed;
+    std::thread waiter([&] {
+        TNamedLock other(Name);
+        got = other.Wait(5000);
+        other.Release();
+    });
+    lock.Release();
+    waiter.join();
+    EXPECT_EQ(got, TLockWait::Acquired);
+}
+
+TEST_F(NamedLock, ClosingTheHandleKeepsATakenLock)
+{
+    {
+        TNamedLock lock(Name);
+        ASSERT_EQ(lock.Wait(0), TLockWait::Acquired);
+    }
+    EXPECT_EQ(WaitFromOtherProcess(Name, 0), TLockWait::TimedOut);
+    // The thread still owns it: the taking of the closed handle is given
+    // back through another one.
+    TNamedLock again(Name);
+    EXPECT_EQ(again.Wait(0), TLockWait::Acquired);
+    EXPECT_TRUE(again.Release());
+    EXPECT_TRUE(again.Release());
+    EXPECT_EQ(WaitFromOtherProcess(Name, 0), TLockWait::Acquired);
+}
+
+TEST_F(NamedLock, NamesAreIndependent)
+{
+    THolderProcess holder(Name + "_a");
+    ASSERT_TRUE(holder.Held);
+    TNamedLock lock(Name + "_b");
+    EXPECT_EQ(lock.Wait(0), TLockWait::Acquired);
+    lock.Release();
+}
+
+TEST_F(NamedLock, FolderThatCannotHoldTheFileGivesNoHandle)
+{
+    TNamedLock lock(Name, "/nonexistent-orbesk-folder");
+    EXPECT_FALSE(lock.Valid());
+    EXPECT_EQ(lock.Wait(0), TLockWait::Failed);
+    EXPECT_FALSE(lock.Release());
+}
+
+} // namespace
