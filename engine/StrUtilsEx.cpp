@@ -25,3 +25,26 @@ std::string IntToStrGrouped(int64_t Value)
     std::reverse(reversed.begin(), reversed.end());
     return reversed;
 }
+
+TCharSet CharSetOf(std::string_view Chars)
+{
+    TCharSet set;
+    for (const char c : Chars)
+        set.set(static_cast<unsigned char>(c));
+    return set;
+}
+
+std::string CopyUpToChars(const std::string& Text, const TCharSet& Chars)
+{
+    size_t n = 0;
+    while (n < Text.size() && !InCharSet(Text[n], Chars))
+        ++n;
+    return Text.substr(0, n);
+}
+
+void UpperCaseAscii(std::string& Text)
+{
+    for (char& c : Text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 0x20);
+}

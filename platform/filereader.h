@@ -1,0 +1,42 @@
+// Sequential reading of one regular file: open, size, read, seek. Anything
+// that is not a regular file (a directory, a FIFO, a device) is refused at
+// open, so a reader can neither block on it nor read garbage from it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace platform {
+
+class TFileReader {
+public:
+    TFileReader() = default;
+    ~TFileReader();
+    TFileReader(const TFileReader&) = delete;
+    TFileReader& operator=(const TFileReader&) = delete;
+
+    // False when the file does not exist, cannot be read or is not a
+    // regular file; nothing stays open then.
+    bool Open(const std::string& Name);
+    bool IsOpen() const { return FHandle >= 0; }
+    void Close();
+
+    // Size in bytes at the time of the call; -1 when not open.
+    int64_t Size() const;
+    // Bytes read into Buffer (0 at the end of the file), or -1 on an error.
+    int64_t Read(void* Buffer, int64_t Count);
+    // Moves to Position bytes from the start; false on an error.
+    bool Seek(int64_t Position);
+
+private:
+    int FHandle = -1;
+    int64_t FPosition = 0;
+};
+
+// Test seam: while set, a read that starts at an offset for which Fault
+// returns true fails as if the device had reported an error. An empty
+// function restores normal reading. Set it before any reader thread runs.
+void SetReadFaultForTest(std::function<bool(int64_t Offset)> Fault);
+
+} // namespace platform
