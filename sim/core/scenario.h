@@ -15,6 +15,11 @@
 //         "type": 5,                           FT_DEVICE the driver reports
 //         "info_fails": false,                 FT_GetDeviceInfo fails
 //         "read_timeout_ms": 0,                FT_Read's wait for missing bytes
+//         "trace_writes": false,               a trace line per FT_Write with
+//                                              its bytes ("d2xx write <serial>
+//                                              A3 A8 EE C8")
+//         "short_writes": false,               FT_Write takes all but the last
+//                                              byte and still reports success
 //         ... any other keys belong to the device's protocol } ] }
 #pragma once
 

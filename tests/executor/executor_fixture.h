@@ -1,0 +1,168 @@
+// Shared by the executor tests: an executor that records its messages, a
+// clock that tests drive instead of waiting, and the emulated driver loaded
+// both through the binding and through its control interface.
+#pragma once
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "jtag_execute.h"
+#include "namedlock.h"
+#include "sim_control.h"
+#include "ticks.h"
+#include "usbplow.h"
+
+namespace exectest {
+
+struct TLogLine {
+    std::string Text;
+    MessageKind Kind;
+    bool operator==(const TLogLine&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& Out, const TLogLine& Line)
+{
+    return Out << "{\"" << Line.Text << "\", " << static_cast<int>(Line.Kind) << "}";
+}
+
+class TTestExecuter : public TJtagExecuter {
+public:
+    void Message(const std::string& Text, MessageKind Kind) override
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        FLog.push_back({Text, Kind});
+    }
+    bool PrepareCable() override { return false; }
+
+    std::vector<TLogLine> Log()
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        return FLog;
+    }
+    void ClearLog()
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        FLog.clear();
+    }
+    // The bytes queued and not yet written.
+    std::vector<uint8_t> Queued() const { return {OutBuffer.begin(), OutBuffer.begin() + OutCount}; }
+
+private:
+    std::mutex FLock;
+    std::vector<TLogLine> FLog;
+};
+
+// Time that moves only when the code under test looks at it (1 ms a look,
+// so busy polls end) or sleeps (by the time asked, at once).
+class TTestClock {
+public:
+    TTestClock()
+    {
+        platform::SetClockForTest([this] { return Now.fetch_add(1) + 1; },
+                                  [this](uint32_t Ms) {
+                                      Now.fetch_add(Ms);
+                                      Slept.fetch_add(Ms);
+                                  });
+    }
+    ~TTestClock() { platform::SetClockForTest({}, {}); }
+    TTestClock(const TTestClock&) = delete;
+    TTestClock& operator=(const TTestClock&) = delete;
+
+    std::atomic<uint32_t> Now{0};
+    std::atomic<uint64_t> Slept{0};
+};
+
+inline std::string PlainDriverFolder()
+{
+    return std::string(ORBESK_SIM_D2XX_DIR) + "/plain";
+}
+
+// ---- scenario text
+
+inline std::string Hex4(unsigned Value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", Value);
+    return text;
+}
+
+// One device of a kind's USB identity; Extra is more JSON members.
+inline std::string Device(const TCableIdentity& Id, const std::string& Serial, const std::string& Kind,
+                          const std::string& Extra = "")
+{
+    return "{\"vid\":\"" + Hex4(Id.Vid) + "\",\"pid\":\"" + Hex4(Id.Pid) + "\",\"serial\":\"" + Serial +
+           "\",\"kind\":\"" + Kind + "\"" + (Extra.empty() ? "" : "," + Extra) + "}";
+}
+inline std::string Varnel(const std::string& Serial, const std::string& Extra = "")
+{
+    return Device(VarnelIdentity, Serial, "varnel", Extra);
+}
+inline std::string Mirrow(const std::string& Serial, const std::string& Extra = "")
+{
+    return Device(MirrowIdentity, Serial, "mirrow", Extra);
+}
+inline std::string Druvel(const std::string& Serial, const std::string& Extra = "")
+{
+    return Device(DruvelIdentity, Serial, "druvel", Extra);
+}
+
+inline std::string Scenario(const std::vector<std::string>& Devices)
+{
+    std::string list;
+    for (const std::string& d : Devices)
+        list += (list.empty() ? "" : ",") + d;
+    return "{\"devices\":[" + list + "]}";
+}
+
+// An executor over the emulated driver, on the test clock, with a search
+// lock of this process alone.
+class TExecutorTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        FtLockSettings().Name = "ORBESK_EXEC_TEST_" + std::to_string(getpid());
+        FtLockSettings().WaitMs = 1000;
+        FtUnload();
+        FtSetLibraryFolder(PlainDriverFolder());
+        ASSERT_TRUE(FtLoad());
+        Sim = std::make_unique<simctl::TSimLibrary>(PlainDriverFolder() + "/libftd2xx.so");
+        Clock = std::make_unique<TTestClock>();
+        Exec = std::make_unique<TTestExecuter>();
+    }
+    void TearDown() override
+    {
+        Exec.reset();
+        Clock.reset();
+        Sim.reset();
+        FtUnload();
+        FtSetLibraryFolder("");
+        unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
+        FtLockSettings() = TFtLockSettings();
+    }
+
+    void Load(const std::vector<std::string>& Devices) { Sim->Load(Scenario(Devices)); }
+
+    // Trace lines that contain Part, in order.
+    std::vector<std::string> TraceWith(const std::string& Part)
+    {
+        std::vector<std::string> lines;
+        for (const std::string& line : Sim->Trace())
+            if (line.find(Part) != std::string::npos)
+                lines.push_back(line);
+        return lines;
+    }
+
+    std::unique_ptr<simctl::TSimLibrary> Sim;
+    std::unique_ptr<TTestClock> Clock;
+    std::unique_ptr<TTestExecuter> Exec;
+};
+
+} // namespace exectest

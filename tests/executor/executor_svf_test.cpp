@@ -1,0 +1,254 @@
+// Whole SVF files played through OpenAndStart on the emulated Varnel: the
+// executor, the Varnel routines and the SVF player against a simulated chain.
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "chain.h"
+#include "executor_fixture.h"
+#include "protocol.h"
+#include "svf.h"
+
+namespace {
+
+using namespace exectest;
+using testing::Contains;
+using testing::HasSubstr;
+
+class TRegisterSvf : public testing::Environment {
+public:
+    void SetUp() override { RegisterSvfPlayer(); }
+};
+testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
+
+std::string ReadFile(const std::string& Path)
+{
+    std::ifstream in(Path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Two devices from TDI to TDO: a 4-bit IR one and an 8-bit IR one, each
+// with IDCODE at opcode 1 and the usual IR capture ...01.
+const char* const TwoDevices = R"("chain":[
+    {"name":"first","ir_length":4,"idcode":{"opcode":1,"value":"0x12345093"}},
+    {"name":"second","ir_length":8,"idcode":{"opcode":1,"value":"0x0ABC1DEF"}}])";
+
+// A small memory: ADDRESS 2, WRITE 3, READ 4 on a 4-bit IR, 8-bit words.
+const char* const Memory = R"("chain":[{"name":"mem","kind":"memory","ir_length":4}])";
+
+const char* const ReadIdcodes = R"(! both IDCODEs, the second device's nearest TDO
+ENDIR IDLE;
+ENDDR IDLE;
+STATE RESET;
+STATE IDLE;
+FREQUENCY 1E6 HZ;
+SIR 12 TDI (101) TDO (101) MASK (FFF);
+SDR 64 TDI (0000000000000000) TDO (%IDCODES%);
+STATE RESET;
+)";
+
+std::string WithIdcodes(const std::string& Idcodes)
+{
+    std::string text = ReadIdcodes;
+    text.replace(text.find("%IDCODES%"), 9, Idcodes);
+    return text;
+}
+
+class SvfOnVarnel : public TExecutorTest {
+protected:
+    void SetUp() override
+    {
+        TExecutorTest::SetUp();
+        Folder = std::filesystem::temp_directory_path() /
+                 ("orbesk_exec_svf_" + std::to_string(getpid()) + "_" +
+                  testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(Folder);
+        Exec->SelectedCable = 0x010001;
+        Exec->DefFreq = 0;
+    }
+    void TearDown() override
+    {
+        if (Exec) {
+            Exec->CurrentFile.reset();
+            Exec->CloseCable(false);
+        }
+        std::filesystem::remove_all(Folder);
+        TExecutorTest::TearDown();
+    }
+
+    void LoadVarnel(const std::string& Members) { Load({Varnel("A6010001", Members)}); }
+
+    // Plays Text as an SVF file to its end, as a front end would: start,
+    // poll, close the cable by the outcome, free the player.
+    FileStatus Play(const std::string& Text, const std::string& Name = "run.svf")
+    {
+        const std::string path = (Folder / Name).string();
+        std::ofstream(path) << Text;
+        return PlayFile(path);
+    }
+    FileStatus PlayFile(const std::string& Path)
+    {
+        if (!Exec->OpenAndStart(Path))
+            return FileStatus::Failed;
+        // A guard against a hang, not a time limit of the run.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        FileStatus status;
+        while ((status = Exec->CurrentFile->GetStatus()) == FileStatus::Running) {
+            if (std::chrono::steady_clock::now() > giveUp) {
+                ADD_FAILURE() << "the run did not end";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        Exec->CloseCable(status != FileStatus::Succeeded);
+        Exec->CurrentFile.reset();
+        return status;
+    }
+    std::vector<std::string> Errors()
+    {
+        std::vector<std::string> lines;
+        for (const TLogLine& line : Exec->Log())
+            if (line.Kind == MessageKind::Error)
+                lines.push_back(line.Text);
+        return lines;
+    }
+    sim::Chain& ChainOf(size_t Device)
+    {
+        auto* protocol = static_cast<sim::Protocol*>(Sim->Protocol(Device));
+        if (!protocol || !protocol->JtagChain())
+            throw std::runtime_error("no chain");
+        return *protocol->JtagChain();
+    }
+
+    std::filesystem::path Folder;
+};
+
+TEST_F(SvfOnVarnel, ReadsAndComparesTheIdcodesOfATwoDeviceChain)
+{
+    LoadVarnel(TwoDevices);
+    EXPECT_EQ(Play(WithIdcodes("123450930ABC1DEF")), FileStatus::Succeeded);
+    EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
+    EXPECT_THAT(TraceWith(" scan dr "), Contains(HasSubstr("bits=64 in=0000000000000000 out=123450930ABC1DEF")));
+}
+
+TEST_F(SvfOnVarnel, AWrongExpectedIdcodeIsReportedAndFailsTheRun)
+{
+    LoadVarnel(TwoDevices);
+    EXPECT_EQ(Play(WithIdcodes("123450930ABC1DEE")), FileStatus::Failed);
+    const std::vector<std::string> errors = Errors();
+    ASSERT_GE(errors.size(), 3u);
+    EXPECT_EQ(errors[0], "Error on SDR instruction: ");
+    // Bit 0 first: the expected ...EE ends in 0, what was read in 1.
+    EXPECT_THAT(errors[1], testing::StartsWith("Expected: 0111 "));
+    EXPECT_THAT(errors[2], testing::StartsWith("Read:     1111 "));
+}
+
+TEST_F(SvfOnVarnel, ProgramsAMemoryAndVerifiesIt)
+{
+    LoadVarnel(Memory);
+    const char* const text = R"(STATE RESET;
+STATE IDLE;
+! program three words from address 10
+SIR 4 TDI (2);
+SDR 8 TDI (10);
+SIR 4 TDI (3);
+SDR 8 TDI (A5);
+SDR 8 TDI (5A);
+SDR 8 TDI (C3);
+! verify them
+SIR 4 TDI (2);
+SDR 8 TDI (10);
+SIR 4 TDI (4);
+SDR 8 TDI (00) TDO (A5);
+SDR 8 TDI (00) TDO (5A);
+SDR 8 TDI (00) TDO (C3);
+STATE RESET;
+)";
+    EXPECT_EQ(Play(text), FileStatus::Succeeded);
+    EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
+    const sim::Device& memory = ChainOf(0).At(0);
+    EXPECT_EQ(memory.Word(0x10), 0xA5u);
+    EXPECT_EQ(memory.Word(0x11), 0x5Au);
+    EXPECT_EQ(memory.Word(0x12), 0xC3u);
+    EXPECT_EQ(memory.Word(0x13), 0xFFu) << "erased words stay erased";
+}
+
+TEST_F(SvfOnVarnel, AVerifyOfWhatWasNotWrittenFails)
+{
+    LoadVarnel(Memory);
+    const char* const text = R"(STATE RESET;
+SIR 4 TDI (2);
+SDR 8 TDI (20);
+SIR 4 TDI (3);
+SDR 8 TDI (A5);
+SIR 4 TDI (2);
+SDR 8 TDI (20);
+SIR 4 TDI (4);
+SDR 8 TDI (00) TDO (A4);
+)";
+    EXPECT_EQ(Play(text), FileStatus::Failed);
+    EXPECT_THAT(Errors(), Contains("Error on SDR instruction: "));
+}
+
+TEST_F(SvfOnVarnel, ADeviceUnpluggedMidRunEndsItWithACommunicationError)
+{
+    std::string text = "STATE RESET;\nSTATE IDLE;\n";
+    for (int i = 0; i < 400; ++i)
+        text += "SDR 32 TDI (00000000) TDO (0ABC1DEF);\n";
+    // Gone after the probe and about half of the file's bytes.
+    for (const char* fault : {"\"unplug_after\":8000", "\"write_fail_after\":8000"}) {
+        SCOPED_TRACE(fault);
+        LoadVarnel(std::string("\"faults\":{") + fault + "}");
+        Exec->ClearLog();
+        EXPECT_EQ(Play(text), FileStatus::Failed);
+        EXPECT_THAT(Errors(), Contains("USB communication error"));
+        EXPECT_THAT(TraceWith(" fault "), testing::SizeIs(1));
+    }
+}
+
+TEST_F(SvfOnVarnel, AFrequencyChangeBetweenAScanAndItsReadBackReadsRight)
+{
+    // Replies come late, so the write side runs ahead of the read side
+    // across each FREQUENCY, which switches between native and repeated
+    // mode every time.
+    LoadVarnel("\"faults\":{\"reply_delay\":40}");
+    std::string text = "STATE RESET;\nSTATE IDLE;\n";
+    for (const char* hz : {"3E6", "2E5", "3E6", "1E6", "3E6", "7.8125E3"})
+        text += std::string("FREQUENCY ") + hz + " HZ;\nSDR 32 TDI (00000000) TDO (0ABC1DEF);\n" +
+                "SDR 13 TDI (0000) TDO (1DEF) MASK (0000);\n";
+    EXPECT_EQ(Play(text), FileStatus::Succeeded);
+    EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
+    EXPECT_EQ(Exec->PendingReplies, 0);
+}
+
+TEST_F(SvfOnVarnel, RealVendorFilesPlayOnAChainThatAnswersThem)
+{
+    struct TCase {
+        const char* Sample;
+        const char* Chain;
+    };
+    // The CPLD file needs no RUNTEST; its TRST OFF meets a VPP pin that is
+    // not TRST and is only warned about.
+    const TCase cases[] = {
+        {"coolrunner2_idcode.svf", "coolrunner2_idcode.json"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Sample);
+        std::string chain = ReadFile(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + c.Chain);
+        // The chain file is one object; its members go into the device.
+        chain = chain.substr(chain.find('{') + 1);
+        chain = chain.substr(0, chain.rfind('}'));
+        LoadVarnel(chain);
+        Exec->ClearLog();
+        EXPECT_EQ(PlayFile(std::string(ORBESK_SAMPLES_DIR) + "/" + c.Sample), FileStatus::Succeeded);
+        EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
+    }
+}
+
+} // namespace
