@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,11 +24,35 @@ namespace {
 // knows no owner; this keeps, per lock file, which thread of this process
 // holds it and how often it took it.
 struct TOwner {
-    std::timed_mutex Gate; // held by the owning thread while Count > 0
+    // The gate is held by the owning thread while Count > 0. It is a flag
+    // under a mutex rather than a timed mutex, since it is released by a
+    // different call than the one that took it and thread checkers follow
+    // a condition variable better than a timed lock.
+    std::mutex GateLock;
+    std::condition_variable GateFreed;
+    bool GateHeld = false;
     std::atomic<std::thread::id> Thread{};
     int Count = 0;
     int LockFd = -1; // the descriptor that carries the flock
 };
+
+bool TakeGate(TOwner& Owner, std::chrono::steady_clock::time_point Deadline)
+{
+    std::unique_lock<std::mutex> guard(Owner.GateLock);
+    if (!Owner.GateFreed.wait_until(guard, Deadline, [&] { return !Owner.GateHeld; }))
+        return false;
+    Owner.GateHeld = true;
+    return true;
+}
+
+void GiveGate(TOwner& Owner)
+{
+    {
+        std::lock_guard<std::mutex> guard(Owner.GateLock);
+        Owner.GateHeld = false;
+    }
+    Owner.GateFreed.notify_one();
+}
 
 std::mutex RegistryLock;
 std::map<std::string, std::unique_ptr<TOwner>>* Registry = nullptr;
@@ -42,8 +67,8 @@ void ForkChild()
         for (auto& entry : *Registry)
             if (entry.second->Count > 0) {
                 close(entry.second->LockFd);
-                // The gate may be locked by a thread that does not exist
-                // here; it cannot be unlocked, only left behind.
+                // The gate may be held by a thread that does not exist
+                // here; it is left behind rather than touched.
                 (void)entry.second.release();
                 entry.second = std::make_unique<TOwner>();
             }
@@ -122,14 +147,14 @@ TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
     }
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-    if (!owner.Gate.try_lock_until(deadline))
+    if (!TakeGate(owner, deadline))
         return TLockWait::TimedOut;
 
     // A descriptor of our own, so that closing this handle while the lock
     // is held does not drop the flock.
     const int lockFd = fcntl(Fd, F_DUPFD_CLOEXEC, 0);
     if (lockFd < 0) {
-        owner.Gate.unlock();
+        GiveGate(owner);
         return TLockWait::Failed;
     }
     for (;;) {
@@ -137,14 +162,14 @@ TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
             break;
         if (errno != EWOULDBLOCK && errno != EINTR) {
             close(lockFd);
-            owner.Gate.unlock();
+            GiveGate(owner);
             return TLockWait::Failed;
         }
         // flock has no time-out of its own: poll until the deadline.
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             close(lockFd);
-            owner.Gate.unlock();
+            GiveGate(owner);
             return TLockWait::TimedOut;
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
@@ -169,7 +194,7 @@ bool TNamedLock::Release()
     flock(owner.LockFd, LOCK_UN);
     close(owner.LockFd);
     owner.LockFd = -1;
-    owner.Gate.unlock();
+    GiveGate(owner);
     return true;
 }
 
