@@ -7,6 +7,23 @@
 
 namespace {
 
+// A number that is well formed but may be too long for 64 bits: an
+// optional sign and decimal digits, or '$' and hexadecimal digits.
+bool IsIntegerLiteral(const std::string& Text)
+{
+    const bool hex = !Text.empty() && Text[0] == '$';
+    size_t i = hex ? 1 : ((!Text.empty() && (Text[0] == '+' || Text[0] == '-')) ? 1 : 0);
+    if (i == Text.size())
+        return false;
+    for (; i < Text.size(); ++i) {
+        const char c = Text[i];
+        const bool digit = (c >= '0' && c <= '9') || (hex && ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')));
+        if (!digit)
+            return false;
+    }
+    return true;
+}
+
 constexpr int CommandWordCount = static_cast<int>(SvfCommand::Eof) + 1;
 constexpr int KeywordCount = static_cast<int>(SvfItemKind::SCK) + 1;
 
@@ -81,7 +98,14 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
     if (IsScan(Statement.Command)) {
         // Range-checked before any vector is sized from it.
         const std::string token = tokens.Get(1);
-        const int64_t value = StrToInt64(token);
+        int64_t value = 0;
+        if (!TryStrToInt64(token, value)) {
+            // A number too long for 64 bits is out of range, not malformed.
+            if (!IsIntegerLiteral(token))
+                value = StrToInt64(token); // raises the conversion error
+            else
+                value = -1;
+        }
         if (value < 0 || value > std::numeric_limits<int32_t>::max())
             RaiseLineError("Scan length " + token + " is out of range (0 to 2147483647)");
         tokens.Consume(1);

@@ -7,6 +7,7 @@
 
 #include "svf.h"
 #include "svf_testutil.h"
+#include "svf_thread.h"
 #include "ticks.h"
 
 namespace {
@@ -255,6 +256,40 @@ TEST_F(SvfWorker, ExceptionsOfAnyClassEndTheRun)
         EXPECT_EQ(cable.MessagesOf(MessageKind::Error), Strings{c.message}) << c.event;
         player.reset();
     }
+}
+
+// Nothing in the programs asks a run to stop, so the worker is driven
+// directly: a stop request in the middle of a run must end it as failed at
+// the next turn, never let it play on to a success.
+TEST_F(SvfWorker, StopRequestDuringARunEndsItAsFailed)
+{
+    path = dir.Write("run.svf", "SDR 8 TDI (00);\nSDR 8 TDI (00);\nSTATE IDLE;\n");
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    int shifts = 0;
+    cable.BeforeEvent = [&](const std::string& event) {
+        if (event == "shift" && ++shifts == 1) {
+            entered.set_value();
+            released.wait();
+        }
+    };
+    TReadWriteThread thread;
+    thread.ReadParser = std::make_unique<TSVFFile>(path);
+    thread.WriteParser = std::make_unique<TSVFFile>(path);
+    cable.Attach(*thread.WriteParser);
+    thread.ReadParser->OnRead = thread.WriteParser->OnRead;
+    thread.ReadParser->CopyComments = false;
+    ASSERT_TRUE(thread.Resume());
+    entered.get_future().wait(); // the worker is held in the first shift
+    thread.Terminate();
+    EXPECT_EQ(thread.Status(), FileStatus::Running) << "asked to stop is not finished";
+    release.set_value();
+    while (thread.Status() == FileStatus::Running)
+        std::this_thread::yield();
+    EXPECT_EQ(thread.Status(), FileStatus::Failed);
+    EXPECT_TRUE(thread.ErrorFlag());
+    EXPECT_EQ(cable.Count("shift"), 1) << "nothing is played after the stop request";
 }
 
 TEST_F(SvfWorker, SecondStartIsRefused)
