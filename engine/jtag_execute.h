@@ -181,6 +181,8 @@ public:
     bool VarnelTmsClock(bool Tdi, bool Tms);
     int32_t VarnelSetFrequency(int32_t Hz, bool Apply);
     bool VarnelTrst(bool Level, bool Driven);
+    // The RUNTEST policy (jtag_runtest.h) with the Varnel's bytes
+    // (jtag_varnel_runtest.cpp); Progress gets the texts and notes.
     bool VarnelRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
     bool VarnelRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
 

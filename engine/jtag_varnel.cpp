@@ -1,6 +1,7 @@
 // The Varnel cable: its own byte protocol, one command per byte, some
 // answered with one reply byte. Open and probe, the paced flush, shifts and
-// their read-back, TMS clocks, TCK frequency and TRST.
+// their read-back, TMS clocks, TCK frequency and TRST (its RUNTEST bytes
+// are in jtag_varnel_runtest.cpp).
 #include <algorithm>
 #include <cmath>
 
@@ -289,7 +290,9 @@ ReadResult TJtagExecuter::VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
     case -1:
         return ReadResult::CommError;
     case 0:
-        return ReadResult::NotYet;
+        // Replies still queued here are owed by nobody yet; those written
+        // are given the device's time and then some.
+        return PendingReplies >= n && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
     default:
         break;
     }
@@ -373,16 +376,4 @@ bool TJtagExecuter::VarnelTrst(bool Level, bool Driven)
     PinBits = Driven ? (Level ? 3 : 2) : 0;
     const uint8_t tms = LastPinState[1] == 1 ? 4 : 0;
     return PutByte(static_cast<uint8_t>(0xE8 | tms | PinBits));
-}
-
-// The RUNTEST routines and their timing policy are not built yet: a file
-// that asks for a run-test wait fails at that statement as a cable failure.
-bool TJtagExecuter::VarnelRuntestTime(bool, uint32_t, bool, const TJtagMessageEvent&)
-{
-    return false;
-}
-
-bool TJtagExecuter::VarnelRuntestClocks(bool, uint32_t, bool, const TJtagMessageEvent&)
-{
-    return false;
 }

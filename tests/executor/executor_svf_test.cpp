@@ -233,10 +233,11 @@ TEST_F(SvfOnVarnel, RealVendorFilesPlayOnAChainThatAnswersThem)
         const char* Sample;
         const char* Chain;
     };
-    // The CPLD file needs no RUNTEST; its TRST OFF meets a VPP pin that is
-    // not TRST and is only warned about.
+    // The CPLD file's TRST OFF meets a VPP pin that is not TRST and is only
+    // warned about; the FPGA file waits 20 ms three times in Run-Test/Idle.
     const TCase cases[] = {
         {"coolrunner2_idcode.svf", "coolrunner2_idcode.json"},
+        {"ecp5_passthru_idcode.svf", "ecp5_passthru_idcode.json"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Sample);

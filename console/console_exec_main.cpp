@@ -1,0 +1,85 @@
+// The console program's body: start-up, driver, start of the run, the poll
+// loop and the two endings.
+#include "console_exec.h"
+#include "paramutils.h"
+#include "ticks.h"
+#include "usbplow.h"
+
+namespace {
+
+constexpr uint32_t PollIntervalMs = 50;
+constexpr uint32_t ProgressIntervalMs = 1000;
+
+} // namespace
+
+int64_t ProgressPercent(int32_t Position, int32_t Total)
+{
+    return Total > 0 ? int64_t{Position} * 100 / Total : 0;
+}
+
+int PollRun(TConsoleState& State, bool WaitForEnter)
+{
+    TConsoleExecuter& executer = *State.Executer;
+    TJtagFile& player = *executer.CurrentFile;
+    State.Mark = platform::GetTickCount();
+    for (;;) {
+        State.Total = player.GetSize();
+        State.Position = player.GetPosition();
+        // Unsigned difference: the tick counter's wrap does no harm.
+        if (platform::GetTickCount() - State.Mark > ProgressIntervalMs) {
+            State.Mark = platform::GetTickCount();
+            if (State.Total > 0 && executer.ShowComments != 0)
+                WriteOutLine("done yet " + std::to_string(ProgressPercent(State.Position, State.Total)) + "%");
+        }
+        const FileStatus status = player.GetStatus();
+        if (status == FileStatus::Failed || status == FileStatus::Succeeded) {
+            const bool failed = status == FileStatus::Failed;
+            if (failed)
+                executer.Message("!! ERROR !! File processing failed", MessageKind::Error);
+            else
+                executer.Message("File processing completed successfully", MessageKind::Info);
+            // The console never passes the error flag: a Mirrow gets the
+            // same closing packet after both outcomes.
+            executer.CloseCable(false);
+            executer.CurrentFile.reset();
+            State.Executer.reset();
+            if (!failed)
+                return ExitSucceeded;
+            if (WaitForEnter)
+                ReadInLine();
+            return ExitRunFailed;
+        }
+        platform::Sleep(PollIntervalMs);
+    }
+}
+
+int ConsoleMain()
+{
+    MicroSign = 'u';
+    FormatSettings.DecimalSeparator = '.';
+    FormatSettings.ThousandSeparator = ' ';
+    DeclareConsoleOptions();
+
+    TConsoleState state;
+    state.Executer = std::make_unique<TConsoleExecuter>();
+    try {
+        if (!ConsoleOptions(state))
+            return ExitCannotStart;
+    } catch (const EConsoleExit& e) {
+        return e.Status;
+    }
+
+    if (!FtLoad()) {
+        WriteOutLine("USB drivers not found or bad version.");
+        return ExitCannotStart;
+    }
+
+    if (!state.Executer->OpenAndStart(state.DataFileName)) {
+        // The cable may be open when the file could not be started; no
+        // cable stays open and no Mirrow keeps powering the target.
+        state.Executer->CloseCable(false);
+        state.Executer.reset();
+        return ExitCannotStart;
+    }
+    return PollRun(state, ParameterSingleton().GetParameter("W").Found);
+}

@@ -1,0 +1,162 @@
+// The console program's command line and settings: what to play, on which
+// cable, with which settings; every refusal before the run.
+#include <sys/stat.h>
+
+#include "console_exec.h"
+#include "paramutils.h"
+#include "settings.h"
+
+const char* const ConsoleVersionText = "orbeskcon version 3.12, 2024-02-07";
+const char* const ConsoleUsageText = "usage: orbeskcon.exe  [-mirrow] [-s serial] [-i inifile] file.svf";
+
+namespace {
+
+bool Found(const char* Name)
+{
+    return ParameterSingleton().GetParameter(Name).Found;
+}
+
+std::string ValueOf(const char* Name)
+{
+    return ParameterSingleton().GetParameter(Name).Value;
+}
+
+[[noreturn]] void Refuse(const std::string& Text, int Status)
+{
+    WriteOutLine(Text);
+    throw EConsoleExit(Status);
+}
+
+// A file of that name, anything but a folder.
+bool DataFileExists(const std::string& Name)
+{
+    struct stat st {};
+    return !Name.empty() && ::stat(Name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// From the last '.' of the file-name part, upper-cased; empty without one.
+std::string UpperExtension(const std::string& Name)
+{
+    const size_t mark = Name.find_last_of("./");
+    if (mark == std::string::npos || Name[mark] != '.')
+        return {};
+    std::string extension = Name.substr(mark);
+    UpperCaseAscii(extension);
+    return extension;
+}
+
+constexpr int32_t SerialPartMask = 0xFFFFFF;
+constexpr int32_t SerialMiddleByte = 0xFF0000;
+constexpr int32_t SerialDefaultMiddle = 0x010000;
+constexpr int32_t AutoIgnoringLastSerial = -2;
+
+} // namespace
+
+void DeclareConsoleOptions()
+{
+    TParameters& params = ParameterSingleton();
+    params.CaseSensitive = false;
+    params.Combined = false;
+    params.GetParameter("S").TakesValue = true;
+    params.GetParameter("V");
+    params.GetParameter("VERSION");
+    params.GetParameter("F").TakesValue = true;
+    params.GetParameter("I").TakesValue = true;
+    params.GetParameter("H");
+    params.GetParameter("HELP");
+    params.GetParameter("W");
+    params.GetParameter("MIRROW");
+    params.GetParameter("DRUVEL");
+    params.GetParameter("VARNEL");
+}
+
+bool SerialTextToInt64(const std::string& Text, int64_t& Value)
+{
+    if (Text.empty() || Text.size() > 16)
+        return false;
+    uint64_t v = 0;
+    for (const char c : Text) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        v = v << 4 | static_cast<uint64_t>(digit);
+    }
+    Value = static_cast<int64_t>(v);
+    return true;
+}
+
+void ChooseConsoleCable(TJtagExecuter& Executer, const std::string& SerialText, bool Mirrow, bool Druvel)
+{
+    Executer.SelectedCable = -1;
+    int64_t serial = 0;
+    if (SerialTextToInt64(SerialText, serial)) {
+        int32_t id = static_cast<int32_t>(serial & SerialPartMask);
+        // A short serial names the usual A601 range.
+        if ((id & SerialMiddleByte) == 0)
+            id |= SerialDefaultMiddle;
+        if (Mirrow)
+            id |= int32_t{CableKindMirrow} << 24;
+        else if (Druvel)
+            id |= int32_t{CableKindDruvel} << 24;
+        Executer.SelectedCable = id;
+        return;
+    }
+    Executer.SelectedCable = SerialText == "-" ? AutoIgnoringLastSerial : -1;
+    if (Mirrow)
+        Executer.PreferredKind = PreferMirrow;
+}
+
+bool ConsoleOptions(TConsoleState& State)
+{
+    TParameters& params = ParameterSingleton();
+    State.SerialText.clear();
+    State.SettingsPath = ConsoleSettingsPath();
+
+    if (Found("VERSION"))
+        Refuse(ConsoleVersionText, ExitUsage);
+    if (Found("H") || Found("HELP"))
+        Refuse(ConsoleUsageText, ExitUsage);
+    if (const std::string error = params.Validate(); !error.empty())
+        Refuse(error, ExitUsage);
+
+    if (Found("F"))
+        State.DataFileName = ValueOf("F");
+    if (params.FreeArgumentCount() > 0)
+        State.DataFileName = params.FreeArgument(0);
+
+    if (Found("I")) {
+        State.SettingsPath = ValueOf("I");
+        if (!SettingsFileExists(State.SettingsPath)) {
+            WriteOutLine("inifile: " + State.SettingsPath);
+            WriteOutLine("Error: Specified inifile does not exist!");
+            return false;
+        }
+    }
+    if (Found("S"))
+        State.SerialText = ValueOf("S");
+
+    if (State.DataFileName.empty())
+        Refuse("no given file name to program", ExitUsage);
+    if (!DataFileExists(State.DataFileName)) {
+        WriteOutLine("Error, the selected data file does not exist:");
+        Refuse(State.DataFileName, ExitUsage);
+    }
+    if (const std::string extension = UpperExtension(State.DataFileName);
+        extension != ".SVF" && extension != ".XSVF")
+        Refuse("Error, only .SVF and .XSVF data file types are supported.", ExitUsage);
+
+    TConsoleExecuter& executer = *State.Executer;
+    ChooseConsoleCable(executer, State.SerialText, Found("MIRROW"), Found("DRUVEL"));
+
+    if (!LoadConsoleSettings(State.SettingsPath, executer, executer.ShowComments)) {
+        WriteErrLine(ObsoleteSettingsText);
+        throw EConsoleExit(ExitObsoleteSettings);
+    }
+    return true;
+}

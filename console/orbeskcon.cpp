@@ -1,0 +1,12 @@
+// orbeskcon: plays one SVF file named on the command line on a USB JTAG
+// cable, prints the log and reports the outcome by its exit status.
+#include "console_exec.h"
+#include "paramutils.h"
+#include "svf.h"
+
+int main(int argc, char** argv)
+{
+    SetProcessArguments(argc, argv);
+    RegisterSvfPlayer();
+    return ConsoleMain();
+}

@@ -1,0 +1,204 @@
+// orbeskcon's refusals before a run, each with its text and exit status,
+// and where it finds its settings file.
+#include <dlfcn.h>
+
+#include <gmock/gmock.h>
+
+#include "e2e_fixture.h"
+
+namespace {
+
+using namespace e2e;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+
+// "{dir}" in an argument or a line stands for the test's folder.
+std::string Expand(std::string Text, const std::string& Folder)
+{
+    for (size_t at; (at = Text.find("{dir}")) != std::string::npos;)
+        Text.replace(at, 5, Folder);
+    return Text;
+}
+
+std::vector<std::string> Expand(const std::vector<std::string>& Texts, const std::string& Folder)
+{
+    std::vector<std::string> expanded;
+    for (const std::string& t : Texts)
+        expanded.push_back(Expand(t, Folder));
+    return expanded;
+}
+
+class OrbeskconRefuses : public TOrbeskconTest {
+protected:
+    void SetUp() override
+    {
+        TOrbeskconTest::SetUp();
+        Write("x.svf", "STATE RESET;\n");
+        Write("x.txt", "STATE RESET;\n");
+        Write("x.svf.bak", "STATE RESET;\n");
+        Write("noext", "STATE RESET;\n");
+        std::filesystem::create_directories(Folder + "/dir.svf");
+        Write("old.ini", "[Params]\nDefFreq=1\nRTwTime=\n");
+        Write("count.ini", "[params]\nrtwcount=2\n");
+        // A cable is there: a refusal must come before anything looks at it.
+        ScenarioText = Scenario({Varnel("A6010001")});
+    }
+};
+
+TEST_F(OrbeskconRefuses, EachRefusalPrintsItsTextAndEndsWithItsStatus)
+{
+    struct TCase {
+        std::vector<std::string> Args;
+        std::vector<std::string> Out;
+        int Status;
+    };
+    const std::string missing = "Error, the selected data file does not exist:";
+    const std::string badType = "Error, only .SVF and .XSVF data file types are supported.";
+    const TCase cases[] = {
+        {{}, {"no given file name to program"}, 3},
+        // Version and usage come before the command line is checked.
+        {{"-version", "file.svf"}, {VersionLine}, 3},
+        {{"-VERSION", "-zzz"}, {VersionLine}, 3},
+        {{"-version", "-h"}, {VersionLine}, 3},
+        {{"-h"}, {UsageLine}, 3},
+        {{"/HELP", "-zzz"}, {UsageLine}, 3},
+        {{"x.svf", "-Help"}, {UsageLine}, 3},
+        // Command-line errors: the parser's text.
+        {{"-q", "x.svf"}, {"Unknown parameter \"Q\" in -q"}, 3},
+        {{"x.svf", "-sx"}, {"Unknown parameter \"SX\" in -sx"}, 3},
+        {{"x.svf", "-s"}, {"After -s expected string, but this is last parameter."}, 3},
+        {{"-s", "-f", "x.svf"}, {"After -s expected string, but -f found."}, 3},
+        {{"--help"}, {"Illegal combination of parameter initialization characters in --help"}, 3},
+        {{"-/x", "x.svf"}, {"Illegal combination of parameter initialization characters in -/x"}, 3},
+        // A path needs a '/' after its first to be no option.
+        {{"/x.svf"}, {"Unknown parameter \"X.SVF\" in /x.svf"}, 3},
+        // The data file: named, present, of a known type (existence first).
+        {{"-s", "1234"}, {"no given file name to program"}, 3},
+        {{"absent.svf"}, {missing, "absent.svf"}, 3},
+        {{"absent.txt"}, {missing, "absent.txt"}, 3},
+        {{"{dir}/absent.svf"}, {missing, "{dir}/absent.svf"}, 3},
+        {{"dir.svf"}, {missing, "dir.svf"}, 3},
+        {{"x.txt"}, {badType}, 3},
+        {{"{dir}/x.txt"}, {badType}, 3},
+        {{"-f", "{dir}/x.txt"}, {badType}, 3},
+        {{"x.svf.bak"}, {badType}, 3},
+        {{"noext"}, {badType}, 3},
+        // A free argument wins over -f.
+        {{"-f", "x.svf", "x.txt"}, {badType}, 3},
+        {{"-f", "x.txt", "absent.svf"}, {missing, "absent.svf"}, 3},
+        // -i: its file must exist, and is tested before the data file.
+        {{"-i", "missing.ini", "nofile.svf"}, {"inifile: missing.ini", "Error: Specified inifile does not exist!"}, 2},
+        {{"-i", "missing.ini"}, {"inifile: missing.ini", "Error: Specified inifile does not exist!"}, 2},
+        {{"-I", "{dir}/dir.svf", "x.svf"},
+         {"inifile: {dir}/dir.svf", "Error: Specified inifile does not exist!"},
+         2},
+        // The settings are read last: the data file's refusals come first.
+        {{"-i", "old.ini", "x.txt"}, {badType}, 3},
+        {{"-i", "old.ini", "absent.svf"}, {missing, "absent.svf"}, 3},
+    };
+    for (const TCase& c : cases) {
+        const std::vector<std::string> args = Expand(c.Args, Folder);
+        SCOPED_TRACE(testing::PrintToString(args));
+        const TRunResult r = Run(args);
+        EXPECT_THAT(r.OutLines(), ElementsAreArray(Expand(c.Out, Folder)));
+        EXPECT_EQ(r.Err, "");
+        EXPECT_EQ(r.Status, c.Status);
+    }
+    EXPECT_TRUE(VarnelsSetUp().empty()) << "a refusal touched the cable";
+}
+
+TEST_F(OrbeskconRefuses, ASettingsFileWithTheOldRuntestKeysIsRefusedOnStandardError)
+{
+    for (const char* ini : {"old.ini", "count.ini"}) {
+        SCOPED_TRACE(ini);
+        const TRunResult r = Run({"-i", ini, "x.svf"});
+        EXPECT_EQ(r.Out, "");
+        EXPECT_THAT(r.ErrLines(), ElementsAre(ObsoleteLine));
+        EXPECT_EQ(r.Status, 4);
+    }
+    EXPECT_TRUE(VarnelsSetUp().empty());
+}
+
+TEST_F(OrbeskconRefuses, WithoutTheDriverLibraryNothingIsPlayed)
+{
+    if (void* lib = dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL)) {
+        dlclose(lib);
+        GTEST_SKIP() << "this machine has a driver library of its own";
+    }
+    const TRunResult r = Run({"x.svf"}, PrivateProgram(false));
+    EXPECT_THAT(r.OutLines(), ElementsAre("USB drivers not found or bad version."));
+    EXPECT_EQ(r.Status, 2);
+}
+
+// Settings files beside the program, told apart by WriteComments: with it
+// on the log names the cable, with it off a good run prints nothing.
+class OrbeskconSettingsFile : public TOrbeskconTest {
+protected:
+    void SetUp() override
+    {
+        TOrbeskconTest::SetUp();
+        ScenarioText = Scenario({Varnel("A6010001", TwoDevices)});
+        Svf = Write("run.svf", IdcodeSvf(true));
+        Program = PrivateProgram();
+        ProgramFolder = std::filesystem::path(Program).parent_path().string();
+    }
+
+    std::string Svf;
+    std::string Program;
+    std::string ProgramFolder;
+};
+
+TEST_F(OrbeskconSettingsFile, ItsOwnFileBesideItElseTheDesktopsElseDefaults)
+{
+    struct TCase {
+        const char* Own;     // orbeskcon.ini, null for none
+        const char* Desktop; // orbesk.ini, null for none
+        bool Quiet;
+    };
+    const TCase cases[] = {
+        {nullptr, nullptr, false},
+        {"[Params]\nWriteComments=0\n", nullptr, true},
+        {nullptr, "[Params]\nWriteComments=0\n", true},
+        {"[Params]\nWriteComments=1\n", "[Params]\nWriteComments=0\n", false},
+        {"[Params]\nDefFreq=1\n", "[Params]\nWriteComments=0\n", false},
+        {"[Params]\nWriteComments=256\n", nullptr, true},
+        {"[Params]\nWriteComments=$10\n", nullptr, false},
+        {"[Params]\nwritecomments=0x0\n", nullptr, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Own ? c.Own : "-") + " / " + (c.Desktop ? c.Desktop : "-"));
+        std::filesystem::remove(ProgramFolder + "/orbeskcon.ini");
+        std::filesystem::remove(ProgramFolder + "/orbesk.ini");
+        if (c.Own)
+            std::ofstream(ProgramFolder + "/orbeskcon.ini") << c.Own;
+        if (c.Desktop)
+            std::ofstream(ProgramFolder + "/orbesk.ini") << c.Desktop;
+        const TRunResult r = Run({Svf}, Program);
+        EXPECT_EQ(r.Status, 0);
+        if (c.Quiet)
+            EXPECT_EQ(r.Out, "");
+        else
+            EXPECT_THAT(r.OutLines(), testing::Contains("Using VARNEL S/N A6010001"));
+    }
+}
+
+TEST_F(OrbeskconSettingsFile, TheFileNamedByIReplacesTheOneBesideIt)
+{
+    std::ofstream(ProgramFolder + "/orbeskcon.ini") << "[Params]\nWriteComments=0\n";
+    const std::string loud = Write("loud.ini", "[Params]\nWriteComments=1\n");
+    const TRunResult r = Run({"-i", loud, Svf}, Program);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_THAT(r.OutLines(), testing::Contains("Using VARNEL S/N A6010001"));
+}
+
+TEST_F(OrbeskconSettingsFile, TheDesktopsFileWithTheOldKeysIsRefusedToo)
+{
+    std::ofstream(ProgramFolder + "/orbesk.ini") << "[Params]\nRTwTime=1\nRTwCount=2\n";
+    const TRunResult r = Run({Svf}, Program);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_THAT(r.ErrLines(), ElementsAre(ObsoleteLine));
+    EXPECT_EQ(r.Status, 4);
+    EXPECT_TRUE(VarnelsSetUp().empty());
+}
+
+} // namespace
