@@ -84,33 +84,13 @@ Bits ConfigBits(const json& Value, size_t Length, const std::string& What)
             throw ConfigError(What + ": value wider than " + std::to_string(Length) + " bits");
         return BitsFromUint(v, Length);
     }
-    if (!Value.is_string())
-        throw ConfigError(What + ": a number or a hex string is wanted");
-    std::string text = Value.get<std::string>();
-    unsigned per = 4;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text = text.substr(2);
-    } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) {
-        text = text.substr(2);
-        per = 1;
-    }
-    if (text.empty())
-        throw ConfigError(What + ": empty value");
+    unsigned radix = 16;
+    const std::string text = ConfigDigits(Value, What, radix);
+    const unsigned per = radix == 2 ? 1 : 4;
     Bits b(Length, 0);
     size_t bit = 0;
     for (auto it = text.rbegin(); it != text.rend(); ++it) {
-        const char c = *it;
-        unsigned d;
-        if (c >= '0' && c <= '9')
-            d = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            d = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            d = static_cast<unsigned>(c - 'A' + 10);
-        else
-            throw ConfigError(What + ": bad digit in \"" + Value.get<std::string>() + "\"");
-        if (d >= (per == 1 ? 2u : 16u))
-            throw ConfigError(What + ": bad digit in \"" + Value.get<std::string>() + "\"");
+        const unsigned d = ConfigDigit(*it, radix, Value, What);
         for (unsigned j = 0; j < per; ++j, ++bit) {
             const bool set = (d >> j) & 1;
             if (bit < Length)

@@ -18,36 +18,47 @@ uint64_t ConfigUnsigned(const json& Value, const std::string& What)
             throw ConfigError(What + ": negative value");
         return Value.get<uint64_t>();
     }
-    if (!Value.is_string())
-        throw ConfigError(What + ": a number or a hex string is wanted");
-    std::string text = Value.get<std::string>();
     unsigned base = 16;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text = text.substr(2);
-    } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) {
-        text = text.substr(2);
-        base = 2;
-    }
-    if (text.empty())
-        throw ConfigError(What + ": empty number");
+    const std::string text = ConfigDigits(Value, What, base);
     uint64_t v = 0;
     for (char c : text) {
-        unsigned d;
-        if (c >= '0' && c <= '9')
-            d = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            d = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            d = static_cast<unsigned>(c - 'A' + 10);
-        else
-            throw ConfigError(What + ": bad digit in \"" + Value.get<std::string>() + "\"");
-        if (d >= base)
-            throw ConfigError(What + ": bad digit in \"" + Value.get<std::string>() + "\"");
+        const unsigned d = ConfigDigit(c, base, Value, What);
         if (v > (UINT64_MAX - d) / base)
             throw ConfigError(What + ": number too large");
         v = v * base + d;
     }
     return v;
+}
+
+std::string ConfigDigits(const json& Value, const std::string& What, unsigned& Radix)
+{
+    if (!Value.is_string())
+        throw ConfigError(What + ": a number or a hex string is wanted");
+    std::string text = Value.get<std::string>();
+    Radix = 16;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text = text.substr(2);
+    } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) {
+        text = text.substr(2);
+        Radix = 2;
+    }
+    if (text.empty())
+        throw ConfigError(What + ": empty value");
+    return text;
+}
+
+unsigned ConfigDigit(char C, unsigned Radix, const json& Value, const std::string& What)
+{
+    unsigned d = 16;
+    if (C >= '0' && C <= '9')
+        d = static_cast<unsigned>(C - '0');
+    else if (C >= 'a' && C <= 'f')
+        d = static_cast<unsigned>(C - 'a' + 10);
+    else if (C >= 'A' && C <= 'F')
+        d = static_cast<unsigned>(C - 'A' + 10);
+    if (d >= Radix)
+        throw ConfigError(What + ": bad digit in \"" + Value.get<std::string>() + "\"");
+    return d;
 }
 
 void ConfigKeys(const json& Object, const std::vector<std::string>& Known, const std::string& What)

@@ -67,6 +67,10 @@ public:
 // A non-negative integer: a JSON number or a hex string ("1F", "0x1F"),
 // binary with "0b". What names the value in the error text.
 uint64_t ConfigUnsigned(const nlohmann::json& Value, const std::string& What);
+// The digits of such a string without its "0x" or "0b"; Radix becomes 16 or 2.
+std::string ConfigDigits(const nlohmann::json& Value, const std::string& What, unsigned& Radix);
+// The value of one digit in Radix; a bad digit is a ConfigError naming Value.
+unsigned ConfigDigit(char C, unsigned Radix, const nlohmann::json& Value, const std::string& What);
 // Refuses keys of Object other than those listed.
 void ConfigKeys(const nlohmann::json& Object, const std::vector<std::string>& Known, const std::string& What);
 

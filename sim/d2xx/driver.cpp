@@ -159,6 +159,16 @@ TDevice* DeviceOf(const TCall& Call, FT_HANDLE Handle, THandle** Info = nullptr)
     return &Devices[it->second.Device];
 }
 
+// The device behind an open handle: FT_INVALID_HANDLE (and a protocol
+// error counted) for none, FT_IO_ERROR once it is unplugged.
+FT_STATUS LiveDevice(const TCall& Call, FT_HANDLE Handle, TDevice*& Device)
+{
+    Device = DeviceOf(Call, Handle);
+    if (!Device)
+        return FT_INVALID_HANDLE;
+    return Device->Proto->Present() ? FT_OK : FT_IO_ERROR;
+}
+
 void CopyText(char* Buffer, const std::string& Text)
 {
     if (!Buffer)
@@ -291,11 +301,9 @@ FT_STATUS Write(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Written)
 FT_STATUS ResetDevice(FT_HANDLE Handle)
 {
     TCall call("FT_ResetDevice");
-    TDevice* d = DeviceOf(call, Handle);
-    if (!d)
-        return FT_INVALID_HANDLE;
-    if (!d->Proto->Present())
-        return FT_IO_ERROR;
+    TDevice* d = nullptr;
+    if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
+        return status;
     d->Proto->ResetDevice();
     return FT_OK;
 }
@@ -303,11 +311,9 @@ FT_STATUS ResetDevice(FT_HANDLE Handle)
 FT_STATUS Purge(FT_HANDLE Handle, DWORD Mask)
 {
     TCall call("FT_Purge");
-    TDevice* d = DeviceOf(call, Handle);
-    if (!d)
-        return FT_INVALID_HANDLE;
-    if (!d->Proto->Present())
-        return FT_IO_ERROR;
+    TDevice* d = nullptr;
+    if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
+        return status;
     if (Mask & FT_PURGE_RX)
         d->Proto->Purge();
     return FT_OK;
@@ -316,12 +322,12 @@ FT_STATUS Purge(FT_HANDLE Handle, DWORD Mask)
 FT_STATUS GetQueueStatus(FT_HANDLE Handle, DWORD* Queued)
 {
     TCall call("FT_GetQueueStatus");
-    TDevice* d = DeviceOf(call, Handle);
-    if (!d)
-        return FT_INVALID_HANDLE;
+    TDevice* d = nullptr;
+    if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
+        return status;
     if (!Queued)
         return FT_INVALID_PARAMETER;
-    if (!d->Proto->Present() || d->Proto->ReadFails())
+    if (d->Proto->ReadFails())
         return FT_IO_ERROR;
     *Queued = static_cast<DWORD>(d->Proto->Available());
     return FT_OK;
@@ -330,11 +336,9 @@ FT_STATUS GetQueueStatus(FT_HANDLE Handle, DWORD* Queued)
 FT_STATUS SetLatencyTimer(FT_HANDLE Handle, UCHAR Timer)
 {
     TCall call("FT_SetLatencyTimer");
-    TDevice* d = DeviceOf(call, Handle);
-    if (!d)
-        return FT_INVALID_HANDLE;
-    if (!d->Proto->Present())
-        return FT_IO_ERROR;
+    TDevice* d = nullptr;
+    if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
+        return status;
     d->Proto->SetLatencyTimer(Timer);
     return FT_OK;
 }
@@ -342,10 +346,10 @@ FT_STATUS SetLatencyTimer(FT_HANDLE Handle, UCHAR Timer)
 FT_STATUS SetBitMode(FT_HANDLE Handle, UCHAR Mask, UCHAR Mode)
 {
     TCall call("FT_SetBitMode");
-    TDevice* d = DeviceOf(call, Handle);
-    if (!d)
-        return FT_INVALID_HANDLE;
-    if (!d->Proto->Present() || !d->Proto->SetBitMode(Mask, Mode))
+    TDevice* d = nullptr;
+    if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
+        return status;
+    if (!d->Proto->SetBitMode(Mask, Mode))
         return FT_IO_ERROR;
     return FT_OK;
 }
@@ -353,13 +357,11 @@ FT_STATUS SetBitMode(FT_HANDLE Handle, UCHAR Mask, UCHAR Mode)
 FT_STATUS GetBitMode(FT_HANDLE Handle, UCHAR* Mode)
 {
     TCall call("FT_GetBitMode");
-    TDevice* d = DeviceOf(call, Handle);
-    if (!d)
-        return FT_INVALID_HANDLE;
+    TDevice* d = nullptr;
+    if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
+        return status;
     if (!Mode)
         return FT_INVALID_PARAMETER;
-    if (!d->Proto->Present())
-        return FT_IO_ERROR;
     *Mode = d->Proto->GetBitMode();
     return FT_OK;
 }
@@ -367,10 +369,10 @@ FT_STATUS GetBitMode(FT_HANDLE Handle, UCHAR* Mode)
 FT_STATUS GetDeviceInfo(FT_HANDLE Handle, void* Type, DWORD* Id, char* Serial, char* Description, void*)
 {
     TCall call("FT_GetDeviceInfo");
-    TDevice* d = DeviceOf(call, Handle);
-    if (!d)
-        return FT_INVALID_HANDLE;
-    if (!d->Proto->Present() || d->Info.InfoFails)
+    TDevice* d = nullptr;
+    if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
+        return status;
+    if (d->Info.InfoFails)
         return FT_IO_ERROR;
     if (Type)
         std::memcpy(Type, &d->Info.Type, sizeof(DWORD));
