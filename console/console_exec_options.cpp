@@ -72,7 +72,7 @@ void DeclareConsoleOptions()
 
 bool SerialTextToInt64(const std::string& Text, int64_t& Value)
 {
-    if (Text.empty() || Text.size() > 16)
+    if (Text.empty())
         return false;
     uint64_t v = 0;
     for (const char c : Text) {
@@ -84,6 +84,9 @@ bool SerialTextToInt64(const std::string& Text, int64_t& Value)
         else if (c >= 'A' && c <= 'F')
             digit = c - 'A' + 10;
         else
+            return false;
+        // The limit is the value's, not the digits': leading zeros are fine.
+        if (v > 0x0FFFFFFFFFFFFFFFull)
             return false;
         v = v << 4 | static_cast<uint64_t>(digit);
     }

@@ -122,7 +122,7 @@ Faults Faults::FromJson(const json& Device)
         return f;
     const json& o = Device.at("faults");
     ConfigKeys(o,
-               {"write_fail_after", "read_fail_after", "unplug_after", "replies_stop_after", "reply_delay", "trickle",
+               {"write_fail_after", "read_fail_after", "unplug_after", "replies_stop_after", "reply_delay", "trickle", "reply_interval_ms",
                 "probe", "stale_bytes", "wrong_tdo"},
                "faults");
     f.WriteFailAfter = Optional(o, "write_fail_after");
@@ -131,6 +131,7 @@ Faults Faults::FromJson(const json& Device)
     f.RepliesStopAfter = Optional(o, "replies_stop_after");
     f.ReplyDelay = Optional(o, "reply_delay").value_or(0);
     f.Trickle = Optional(o, "trickle").value_or(0);
+    f.ReplyIntervalMs = Optional(o, "reply_interval_ms").value_or(0);
     if (o.contains("probe")) {
         const json& p = o.at("probe");
         if (p == "silent")
@@ -243,7 +244,7 @@ void CableProtocol::Reply(uint8_t Byte)
         FStopSeen = true;
         return;
     }
-    if (FFaults.ReplyDelay == 0 && FFaults.Trickle == 0 && FHeld.empty())
+    if (FFaults.ReplyDelay == 0 && FFaults.Trickle == 0 && FFaults.ReplyIntervalMs == 0 && FHeld.empty())
         Rx.push_back(Byte);
     else
         FHeld.push_back({Byte, FPolls + FFaults.ReplyDelay});
@@ -261,11 +262,15 @@ size_t CableProtocol::Available()
         return 0;
     ++FPolls;
     uint64_t released = 0;
+    const auto now = std::chrono::steady_clock::now();
+    const bool paced = FFaults.ReplyIntervalMs != 0;
     while (!FHeld.empty() && FHeld.front().ReadyAtPoll <= FPolls &&
-           (FFaults.Trickle == 0 || released < FFaults.Trickle)) {
+           (FFaults.Trickle == 0 || released < FFaults.Trickle) &&
+           (!paced || (released == 0 && now - FLastRelease >= std::chrono::milliseconds(FFaults.ReplyIntervalMs)))) {
         Rx.push_back(FHeld.front().Byte);
         FHeld.pop_front();
         ++released;
+        FLastRelease = now;
     }
     size_t n = Rx.size();
     if (FFaults.ReadFailAfter)

@@ -17,6 +17,9 @@
 //     "reply_delay": P         a reply shows only after P further polls
 //                              (calls of Available, i.e. FT_GetQueueStatus)
 //     "trickle": K             at most K held replies come out per poll
+//     "reply_interval_ms": M   replies come out one at a time, at least M
+//                              ms of real time apart (a slow link whose
+//                              run lasts a known real time)
 //     "probe": "silent" | "wrong"
 //                              the open's probe goes unanswered, or is answered
 //                              with bits the host must refuse (the kind's
@@ -44,6 +47,7 @@
 //   decoder's own (fault probe silent byte=D1, ...)
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -91,6 +95,7 @@ struct Faults {
     std::optional<uint64_t> RepliesStopAfter;
     uint64_t ReplyDelay = 0;
     uint64_t Trickle = 0; // 0: no limit
+    uint64_t ReplyIntervalMs = 0;
     ProbeFault Probe = ProbeFault::None;
     std::vector<uint8_t> StaleBytes;
     TdoFault WrongTdo;
@@ -150,6 +155,7 @@ private:
     uint64_t FRead = 0;
     uint64_t FReplies = 0;
     uint64_t FPolls = 0;
+    std::chrono::steady_clock::time_point FLastRelease{};
     std::deque<Held> FHeld;
     size_t FMaxUnread = 0;
     bool FUnplugged = false;

@@ -163,6 +163,7 @@ TEST(ConsoleCableChoice, TheSerialTextAndTheKindOptionsGiveTheCable)
         {"abcdef", false, false, 0x00ABCDEF, 0},
         {"FFFFFFFFFFFFFFFF", false, false, 0x00FFFFFF, 0},
         {"1FFFFFFFFFFFFFFFF", false, false, -1, 0}, // more than 64 bits
+        {"00000000000000000000A6041234", true, false, 0x02041234, 0}, // 64 bits after the zeros
         {"", false, false, -1, 0},
         {"", true, false, -1, PreferMirrow},
         {"", false, true, -1, 0},

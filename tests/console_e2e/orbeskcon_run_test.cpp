@@ -216,13 +216,14 @@ TEST_F(OrbeskconPlays, WithoutAFailureOrWithoutWNothingWaitsForInput)
 
 TEST_F(OrbeskconPlays, ALongRunShowsProgressAndEveryLineComesOutWhole)
 {
-    // Replies held back for many polls keep the run going for over a second
-    // of real time, so the main thread's progress lines meet the worker's.
+    // Replies paced at 3 ms each (ten a scan) keep the run going for about
+    // two seconds of real time on any machine, so the main thread's
+    // progress lines meet the worker's.
     std::string text = "STATE RESET;\nSTATE IDLE;\n";
     for (int i = 0; i < 60; ++i)
         text += "! comment line " + std::to_string(i) + " of the long run\nSDR 32 TDI (00000000) TDO (0ABC1DEF);\n";
     const std::string file = Write("slow.svf", text);
-    ScenarioText = Scenario({Varnel("A6010001", "\"faults\":{\"reply_delay\":1500}")});
+    ScenarioText = Scenario({Varnel("A6010001", "\"faults\":{\"reply_interval_ms\":3}")});
     const TRunResult r = Run({file});
     EXPECT_EQ(r.Status, 0);
     const std::regex progress("done yet ([0-9]+)%");
