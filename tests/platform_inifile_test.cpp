@@ -13,35 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "ini_folder_fixture.h"
+
 namespace {
 
 using platform::TIniFile;
 
-// A fresh folder per test, removed with what is in it.
-class IniFolder : public testing::Test {
+// The folder's entries show what a write left behind.
+class IniFolder : public TIniFolderTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "inifile-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Folder = pattern;
-        Path = Folder + "/orbesk.ini";
-    }
-    void TearDown() override
-    {
-        platform::SetIniWriteLimitForTest(-1);
-        (void)std::system(("rm -rf '" + Folder + "'").c_str());
-    }
-
-    static void Put(const std::string& Name, const std::string& Text)
-    {
-        std::ofstream(Name, std::ios::binary) << Text;
-    }
-    static std::string Get(const std::string& Name)
-    {
-        std::ifstream in(Name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
     std::vector<std::string> Entries() const
     {
         std::vector<std::string> names;
@@ -53,9 +33,6 @@ protected:
             ::closedir(dir);
         return names;
     }
-
-    std::string Folder;
-    std::string Path;
 };
 
 TEST_F(IniFolder, ReadsKeysOfTheOneSectionInEveryValueForm)

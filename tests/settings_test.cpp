@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "ini_folder_fixture.h"
 #include "inifile.h"
 #include "jtag_execute.h"
 
@@ -70,30 +71,8 @@ TFields FieldsOf(const TJtagExecuter& E)
 // The defaults of both programs, with no serial on the command line.
 const TFields Defaults{0, 2, 3, 1, 1, false, 0, 2, 3, 2, 3, false, false, 33, 18, 55, 10000, -1};
 
-class SettingsFile : public testing::Test {
+class SettingsFile : public TIniFolderTest {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "settings-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Folder = pattern;
-        Path = Folder + "/orbesk.ini";
-    }
-    void TearDown() override
-    {
-        platform::SetIniWriteLimitForTest(-1);
-        (void)std::system(("rm -rf '" + Folder + "'").c_str());
-    }
-
-    static void Put(const std::string& Name, const std::string& Text)
-    {
-        std::ofstream(Name, std::ios::binary) << Text;
-    }
-    static std::string Get(const std::string& Name)
-    {
-        std::ifstream in(Name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
     void PutParams(const std::string& Keys) const { Put(Path, "[Params]\n" + Keys); }
 
     // Both readers over the same file, each with a fresh executer whose
@@ -120,8 +99,6 @@ protected:
         return r;
     }
 
-    std::string Folder;
-    std::string Path;
 };
 
 TEST_F(SettingsFile, MissingOrEmptyFileGivesTheDefaults)
