@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "console_exec.h"
+#include "hexdigit.h"
 #include "paramutils.h"
 #include "settings.h"
 
@@ -76,14 +77,8 @@ bool SerialTextToInt64(const std::string& Text, int64_t& Value)
         return false;
     uint64_t v = 0;
     for (const char c : Text) {
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
+        const int digit = HexDigitValue(c);
+        if (digit < 0)
             return false;
         // The limit is the value's, not the digits': leading zeros are fine.
         if (v > 0x0FFFFFFFFFFFFFFFull)

@@ -3,18 +3,9 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+#include "hexdigit.h"
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
+namespace {
 
 // Reads sign and digits into a magnitude no larger than the limit given for
 // each radix; reports the sign separately so that callers can range-check.
@@ -42,7 +33,7 @@ bool ParseInteger(const std::string& Text, uint64_t DecimalLimitPositive, uint64
     const uint64_t radix = Hex ? 16 : 10;
     uint64_t value = 0;
     for (; i < n; ++i) {
-        const int d = Hex ? HexDigit(Text[i]) : (Text[i] >= '0' && Text[i] <= '9' ? Text[i] - '0' : -1);
+        const int d = Hex ? HexDigitValue(Text[i]) : (Text[i] >= '0' && Text[i] <= '9' ? Text[i] - '0' : -1);
         if (d < 0)
             return false;
         if (value > (limit - static_cast<uint64_t>(d)) / radix)

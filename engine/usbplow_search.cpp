@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "hexdigit.h"
 #include "namedlock.h"
 
 namespace {
@@ -44,10 +45,7 @@ int32_t SerialValue(const std::string& Serial)
         return -1;
     uint32_t value = 0;
     for (char c : Serial) {
-        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                          : (c >= 'A' && c <= 'F')                     ? c - 'A' + 10
-                          : (c >= 'a' && c <= 'f')                     ? c - 'a' + 10
-                                                                       : -1;
+        const int digit = HexDigitValue(c);
         if (digit < 0)
             return -1;
         value = (value << 4) | static_cast<uint32_t>(digit);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "filereader.h"
+#include "hexdigit.h"
 
 namespace platform {
 
@@ -93,14 +94,8 @@ bool HexToInt(const std::string& Digits, int32_t& Value)
         return false;
     uint64_t v = 0;
     for (const char c : Digits) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else
+        const int d = HexDigitValue(c);
+        if (d < 0)
             return false;
         v = v * 16 + static_cast<uint64_t>(d);
         if (v > 0xFFFFFFFFull)
