@@ -315,6 +315,8 @@ TEST_F(RuntestTest, ReportProgressEstimatesTheRemainingSeconds)
         {1000, 11000, 1000, 1000, "...done yet 100%, estimated remaining 0 sec"},
         // The last step of four native cycles passes the total.
         {1000, 11000, 1003, 1001, "...done yet 100%, estimated remaining 0 sec"},
+        // Where that shows: never past 100 %, never a negative estimate.
+        {1000, 11000, 8, 5, "...done yet 100%, estimated remaining 0 sec"},
         // Ticks wrap at 2^32.
         {0xFFFFF000u, 5904, 1, 3, "...done yet 33%, estimated remaining 20 sec"},
         // Counts beyond 32 bits.
@@ -602,10 +604,14 @@ TEST_F(VarnelRuntest, RepeatedAndNativeCyclesReportProgressToo)
     struct TCase {
         int32_t InForce, Repeat;
         uint32_t Count;
+        size_t NoteCount;
     };
     // 1 ms a look: 6000 looks in repeated mode (one a cycle), 3000 native
-    // (one per four cycles).
-    for (const TCase& c : {TCase{1000000, 1, 6000}, TCase{3000000, 0, 12000}}) {
+    // (one per four cycles), 6000 for 24 000 native cycles. The one note
+    // comes at the 5001st look: 5001 cycles, or 5001 steps of four.
+    const TCase cases[] = {{1000000, 1, 6000, 1}, {3000000, 0, 12000, 0}, {3000000, 0, 24000, 1}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE("R=" + std::to_string(c.Repeat) + ", " + std::to_string(c.Count) + " cycles");
         Notes.clear();
         TTestClock clock;
         TTestExecuter exec;
@@ -613,7 +619,54 @@ TEST_F(VarnelRuntest, RepeatedAndNativeCyclesReportProgressToo)
         exec.ClockRepeat = c.Repeat;
         exec.DefFreqRuntestPuls = 4;
         ASSERT_TRUE(exec.VarnelRuntestClocks(false, c.Count, false, Recorder()));
-        EXPECT_EQ(Notes.size(), c.Repeat ? 1u : 0u) << "R=" << c.Repeat;
+        EXPECT_EQ(Notes.size(), c.NoteCount);
+        if (c.NoteCount) {
+            EXPECT_EQ(Notes[0], Info("...done yet 83%, estimated remaining 0 sec"));
+        }
+    }
+}
+
+// Done counts what is queued so far, the current byte or cycle included,
+// and native cycles in steps of four. The clock jumps past 5 s after the
+// progress began, so the first step makes the one note.
+TEST_F(VarnelRuntest, ProgressCountsWhatHasBeenQueued)
+{
+    struct TCase {
+        const char* Why;
+        bool Count;
+        uint32_t Value;
+        int32_t InForce, Repeat;
+        const char* Note;
+    };
+    const TCase cases[] = {
+        {"wait bytes: the first of three", false, 171, 3000000, 0, "...done yet 33%, estimated remaining 10 sec"},
+        {"native cycles: the first four of eight", true, 8, 3000000, 0, "...done yet 50%, estimated remaining 5 sec"},
+        {"native cycles: the first four of five", true, 5, 3000000, 0, "...done yet 80%, estimated remaining 1 sec"},
+        {"repeated cycles: the first of two", true, 2, 1000000, 1, "...done yet 50%, estimated remaining 5 sec"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Why);
+        Notes.clear();
+        bool started = false;
+        platform::SetClockForTest(
+            [&]() -> uint32_t {
+                if (!started) {
+                    started = true;
+                    return 0;
+                }
+                return 5001;
+            },
+            {});
+        TTestExecuter exec;
+        exec.CurrentFrequency = c.InForce;
+        exec.ClockRepeat = c.Repeat;
+        exec.DefFreqRuntestTime = 0;
+        exec.DefFreqRuntestPuls = 4;
+        const bool ok = c.Count ? exec.VarnelRuntestClocks(false, c.Value, false, Recorder())
+                                : exec.VarnelRuntestTime(false, c.Value, false, Recorder());
+        platform::SetClockForTest({}, {});
+        EXPECT_TRUE(ok);
+        EXPECT_THAT(Notes, ElementsAre(Info(c.Note)));
     }
 }
 

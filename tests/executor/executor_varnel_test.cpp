@@ -472,6 +472,27 @@ TEST_F(VarnelCable, OneCapturedBitOfANativeGroupFillsTheWholeGroup)
     EXPECT_EQ(tdo[5], 0x55);
 }
 
+TEST_F(VarnelCable, RepeatedModeFillsOnlyTheCapturedEntries)
+{
+    LoadVarnel();
+    Open();
+    ASSERT_NE(Exec->VarnelSetFrequency(1000000, true), -1);
+    // IDCODE bits 0-5 of 0x0ABC1DEF: 1 1 1 1 0 1.
+    const Bytes capture = {0, 0, 1, 0, 1, 0};
+    ToShift(false);
+    ShiftValue(0, 6, capture);
+    ToIdle();
+    ASSERT_TRUE(Exec->VarnelSync());
+    Bytes tdo(6, 0x55);
+    ASSERT_EQ(ReadBack(tdo, capture), ReadResult::Ready);
+    EXPECT_EQ(tdo[0], 0x55);
+    EXPECT_EQ(tdo[1], 0x55);
+    EXPECT_NE(tdo[2], 0);
+    EXPECT_EQ(tdo[3], 0x55);
+    EXPECT_EQ(tdo[4], 0);
+    EXPECT_EQ(tdo[5], 0x55);
+}
+
 TEST_F(VarnelCable, ReadBackOfNothingCapturedAsksTheDeviceNothing)
 {
     LoadVarnel();
