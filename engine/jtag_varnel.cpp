@@ -138,7 +138,12 @@ bool TJtagExecuter::OpenVarnel()
     DWORD queued = 0;
     if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
         return fail();
+    // A device that never stops sending would keep the drain going for
+    // ever: it gets as long as a silent cable does.
+    const uint32_t drainStart = platform::GetTickCount();
     while (queued > 0) {
+        if (platform::GetTickCount() - drainStart > ReplyTimeoutMs)
+            return fail();
         uint8_t scratch[16];
         DWORD read = 0;
         // A read that takes nothing of what is queued would never end.

@@ -311,6 +311,18 @@ TEST_F(VarnelCable, OpenDrainsStaleBytesFirst)
     EXPECT_GE(Clock->Slept.load(), 250u + 100u);
 }
 
+TEST_F(VarnelCable, OpenGivesUpOnADeviceThatKeepsSending)
+{
+    // A megabyte of stale bytes outlasts the drain's bound on the test clock.
+    LoadVarnel("\"faults\":{\"stale_bytes\":1048576}");
+    const uint32_t before = Clock->Now.load();
+    EXPECT_FALSE(Exec->OpenVarnel());
+    EXPECT_TRUE(Exec->Log().empty());
+    EXPECT_EQ(Exec->FtHandle, nullptr);
+    EXPECT_EQ(Sim->Counter("open_handles"), 0u);
+    EXPECT_LT(Clock->Now.load() - before, 250u + ReplyTimeoutMs + 100u);
+}
+
 TEST_F(VarnelCable, OpenFailuresSayWhyAndLeaveNothingOpen)
 {
     struct TCase {
