@@ -9,6 +9,7 @@
 #include <regex>
 #include <thread>
 
+#include "../vendor_samples.h"
 #include "e2e_fixture.h"
 
 namespace {
@@ -332,15 +333,7 @@ TEST_F(OrbeskconChoosesTheCable, AMirrowSerialNeverOpensAVarnel)
 // The vendor-written files, unchanged, on chains that answer them.
 TEST_F(OrbeskconPlays, RealVendorFilesPlayWithStatusZero)
 {
-    struct TCase {
-        const char* Sample;
-        const char* Chain;
-    };
-    const TCase cases[] = {
-        {"coolrunner2_idcode.svf", "coolrunner2_idcode.json"},
-        {"ecp5_passthru_idcode.svf", "ecp5_passthru_idcode.json"},
-    };
-    for (const TCase& c : cases) {
+    for (const TVendorSample& c : VendorSamples) {
         SCOPED_TRACE(c.Sample);
         ScenarioText = Scenario({Varnel("A6010001", ChainMembers(c.Chain))});
         const TRunResult r = Run({std::string(ORBESK_SAMPLES_DIR) + "/" + c.Sample});

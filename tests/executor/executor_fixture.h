@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jtag_execute.h"
@@ -149,6 +151,27 @@ protected:
     }
 
     void Load(const std::vector<std::string>& Devices) { Sim->Load(Scenario(Devices)); }
+
+    // Starts Path and plays it to its end as a front end would: polls the
+    // status, then closes the cable and frees the player.
+    FileStatus PlayToEnd(const std::string& Path)
+    {
+        if (!Exec->OpenAndStart(Path))
+            return FileStatus::Failed;
+        // A guard against a hang, not a time limit of the run.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        FileStatus status;
+        while ((status = Exec->CurrentFile->GetStatus()) == FileStatus::Running) {
+            if (std::chrono::steady_clock::now() > giveUp) {
+                ADD_FAILURE() << "the run did not end";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        Exec->CloseCable(status != FileStatus::Succeeded);
+        Exec->CurrentFile.reset();
+        return status;
+    }
 
     // Trace lines that contain Part, in order.
     std::vector<std::string> TraceWith(const std::string& Part)

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "chain.h"
+#include "../vendor_samples.h"
 #include "executor_fixture.h"
 #include "protocol.h"
 #include "svf.h"
@@ -92,24 +93,7 @@ protected:
         std::ofstream(path) << Text;
         return PlayFile(path);
     }
-    FileStatus PlayFile(const std::string& Path)
-    {
-        if (!Exec->OpenAndStart(Path))
-            return FileStatus::Failed;
-        // A guard against a hang, not a time limit of the run.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        FileStatus status;
-        while ((status = Exec->CurrentFile->GetStatus()) == FileStatus::Running) {
-            if (std::chrono::steady_clock::now() > giveUp) {
-                ADD_FAILURE() << "the run did not end";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        Exec->CloseCable(status != FileStatus::Succeeded);
-        Exec->CurrentFile.reset();
-        return status;
-    }
+    FileStatus PlayFile(const std::string& Path) { return PlayToEnd(Path); }
     std::vector<std::string> Errors()
     {
         std::vector<std::string> lines;
@@ -229,17 +213,7 @@ TEST_F(SvfOnVarnel, AFrequencyChangeBetweenAScanAndItsReadBackReadsRight)
 
 TEST_F(SvfOnVarnel, RealVendorFilesPlayOnAChainThatAnswersThem)
 {
-    struct TCase {
-        const char* Sample;
-        const char* Chain;
-    };
-    // The CPLD file's TRST OFF meets a VPP pin that is not TRST and is only
-    // warned about; the FPGA file waits 20 ms three times in Run-Test/Idle.
-    const TCase cases[] = {
-        {"coolrunner2_idcode.svf", "coolrunner2_idcode.json"},
-        {"ecp5_passthru_idcode.svf", "ecp5_passthru_idcode.json"},
-    };
-    for (const TCase& c : cases) {
+    for (const TVendorSample& c : VendorSamples) {
         SCOPED_TRACE(c.Sample);
         std::string chain = ReadFile(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + c.Chain);
         // The chain file is one object; its members go into the device.

@@ -80,21 +80,7 @@ protected:
     {
         const std::string path = (Folder / "run.svf").string();
         std::ofstream(path) << Text;
-        if (!Exec->OpenAndStart(path))
-            return FileStatus::Failed;
-        // A guard against a hang, not a time limit of the run.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        FileStatus status;
-        while ((status = Exec->CurrentFile->GetStatus()) == FileStatus::Running) {
-            if (std::chrono::steady_clock::now() > giveUp) {
-                ADD_FAILURE() << "the run did not end";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        Exec->CloseCable(status != FileStatus::Succeeded);
-        Exec->CurrentFile.reset();
-        return status;
+        return PlayToEnd(path);
     }
 
     std::vector<std::string> LogOf(MessageKind Kind)
