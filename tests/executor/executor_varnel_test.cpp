@@ -464,45 +464,41 @@ TEST_F(VarnelCable, ReadBackWaitsForAllRepliesAndConsumesNothingMeanwhile)
     EXPECT_EQ(Exec->PendingReplies, 0);
 }
 
-TEST_F(VarnelCable, OneCapturedBitOfANativeGroupFillsTheWholeGroup)
+// Which Tdo entries a read-back writes: in native mode every entry of a
+// group with a captured bit (the group's one reply carries them all), in
+// repeated mode only the captured ones; the rest keep their value (K).
+TEST_F(VarnelCable, ReadBackWritesTheEntriesItHasRepliesFor)
 {
-    LoadVarnel();
-    Open();
-    // IDCODE bits 0-5 of 0x0ABC1DEF: 1 1 1 1 0 1.
-    const Bytes capture = {0, 0, 1, 0, 0, 0};
-    ToShift(false);
-    ShiftValue(0, 6, capture);
-    ToIdle();
-    ASSERT_TRUE(Exec->VarnelSync());
-    Bytes tdo(6, 0x55);
-    ASSERT_EQ(ReadBack(tdo, capture), ReadResult::Ready);
-    EXPECT_EQ(tdo[0], 0x55);
-    EXPECT_NE(tdo[1], 0);
-    EXPECT_NE(tdo[2], 0);
-    EXPECT_NE(tdo[3], 0);
-    EXPECT_EQ(tdo[4], 0);
-    EXPECT_EQ(tdo[5], 0x55);
-}
-
-TEST_F(VarnelCable, RepeatedModeFillsOnlyTheCapturedEntries)
-{
-    LoadVarnel();
-    Open();
-    ASSERT_NE(Exec->VarnelSetFrequency(1000000, true), -1);
-    // IDCODE bits 0-5 of 0x0ABC1DEF: 1 1 1 1 0 1.
-    const Bytes capture = {0, 0, 1, 0, 1, 0};
-    ToShift(false);
-    ShiftValue(0, 6, capture);
-    ToIdle();
-    ASSERT_TRUE(Exec->VarnelSync());
-    Bytes tdo(6, 0x55);
-    ASSERT_EQ(ReadBack(tdo, capture), ReadResult::Ready);
-    EXPECT_EQ(tdo[0], 0x55);
-    EXPECT_EQ(tdo[1], 0x55);
-    EXPECT_NE(tdo[2], 0);
-    EXPECT_EQ(tdo[3], 0x55);
-    EXPECT_EQ(tdo[4], 0);
-    EXPECT_EQ(tdo[5], 0x55);
+    constexpr int K = -1, Low = 0, High = 1;
+    const struct {
+        const char* Why;
+        int32_t Hz;
+        Bytes Capture;
+        std::vector<int> Expected;
+    } cases[] = {
+        // IDCODE bits 0-5 of 0x0ABC1DEF: 1 1 1 1 0 1.
+        {"native: one captured bit fills its group", 3000000, {0, 0, 1, 0, 0, 0}, {K, High, High, High, Low, K}},
+        {"repeated: only the captured entries", 1000000, {0, 0, 1, 0, 1, 0}, {K, K, High, K, Low, K}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Why);
+        LoadVarnel();
+        Open();
+        ASSERT_NE(Exec->VarnelSetFrequency(c.Hz, true), -1);
+        ToShift(false);
+        ShiftValue(0, 6, c.Capture);
+        ToIdle();
+        ASSERT_TRUE(Exec->VarnelSync());
+        Bytes tdo(6, 0x55);
+        ASSERT_EQ(ReadBack(tdo, c.Capture), ReadResult::Ready);
+        for (size_t i = 0; i < tdo.size(); ++i) {
+            if (c.Expected[i] == K)
+                EXPECT_EQ(tdo[i], 0x55) << "bit " << i;
+            else
+                EXPECT_EQ(tdo[i] != 0, c.Expected[i] == High) << "bit " << i;
+        }
+        Exec->CloseCable(false);
+    }
 }
 
 TEST_F(VarnelCable, ReadBackOfNothingCapturedAsksTheDeviceNothing)
