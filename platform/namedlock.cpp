@@ -63,15 +63,16 @@ void ForkPrepare() { RegistryLock.lock(); }
 void ForkParent() { RegistryLock.unlock(); }
 void ForkChild()
 {
+    // Every entry, not only held ones: a thread that was inside a wait
+    // left the gate taken (and its mutex perhaps locked) and does not
+    // exist here. The old entries are left behind rather than touched.
     if (Registry)
-        for (auto& entry : *Registry)
-            if (entry.second->Count > 0) {
+        for (auto& entry : *Registry) {
+            if (entry.second->LockFd >= 0)
                 close(entry.second->LockFd);
-                // The gate may be held by a thread that does not exist
-                // here; it is left behind rather than touched.
-                (void)entry.second.release();
-                entry.second = std::make_unique<TOwner>();
-            }
+            (void)entry.second.release();
+            entry.second = std::make_unique<TOwner>();
+        }
     RegistryLock.unlock();
 }
 
@@ -151,16 +152,24 @@ TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
         return TLockWait::TimedOut;
 
     // A descriptor of our own, so that closing this handle while the lock
-    // is held does not drop the flock.
-    const int lockFd = fcntl(Fd, F_DUPFD_CLOEXEC, 0);
+    // is held does not drop the flock. Opened afresh, not duplicated: the
+    // flock belongs to the open file, and a forked child's copy of this
+    // handle must not keep it alive once this process has ended.
+    int lockFd = open(("/proc/self/fd/" + std::to_string(Fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd < 0)
+        lockFd = open(Path.c_str(), O_RDONLY | O_CLOEXEC); // no /proc
     if (lockFd < 0) {
         GiveGate(owner);
         return TLockWait::Failed;
     }
+    // Known from here on, so that a child forked during the wait closes
+    // its copy.
+    owner.LockFd = lockFd;
     for (;;) {
         if (flock(lockFd, LOCK_EX | LOCK_NB) == 0)
             break;
         if (errno != EWOULDBLOCK && errno != EINTR) {
+            owner.LockFd = -1;
             close(lockFd);
             GiveGate(owner);
             return TLockWait::Failed;
@@ -168,6 +177,7 @@ TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
         // flock has no time-out of its own: poll until the deadline.
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
+            owner.LockFd = -1;
             close(lockFd);
             GiveGate(owner);
             return TLockWait::TimedOut;
@@ -175,7 +185,6 @@ TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             std::chrono::milliseconds(2), deadline - now));
     }
-    owner.LockFd = lockFd;
     owner.Count = 1;
     owner.Thread.store(me);
     return TLockWait::Acquired;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "usb_fixture.h"
@@ -42,6 +43,80 @@ TEST_F(NamedLock, KillingTheHolderFreesIt)
     TNamedLock lock(Name);
     EXPECT_EQ(lock.Wait(1000), TLockWait::Acquired);
     EXPECT_TRUE(lock.Release());
+}
+
+// The holder forks a child that lives on (a helper it started, say) and is
+// then killed: the child holds none of its parent's locks, so it must not
+// keep this one from others either.
+TEST_F(NamedLock, KillingTheHolderFreesItWhileItsForkedChildLivesOn)
+{
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        close(ready[0]);
+        TNamedLock lock(Name);
+        if (lock.Wait(5000) != TLockWait::Acquired)
+            _exit(1);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(ready[1]);
+            for (;;)
+                pause();
+        }
+        (void)!write(ready[1], &child, sizeof child);
+        for (;;)
+            pause();
+    }
+    close(ready[1]);
+    pid_t child = -1;
+    const bool held = read(ready[0], &child, sizeof child) == sizeof child;
+    close(ready[0]);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    ASSERT_TRUE(held);
+
+    EXPECT_EQ(WaitFromOtherProcess(Name, 0), TLockWait::Acquired);
+    TNamedLock lock(Name);
+    EXPECT_EQ(lock.Wait(0), TLockWait::Acquired);
+    EXPECT_TRUE(lock.Release());
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+}
+
+// A child forked while a thread of its parent is still waiting has no such
+// thread: nothing of that wait may stand in its own way later.
+TEST_F(NamedLock, ChildForkedDuringAnotherThreadsWaitCanTakeItLater)
+{
+    THolderProcess holder(Name);
+    ASSERT_TRUE(holder.Held);
+    TLockWait got = TLockWait::Failed;
+    std::thread waiter([&] {
+        TNamedLock lock(Name);
+        got = lock.Wait(5000);
+        lock.Release();
+    });
+    // Only lets the waiter get into its wait; were it late, the test would
+    // pass without showing anything, never fail.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(go[1]);
+        char c;
+        (void)!read(go[0], &c, 1);
+        TNamedLock lock(Name);
+        _exit(static_cast<int>(lock.Wait(1000)));
+    }
+    close(go[0]);
+    holder.Kill();
+    waiter.join();
+    EXPECT_EQ(got, TLockWait::Acquired);
+    close(go[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(static_cast<TLockWait>(WEXITSTATUS(status)), TLockWait::Acquired);
 }
 
 TEST_F(NamedLock, HoldingThreadTakesItAgainAndEachTakingNeedsItsRelease)
