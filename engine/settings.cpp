@@ -51,6 +51,16 @@ std::string FolderOf(const std::string& Path)
     return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
 }
 
+// The Mirrow's target supply keys, alike in both programs.
+void ReadMirrowVdd(const TParams& Params, TJtagExecuter& Executer)
+{
+    Executer.MirrowVddOut = Params.Bool("MirrowVddOut", 0);
+    Executer.MirrowVddVal = Params.Int("MirrowVddVal", 33);
+    Executer.MirrowVddMin = Params.Int("MirrowVddMin", 18);
+    Executer.MirrowVddMax = Params.Int("MirrowVddMax", 55);
+    Executer.MirrowVddDelay = Params.Int("MirrowVddDelay", 10000);
+}
+
 } // namespace
 
 std::string SettingsPathBeside(const std::string& ProgramFile)
@@ -109,11 +119,7 @@ bool LoadConsoleSettings(const std::string& Path, TJtagExecuter& Executer, uint8
     Executer.MirrowPActive = p.Byte("MirrowPActive", 2);
     Executer.MirrowPInactive = p.Byte("MirrowPInactive", 3);
     Executer.IgnoreFreqCmd = p.Bool("IgnoreFreqCmd", 0);
-    Executer.MirrowVddOut = p.Bool("MirrowVddOut", 0);
-    Executer.MirrowVddVal = p.Int("MirrowVddVal", 33);
-    Executer.MirrowVddMin = p.Int("MirrowVddMin", 18);
-    Executer.MirrowVddMax = p.Int("MirrowVddMax", 55);
-    Executer.MirrowVddDelay = p.Int("MirrowVddDelay", 10000);
+    ReadMirrowVdd(p, Executer);
     ReadLastSerial(p, Executer);
     ShowComments = p.Byte("WriteComments", 1);
     return true;
@@ -167,11 +173,7 @@ void LoadSettings(const std::string& Path, TJtagExecuter& Executer, bool& WriteC
 
     Executer.IgnoreFreqCmd = p.Bool("IgnoreFreqCmd", p.Int("IgnoreFreq", 0));
 
-    Executer.MirrowVddOut = p.Bool("MirrowVddOut", 0);
-    Executer.MirrowVddVal = p.Int("MirrowVddVal", 33);
-    Executer.MirrowVddMin = p.Int("MirrowVddMin", 18);
-    Executer.MirrowVddMax = p.Int("MirrowVddMax", 55);
-    Executer.MirrowVddDelay = p.Int("MirrowVddDelay", 10000);
+    ReadMirrowVdd(p, Executer);
 
     ReadLastSerial(p, Executer);
     WriteComments = p.Byte("WriteComments", 1) != 0;
