@@ -1,5 +1,6 @@
 #include "jtagfile.h"
 
+#include "StrUtilsEx.h"
 #include "sysutils.h"
 
 TJtagFilesList* JtagFilesList = nullptr;
@@ -12,9 +13,7 @@ namespace {
 
 std::string UpperAscii(std::string Text)
 {
-    for (char& c : Text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    UpperCaseAscii(Text);
     return Text;
 }
 

@@ -113,6 +113,14 @@ public:
     TLoopControl LoopControl = TLoopControl::Wait;
 
 private:
+    // Header, body and trailer vectors of the DR (IsDr) or IR set.
+    struct TScanParts {
+        const TVarLen* Tdi[3];
+        const TVarLen* Tdo[3];
+        const TVarLen* Mask[3];
+    };
+    TScanParts ScanParts(bool IsDr) const;
+
     void FillBuffer();
     void SendNote(const std::string& Text, MessageKind Kind);
     bool ExecuteScan(bool IsDr);

@@ -40,8 +40,9 @@ void FormatRead(std::string& Line, int& Group, const TVarLen& Mask, const TVarLe
 
 ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
 {
-    const TVarLen* tdo[3] = {IsDr ? &HdrTdo : &HirTdo, IsDr ? &SdrTdo : &SirTdo, IsDr ? &TdrTdo : &TirTdo};
-    const TVarLen* mask[3] = {IsDr ? &HdrMask : &HirMask, IsDr ? &SdrMask : &SirMask, IsDr ? &TdrMask : &TirMask};
+    const TScanParts parts = ScanParts(IsDr);
+    const auto& tdo = parts.Tdo;
+    const auto& mask = parts.Mask;
     const int32_t count = ScanLength(IsDr, true);
     const int32_t offset[3] = {0, mask[0]->BitLength(), mask[0]->BitLength() + mask[1]->BitLength()};
 

@@ -35,6 +35,12 @@ int32_t FrequencyArgument(long double Hz)
     return static_cast<int32_t>(r);
 }
 
+// The frequency a FREQUENCY statement asks for: its HZ, else the default.
+int32_t FrequencyRequest(const TSVFCommand& Statement, int32_t DefaultHz)
+{
+    return HasItem(Statement, SvfItemKind::HZ) ? FrequencyArgument(ItemFloat(Statement, SvfItemKind::HZ)) : DefaultHz;
+}
+
 // Seconds of a wait of at least one second, to three significant digits:
 // fixed with one decimal below 1000 s ("1.0", "12.3", "123.0"), else
 // "1.23E+3".
@@ -115,9 +121,7 @@ bool TSVFFile::ApplyStatement(const TSVFCommand& Statement)
     case SvfCommand::FREQUENCY:
         if (!OnSetFrequency)
             return true;
-        return OnSetFrequency(HasItem(Statement, SvfItemKind::HZ) ? FrequencyArgument(ItemFloat(Statement, SvfItemKind::HZ))
-                                                                  : DefaultFrequency,
-                              false) != -1;
+        return OnSetFrequency(FrequencyRequest(Statement, DefaultFrequency), false) != -1;
     case SvfCommand::RUNTEST:
         if (!Statement.Items.empty() && IsStateKind(Statement.Items[0].Kind))
             RunState = StateOfKind(Statement.Items[0].Kind);
@@ -156,9 +160,7 @@ bool TSVFFile::ExecuteStatement(const TSVFCommand& Statement)
     switch (Statement.Command) {
     case SvfCommand::FREQUENCY:
         if (OnSetFrequency)
-            ok = OnSetFrequency(HasItem(Statement, SvfItemKind::HZ) ? FrequencyArgument(ItemFloat(Statement, SvfItemKind::HZ))
-                                                                    : DefaultFrequency,
-                                true) != -1;
+            ok = OnSetFrequency(FrequencyRequest(Statement, DefaultFrequency), true) != -1;
         break;
     case SvfCommand::SDR:
         ok = ExecuteScan(true);
@@ -293,20 +295,18 @@ bool TSVFFile::GotoState(TapState Target)
     return true;
 }
 
+TSVFFile::TScanParts TSVFFile::ScanParts(bool IsDr) const
+{
+    if (IsDr)
+        return {{&HdrTdi, &SdrTdi, &TdrTdi}, {&HdrTdo, &SdrTdo, &TdrTdo}, {&HdrMask, &SdrMask, &TdrMask}};
+    return {{&HirTdi, &SirTdi, &TirTdi}, {&HirTdo, &SirTdo, &TirTdo}, {&HirMask, &SirMask, &TirMask}};
+}
+
 int32_t TSVFFile::ScanLength(bool IsDr, bool ByMask)
 {
-    const TVarLen* vectors[3];
-    if (ByMask) {
-        vectors[0] = IsDr ? &HdrMask : &HirMask;
-        vectors[1] = IsDr ? &SdrMask : &SirMask;
-        vectors[2] = IsDr ? &TdrMask : &TirMask;
-    } else {
-        vectors[0] = IsDr ? &HdrTdi : &HirTdi;
-        vectors[1] = IsDr ? &SdrTdi : &SirTdi;
-        vectors[2] = IsDr ? &TdrTdi : &TirTdi;
-    }
+    const TScanParts parts = ScanParts(IsDr);
     int64_t total = 0;
-    for (const TVarLen* p : vectors)
+    for (const TVarLen* p : ByMask ? parts.Mask : parts.Tdi)
         total += p->BitLength();
     if (total > MaxBits)
         RaiseLineError("Scan of " + std::to_string(total) + " bits is longer than 2147483647 bits");
@@ -315,9 +315,10 @@ int32_t TSVFFile::ScanLength(bool IsDr, bool ByMask)
 
 bool TSVFFile::ShiftBits(bool IsDr)
 {
-    const TVarLen* tdi[3] = {IsDr ? &HdrTdi : &HirTdi, IsDr ? &SdrTdi : &SirTdi, IsDr ? &TdrTdi : &TirTdi};
-    const TVarLen* tdo[3] = {IsDr ? &HdrTdo : &HirTdo, IsDr ? &SdrTdo : &SirTdo, IsDr ? &TdrTdo : &TirTdo};
-    const TVarLen* mask[3] = {IsDr ? &HdrMask : &HirMask, IsDr ? &SdrMask : &SirMask, IsDr ? &TdrMask : &TirMask};
+    const TScanParts parts = ScanParts(IsDr);
+    const auto& tdi = parts.Tdi;
+    const auto& tdo = parts.Tdo;
+    const auto& mask = parts.Mask;
     const int32_t count = ScanLength(IsDr, false);
     std::vector<uint8_t> bits(static_cast<size_t>(count));
     std::vector<uint8_t> capture(static_cast<size_t>(count));

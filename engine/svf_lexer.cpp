@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "StrUtilsEx.h"
 #include "svf.h"
 #include "sysutils.h"
 
@@ -131,9 +132,7 @@ std::string TSVFFile::ReadStatementText()
     buffer.pop_back();
 
     std::string text = SpaceParentheses(buffer);
-    for (char& ch : text)
-        if (ch >= 'a' && ch <= 'z')
-            ch = static_cast<char>(ch - 'a' + 'A');
+    UpperCaseAscii(text);
     size_t first = 0;
     while (first < text.size() && static_cast<uint8_t>(text[first]) <= 32)
         ++first;

@@ -1,6 +1,8 @@
 // The SVF statement parser and the LOOP ... ENDLOOP recording and replay.
+#include <algorithm>
 #include <limits>
 
+#include "hexdigit.h"
 #include "svf.h"
 #include "svf_lexer.h"
 #include "sysconv.h"
@@ -17,7 +19,7 @@ bool IsIntegerLiteral(const std::string& Text)
         return false;
     for (; i < Text.size(); ++i) {
         const char c = Text[i];
-        const bool digit = (c >= '0' && c <= '9') || (hex && ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')));
+        const bool digit = hex ? HexDigitValue(c) >= 0 : c >= '0' && c <= '9';
         if (!digit)
             return false;
     }
@@ -39,13 +41,11 @@ bool FindKeyword(const std::string& Token, SvfItemKind& Kind)
     return false;
 }
 
+// The text is upper case by now; anything that is no digit counts as 0, as
+// it always has.
 int HexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 0; // anything else counts as 0, as it always has
+    return std::max(HexDigitValue(c), 0);
 }
 
 bool IsScan(SvfCommand Command)

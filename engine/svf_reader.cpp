@@ -87,12 +87,10 @@ uint8_t TSVFFile::ReadChar()
 
 uint8_t TSVFFile::PeekChar()
 {
+    // FillBuffer leaves at least one byte (the end text at the end) or raises.
     if (FBufferPos >= FBufferFill)
         FillBuffer();
-    if (FBufferPos < FBufferFill)
-        return FReadBuffer[static_cast<size_t>(FBufferPos)];
-    FillBuffer();
-    return 0;
+    return FReadBuffer[static_cast<size_t>(FBufferPos)];
 }
 
 std::string TSVFFile::GetLineText(int64_t LineIndex)

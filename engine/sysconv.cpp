@@ -10,7 +10,7 @@ namespace {
 // Reads sign and digits into a magnitude no larger than the limit given for
 // each radix; reports the sign separately so that callers can range-check.
 bool ParseInteger(const std::string& Text, uint64_t DecimalLimitPositive, uint64_t DecimalLimitNegative,
-                  uint64_t HexLimit, uint64_t& Magnitude, bool& Negative, bool& Hex)
+                  uint64_t HexLimit, uint64_t& Magnitude, bool& Negative)
 {
     size_t i = 0;
     const size_t n = Text.size();
@@ -19,7 +19,7 @@ bool ParseInteger(const std::string& Text, uint64_t DecimalLimitPositive, uint64
         Negative = Text[i] == '-';
         ++i;
     }
-    Hex = false;
+    bool Hex = false;
     if (i < n && (Text[i] == '$' || Text[i] == 'x' || Text[i] == 'X')) {
         Hex = true;
         ++i;
@@ -69,8 +69,7 @@ bool TryStrToInt(const std::string& Text, int32_t& Value)
 {
     uint64_t magnitude = 0;
     bool negative = false;
-    bool hex = false;
-    if (!ParseInteger(Text, 0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull, magnitude, negative, hex))
+    if (!ParseInteger(Text, 0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull, magnitude, negative))
         return false;
     const uint32_t bits = static_cast<uint32_t>(negative ? 0u - static_cast<uint32_t>(magnitude)
                                                          : static_cast<uint32_t>(magnitude));
@@ -82,9 +81,8 @@ bool TryStrToInt64(const std::string& Text, int64_t& Value)
 {
     uint64_t magnitude = 0;
     bool negative = false;
-    bool hex = false;
     if (!ParseInteger(Text, 0x7FFFFFFFFFFFFFFFull, 0x8000000000000000ull, 0xFFFFFFFFFFFFFFFFull, magnitude,
-                      negative, hex))
+                      negative))
         return false;
     Value = static_cast<int64_t>(negative ? 0 - magnitude : magnitude);
     return true;
