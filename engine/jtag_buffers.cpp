@@ -29,6 +29,14 @@ bool TJtagExecuter::PutByte(uint8_t Value)
     return true;
 }
 
+bool TJtagExecuter::PutRepeated(uint8_t Value, int64_t Times)
+{
+    for (int64_t i = 0; i < Times; ++i)
+        if (!PutByte(Value))
+            return false;
+    return true;
+}
+
 bool TJtagExecuter::Flush()
 {
     switch (KindInUse()) {

@@ -107,7 +107,6 @@ bool TJtagExecuter::OpenVarnel()
         Message("Fatal error: Cannot find VARNEL", MessageKind::Error);
         return false;
     }
-    FtHandle = nullptr;
     if (FtOpen(index, FtHandle) != FT_OK) {
         FtHandle = nullptr;
         Message("Fatal error: FT_Open failed", MessageKind::Error);
@@ -223,19 +222,6 @@ bool TJtagExecuter::VarnelSync()
     return Flush();
 }
 
-namespace {
-
-// Queues Byte Times times; false at the first byte that cannot be queued.
-bool PutTimes(TJtagExecuter& E, uint8_t Byte, int32_t Times)
-{
-    for (int32_t i = 0; i < Times; ++i)
-        if (!E.PutByte(Byte))
-            return false;
-    return true;
-}
-
-} // namespace
-
 bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int32_t Count, bool LastTms)
 {
     if (Count <= 0)
@@ -248,9 +234,9 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     const uint8_t pin = static_cast<uint8_t>(0xE8 | (LastTms ? 4 : 0) | PinBits);
     // The rest of a high half period in repeated mode, then the edge that
     // samples (and, when captured, reads) the bit.
-    const auto highHalf = [&](int32_t i) { return (native || PutTimes(*this, 0xCE | t(i), r - 1)) && PutByte(high(i)); };
+    const auto highHalf = [&](int32_t i) { return (native || PutRepeated(0xCE | t(i), r - 1)) && PutByte(high(i)); };
 
-    if (ShiftReplies(Capture, Count, native) > 0)
+    if (AnyCaptured(Capture, 0, Count))
         VarnelShiftModes.push_back(native);
 
     if (Count == 1)
@@ -273,12 +259,12 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
         }
     } else {
         for (int32_t i = 1; i <= Count - 2; ++i)
-            if (!PutTimes(*this, low(i), r) || !highHalf(i))
+            if (!PutRepeated(low(i), r) || !highHalf(i))
                 return false;
     }
     const int32_t last = Count - 1;
     const int32_t halfBytes = native ? 1 : r;
-    return PutTimes(*this, low(last), halfBytes) && PutByte(pin) && highHalf(last) && PutTimes(*this, 0xCA, halfBytes);
+    return PutRepeated(low(last), halfBytes) && PutByte(pin) && highHalf(last) && PutRepeated(0xCA, halfBytes);
 }
 
 ReadResult TJtagExecuter::VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, int32_t Count)
@@ -335,7 +321,7 @@ bool TJtagExecuter::VarnelTmsClock(bool Tdi, bool Tms)
     const uint8_t t = Tdi ? 1 : 0;
     const int32_t halfBytes = ClockRepeat == 0 ? 1 : ClockRepeat;
     return PutByte(static_cast<uint8_t>(0xE8 | (Tms ? 4 : 0) | PinBits)) && PutByte(0xCA | t) &&
-           PutTimes(*this, 0xCE | t, halfBytes) && PutTimes(*this, 0xCA | t, halfBytes);
+           PutRepeated(0xCE | t, halfBytes) && PutRepeated(0xCA | t, halfBytes);
 }
 
 int32_t TJtagExecuter::VarnelSetFrequency(int32_t Hz, bool Apply)

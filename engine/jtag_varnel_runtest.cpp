@@ -30,7 +30,7 @@ public:
     bool HoldTms(bool Tms) override
     {
         FPin = static_cast<uint8_t>(0xE8 | (Tms ? 4 : 0) | E.PinBits);
-        return PutTimes(FPin, int64_t{E.ClockRepeat} + 1);
+        return E.PutRepeated(FPin, int64_t{E.ClockRepeat} + 1);
     }
 
     bool TimeWait(TRuntestClock Clock, uint64_t t, TRuntestProgress& Progress) override
@@ -80,14 +80,6 @@ public:
     bool RestoreClock() override { return E.PutByte(VarnelClockInForce(E).Byte); }
 
 private:
-    bool PutTimes(uint8_t Byte, int64_t Times)
-    {
-        for (int64_t i = 0; i < Times; ++i)
-            if (!E.PutByte(Byte))
-                return false;
-        return true;
-    }
-
     // N cycles with TDI 0 and TMS as held: four to a shift byte natively,
     // else Repeat pin bytes TCK high, then Repeat TCK low.
     bool Cycles(uint64_t N, int32_t Repeat, TRuntestProgress& Progress)
@@ -103,7 +95,7 @@ private:
             return true;
         }
         for (uint64_t i = 0; i < N; ++i) {
-            if (!PutTimes(TckHigh, Repeat) || !PutTimes(TckLow, Repeat))
+            if (!E.PutRepeated(TckHigh, Repeat) || !E.PutRepeated(TckLow, Repeat))
                 return false;
             Progress.Step(static_cast<int64_t>(i + 1), total);
         }

@@ -2,9 +2,9 @@
 // under the lock shared with other programs that search FTDI devices.
 #include "usbplow.h"
 
-#include <cctype>
 #include <cstring>
 
+#include "StrUtilsEx.h"
 #include "hexdigit.h"
 #include "namedlock.h"
 
@@ -29,13 +29,6 @@ public:
 private:
     platform::TNamedLock& Lock;
 };
-
-std::string UpperCase(std::string Text)
-{
-    for (char& c : Text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return Text;
-}
 
 // Eight hex digits, read unsigned: serials such as A6FFFFFF do not fit a
 // signed 32-bit number.
@@ -72,8 +65,10 @@ TFtLockSettings& FtLockSettings()
 
 bool SerialMatchesMask(const std::string& Mask, const std::string& Serial)
 {
-    const std::string mask = UpperCase(Mask);
-    const std::string serial = UpperCase(Serial);
+    std::string mask = Mask;
+    std::string serial = Serial;
+    UpperCaseAscii(mask);
+    UpperCaseAscii(serial);
     if (mask.size() != serial.size())
         return false;
     for (size_t i = 0; i < mask.size(); ++i)

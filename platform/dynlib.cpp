@@ -1,9 +1,8 @@
 #include "dynlib.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
+#include "progpath.h"
 
 namespace platform {
 
@@ -46,11 +45,7 @@ void FreeLib(TLibHandle Lib)
 
 std::string ProgramFolder()
 {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    const std::string exe(path, static_cast<size_t>(n));
+    const std::string exe = ProgramFilePath();
     const size_t slash = exe.rfind('/');
     if (slash == std::string::npos)
         return {};
