@@ -1,7 +1,5 @@
 // The console program's command line and settings: what to play, on which
 // cable, with which settings; every refusal before the run.
-#include <sys/stat.h>
-
 #include "console_exec.h"
 #include "hexdigit.h"
 #include "paramutils.h"
@@ -28,13 +26,6 @@ std::string ValueOf(const char* Name)
     throw EConsoleExit(Status);
 }
 
-// A file of that name, anything but a folder.
-bool DataFileExists(const std::string& Name)
-{
-    struct stat st {};
-    return !Name.empty() && ::stat(Name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 // From the last '.' of the file-name part, upper-cased; empty without one.
 std::string UpperExtension(const std::string& Name)
 {
@@ -49,7 +40,6 @@ std::string UpperExtension(const std::string& Name)
 constexpr int32_t SerialPartMask = 0xFFFFFF;
 constexpr int32_t SerialMiddleByte = 0xFF0000;
 constexpr int32_t SerialDefaultMiddle = 0x010000;
-constexpr int32_t AutoIgnoringLastSerial = -2;
 
 } // namespace
 
@@ -141,7 +131,7 @@ bool ConsoleOptions(TConsoleState& State)
 
     if (State.DataFileName.empty())
         Refuse("no given file name to program", ExitUsage);
-    if (!DataFileExists(State.DataFileName)) {
+    if (!SettingsFileExists(State.DataFileName)) {
         WriteOutLine("Error, the selected data file does not exist:");
         Refuse(State.DataFileName, ExitUsage);
     }

@@ -12,9 +12,6 @@ const char* const ObsoleteSettingsText =
 
 namespace {
 
-// SelectedCable from the command line: choose automatically and leave the
-// remembered cable alone.
-constexpr int32_t AutoIgnoringLastSerial = -2;
 constexpr int32_t AutoSelect = -1;
 
 uint8_t LowByte(int32_t Value)
@@ -51,14 +48,38 @@ std::string FolderOf(const std::string& Path)
     return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
 }
 
-// The Mirrow's target supply keys, alike in both programs.
-void ReadMirrowVdd(const TParams& Params, TJtagExecuter& Executer)
+// Defaults of the keys that replaced those of earlier versions; the desktop
+// takes them from the old keys when the file still has them.
+struct TFieldDefaults {
+    int32_t RuntestTime = 2;
+    int32_t RuntestPuls = 3;
+    int32_t Recalculate = 1;
+    int32_t PActive = 2;
+    int32_t PInactive = 3;
+    int32_t IgnoreFreq = 0;
+};
+
+// The executor's fields, alike in both programs but for the defaults.
+void ReadFields(const TParams& Params, const TFieldDefaults& Defaults, TJtagExecuter& Executer)
 {
+    Executer.DefFreq = Params.Byte("DefFreq", 0);
+    Executer.DefFreqRuntestTime = Params.Byte("DefFreqRuntestTime", Defaults.RuntestTime);
+    Executer.DefFreqRuntestPuls = Params.Byte("DefFreqRuntestPuls", Defaults.RuntestPuls);
+    Executer.FreqToFast = Params.Byte("FreqToFast", 1);
+    Executer.RuntestRecalculate = Params.Byte("RuntestRecalculate", Defaults.Recalculate);
+    Executer.RuntestRecalculateOnly1000TCK = Params.Bool("RuntestRecalculateOnly1000TCK", 0);
+    Executer.SecurityTime = Params.Int("SecurityTime", 0);
+    Executer.VarnelVPPActive = Params.Byte("VarnelVPPActive", Defaults.PActive);
+    Executer.VarnelVPPInactive = Params.Byte("VarnelVPPInactive", Defaults.PInactive);
+    Executer.MirrowPActive = Params.Byte("MirrowPActive", Defaults.PActive);
+    Executer.MirrowPInactive = Params.Byte("MirrowPInactive", Defaults.PInactive);
+    Executer.IgnoreFreqCmd = Params.Bool("IgnoreFreqCmd", Defaults.IgnoreFreq);
     Executer.MirrowVddOut = Params.Bool("MirrowVddOut", 0);
     Executer.MirrowVddVal = Params.Int("MirrowVddVal", 33);
     Executer.MirrowVddMin = Params.Int("MirrowVddMin", 18);
     Executer.MirrowVddMax = Params.Int("MirrowVddMax", 55);
     Executer.MirrowVddDelay = Params.Int("MirrowVddDelay", 10000);
+    ReadLastSerial(Params, Executer);
 }
 
 } // namespace
@@ -106,21 +127,7 @@ bool LoadConsoleSettings(const std::string& Path, TJtagExecuter& Executer, uint8
     const TParams p(Path);
     if (p.Has("RTwTime") || p.Has("RTwCount"))
         return false;
-
-    Executer.DefFreq = p.Byte("DefFreq", 0);
-    Executer.DefFreqRuntestTime = p.Byte("DefFreqRuntestTime", 2);
-    Executer.DefFreqRuntestPuls = p.Byte("DefFreqRuntestPuls", 3);
-    Executer.FreqToFast = p.Byte("FreqToFast", 1);
-    Executer.RuntestRecalculate = p.Byte("RuntestRecalculate", 1);
-    Executer.RuntestRecalculateOnly1000TCK = p.Bool("RuntestRecalculateOnly1000TCK", 0);
-    Executer.SecurityTime = p.Int("SecurityTime", 0);
-    Executer.VarnelVPPActive = p.Byte("VarnelVPPActive", 2);
-    Executer.VarnelVPPInactive = p.Byte("VarnelVPPInactive", 3);
-    Executer.MirrowPActive = p.Byte("MirrowPActive", 2);
-    Executer.MirrowPInactive = p.Byte("MirrowPInactive", 3);
-    Executer.IgnoreFreqCmd = p.Bool("IgnoreFreqCmd", 0);
-    ReadMirrowVdd(p, Executer);
-    ReadLastSerial(p, Executer);
+    ReadFields(p, TFieldDefaults{}, Executer);
     ShowComments = p.Byte("WriteComments", 1);
     return true;
 }
@@ -131,53 +138,35 @@ void LoadSettings(const std::string& Path, TJtagExecuter& Executer, bool& WriteC
 
     // The RUNTEST pair of earlier versions gives the defaults of the three
     // keys that replaced it; keys of the new form win where present.
-    int32_t runtestTime = 2;
-    int32_t runtestPuls = 3;
-    int32_t recalculate = 1;
+    TFieldDefaults d;
     if (p.Has("RTwTime") && p.Has("RTwCount")) {
         const int32_t t = p.Int("RTwTime", -1);
         const int32_t c = p.Int("RTwCount", -1);
-        runtestTime = t == 0 ? 0 : t == 1 ? 1 : 2;
+        d.RuntestTime = t == 0 ? 0 : t == 1 ? 1 : 2;
         switch (c) {
         case 0:
-            runtestPuls = 4;
-            recalculate = 0;
+            d.RuntestPuls = 4;
+            d.Recalculate = 0;
             break;
         case 1:
-            runtestTime = 4;
-            runtestPuls = 4;
-            recalculate = 1;
+            d.RuntestTime = 4;
+            d.RuntestPuls = 4;
+            d.Recalculate = 1;
             break;
         case 2:
-            runtestPuls = 2;
-            recalculate = 2;
+            d.RuntestPuls = 2;
+            d.Recalculate = 2;
             break;
         default:
             break;
         }
     }
+    d.PActive = p.Int("PActive", d.PActive);
+    d.PInactive = p.Int("PInactive", d.PInactive);
+    d.IgnoreFreq = p.Int("IgnoreFreq", d.IgnoreFreq);
 
-    Executer.DefFreq = p.Byte("DefFreq", 0);
-    Executer.DefFreqRuntestTime = p.Byte("DefFreqRuntestTime", runtestTime);
-    Executer.DefFreqRuntestPuls = p.Byte("DefFreqRuntestPuls", runtestPuls);
-    Executer.FreqToFast = p.Byte("FreqToFast", 1);
-    Executer.RuntestRecalculate = p.Byte("RuntestRecalculate", recalculate);
-    Executer.RuntestRecalculateOnly1000TCK = p.Bool("RuntestRecalculateOnly1000TCK", 0);
-
-    const int32_t pActive = p.Int("PActive", 2);
-    const int32_t pInactive = p.Int("PInactive", 3);
-    Executer.VarnelVPPActive = p.Byte("VarnelVPPActive", pActive);
-    Executer.VarnelVPPInactive = p.Byte("VarnelVPPInactive", pInactive);
-    Executer.MirrowPActive = p.Byte("MirrowPActive", pActive);
-    Executer.MirrowPInactive = p.Byte("MirrowPInactive", pInactive);
-
-    Executer.IgnoreFreqCmd = p.Bool("IgnoreFreqCmd", p.Int("IgnoreFreq", 0));
-
-    ReadMirrowVdd(p, Executer);
-
-    ReadLastSerial(p, Executer);
+    ReadFields(p, d, Executer);
     WriteComments = p.Byte("WriteComments", 1) != 0;
-    Executer.SecurityTime = p.Int("SecurityTime", 0);
 }
 
 bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool WriteComments)

@@ -18,6 +18,10 @@ class TJtagExecuter;
 // The one section of the file.
 extern const char* const SettingsSection;
 
+// SelectedCable from the command line: choose automatically and leave the
+// remembered cable alone.
+constexpr int32_t AutoIgnoringLastSerial = -2;
+
 // The console's refusal of a file with obsolete keys, for standard error.
 extern const char* const ObsoleteSettingsText;
 
@@ -38,7 +42,8 @@ std::string DesktopSettingsPath();
 std::string ConsoleSettingsPath();
 
 // There is a file of that name (anything but a folder): the console's test
-// of a path given by -I, the same one ConsoleSettingsPath uses.
+// of its data file and of a path given by -I, the same one
+// ConsoleSettingsPath uses.
 bool SettingsFileExists(const std::string& Path);
 
 // Console reader. Run after the command line has set SelectedCable and

@@ -253,20 +253,13 @@ TIniFile::TLocation TIniFile::FindSection(const std::string& Section) const
     return {FLines.size(), false};
 }
 
-size_t TIniFile::SectionEnd(size_t Header) const
-{
-    size_t i = Header + 1;
-    while (i < FLines.size() && Classify(FLines[i]).Kind != TLineKind::Section)
-        ++i;
-    return i;
-}
-
 TIniFile::TLocation TIniFile::FindKey(size_t Header, const std::string& Key) const
 {
     size_t insertAt = Header + 1;
-    const size_t end = SectionEnd(Header);
-    for (size_t i = Header + 1; i < end; ++i) {
+    for (size_t i = Header + 1; i < FLines.size(); ++i) {
         const TLine line = Classify(FLines[i]);
+        if (line.Kind == TLineKind::Section)
+            break;
         if (line.Kind == TLineKind::Key && SameText(line.Name, Key))
             return {i, true};
         if (!Trim(FLines[i]).empty())

@@ -58,8 +58,6 @@ private:
     // The first key line within the section starting at Header, or the
     // line after the last non-blank line of that section (Found false).
     TLocation FindKey(size_t Header, const std::string& Key) const;
-    // The line after the section that starts at Header.
-    size_t SectionEnd(size_t Header) const;
     const std::string* FindValueLine(const std::string& Section, const std::string& Key) const;
 
     std::string FFileName;

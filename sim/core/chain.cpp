@@ -41,6 +41,16 @@ uint64_t ConfigOpcode(const json& Value, size_t IrLength, const std::string& Wha
     return BitsToUint(ConfigBits(Value, IrLength, What));
 }
 
+// Field keeps its value when the key is absent.
+void ConfigFlag(const json& Object, const char* Key, const std::string& What, bool& Field)
+{
+    if (!Object.contains(Key))
+        return;
+    if (!Object.at(Key).is_boolean())
+        throw ConfigError(What + "." + Key + ": true or false is wanted");
+    Field = Object.at(Key).get<bool>();
+}
+
 } // namespace
 
 Bits BitsFromUint(uint64_t Value, size_t Length)
@@ -114,20 +124,13 @@ TraceMask TraceMask::FromJson(const json& Device)
         return m;
     }
     ConfigKeys(t, {"scans", "updates", "states", "stays", "pins", "clock", "waits"}, "trace");
-    auto flag = [&](const char* Key, bool& Field) {
-        if (!t.contains(Key))
-            return;
-        if (!t.at(Key).is_boolean())
-            throw ConfigError(std::string("trace.") + Key + ": true or false is wanted");
-        Field = t.at(Key).get<bool>();
-    };
-    flag("scans", m.Scans);
-    flag("updates", m.Updates);
-    flag("states", m.States);
-    flag("stays", m.Stays);
-    flag("pins", m.Pins);
-    flag("clock", m.Clock);
-    flag("waits", m.Waits);
+    ConfigFlag(t, "scans", "trace", m.Scans);
+    ConfigFlag(t, "updates", "trace", m.Updates);
+    ConfigFlag(t, "states", "trace", m.States);
+    ConfigFlag(t, "stays", "trace", m.Stays);
+    ConfigFlag(t, "pins", "trace", m.Pins);
+    ConfigFlag(t, "clock", "trace", m.Clock);
+    ConfigFlag(t, "waits", "trace", m.Waits);
     return m;
 }
 
@@ -182,11 +185,7 @@ Device::Device(const json& Config, size_t Index, const ChainTrace* Trace)
     FIrLength = ConfigLength(Config, "ir_length", 4, 1, 64, what);
     FIrCapture = Config.contains("ir_capture") ? ConfigBits(Config.at("ir_capture"), FIrLength, what + ".ir_capture")
                                               : BitsFromUint(1, FIrLength);
-    if (Config.contains("trst")) {
-        if (!Config.at("trst").is_boolean())
-            throw ConfigError(what + ".trst: true or false is wanted");
-        FHasTrst = Config.at("trst").get<bool>();
-    }
+    ConfigFlag(Config, "trst", what, FHasTrst);
 
     const uint64_t allOnes = FIrLength == 64 ? ~uint64_t{0} : (uint64_t{1} << FIrLength) - 1;
     DataRegister bypass;
@@ -227,11 +226,7 @@ Device::Device(const json& Config, size_t Index, const ChainTrace* Trace)
             r.Length = ConfigLength(in, "length", 1, 1, MaxRegisterLength, w);
             r.Capture = in.contains("capture") ? ConfigBits(in.at("capture"), r.Length, w + ".capture")
                                                : Bits(r.Length, 0);
-            if (in.contains("readback")) {
-                if (!in.at("readback").is_boolean())
-                    throw ConfigError(w + ".readback: true or false is wanted");
-                r.Readback = in.at("readback").get<bool>();
-            }
+            ConfigFlag(in, "readback", w, r.Readback);
             AddRegister(r);
         }
     }

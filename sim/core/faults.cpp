@@ -1,7 +1,6 @@
 #include "faults.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "trace.h"
 
@@ -106,13 +105,6 @@ TdoFault TdoFaultFrom(const json& Value)
     return f;
 }
 
-std::string Hex2(uint8_t b)
-{
-    char buf[4];
-    std::snprintf(buf, sizeof buf, "%02X", b);
-    return buf;
-}
-
 } // namespace
 
 Faults Faults::FromJson(const json& Device)
@@ -193,7 +185,7 @@ void CableProtocol::Closed()
     std::string last;
     const size_t from = FLastWrite.size() > 16 ? FLastWrite.size() - 16 : 0;
     for (size_t i = from; i < FLastWrite.size(); ++i)
-        last += (i > from ? " " : "") + Hex2(FLastWrite[i]);
+        last += (i > from ? " " : "") + HexByte(FLastWrite[i]);
     TraceEvent("close written=" + std::to_string(FWritten) + " unread=" + std::to_string(Unread()) +
                " maxunread=" + std::to_string(FMaxUnread) + " bytes=" + std::to_string(FLastWrite.size()) +
                " last=" + last);

@@ -1,5 +1,6 @@
 #include "trace.h"
 
+#include <cstdio>
 #include <fstream>
 #include <mutex>
 
@@ -40,6 +41,13 @@ void TraceToFile(const std::string& Path)
         File.close();
     if (!Path.empty())
         File.open(Path, std::ios::app);
+}
+
+std::string HexByte(uint8_t Byte)
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", Byte);
+    return text;
 }
 
 } // namespace sim

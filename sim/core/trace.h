@@ -3,6 +3,7 @@
 // named by TraceToFile() (the d2xx layer points it at $ORBESK_SIM_TRACE).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,5 +14,8 @@ std::vector<std::string> TraceLines();
 void TraceClear();
 // Appends every later line to Path as well; an empty path stops that.
 void TraceToFile(const std::string& Path);
+
+// A byte as trace lines show it: two upper-case hex digits.
+std::string HexByte(uint8_t Byte);
 
 } // namespace sim

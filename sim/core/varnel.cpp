@@ -1,6 +1,6 @@
 #include "varnel.h"
 
-#include <cstdio>
+#include "trace.h"
 
 namespace sim {
 
@@ -10,13 +10,6 @@ namespace {
 
 // Reply bytes per command, by high nibble: what the host counts with.
 constexpr uint8_t RepliesByNibble[16] = {0, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 0, 0, 1, 0, 1};
-
-std::string Hex2(uint8_t b)
-{
-    char buf[4];
-    std::snprintf(buf, sizeof buf, "%02X", b);
-    return buf;
-}
 
 bool VppIsTrst(const json& Device)
 {
@@ -82,7 +75,7 @@ void VarnelProtocol::SetupByte(uint8_t Byte)
 {
     // Set-up and park bytes move no pin of the chain.
     if (FMask.Clock)
-        TraceEvent("setup byte=" + Hex2(Byte));
+        TraceEvent("setup byte=" + HexByte(Byte));
     FChain.Elapse(ByteTicks);
 }
 
@@ -109,11 +102,11 @@ void VarnelProtocol::PinState(uint8_t Byte)
         const bool probe = (Byte & 0x0A) == 0;
         const ProbeFault fault = FaultConfig().Probe;
         if (probe && fault == ProbeFault::Silent) {
-            TraceEvent("fault probe silent byte=" + Hex2(Byte));
+            TraceEvent("fault probe silent byte=" + HexByte(Byte));
         } else {
             if (probe && fault == ProbeFault::Wrong) {
                 reply ^= 0x10;
-                TraceEvent("fault probe wrong byte=" + Hex2(Byte) + " reply=" + Hex2(reply));
+                TraceEvent("fault probe wrong byte=" + HexByte(Byte) + " reply=" + HexByte(reply));
             }
             Reply(reply);
         }
@@ -138,14 +131,14 @@ void VarnelProtocol::SelectClock(uint8_t Byte)
     static constexpr uint64_t Dividers[4] = {1, 2, 4, 36};
     FDivider = Dividers[Byte - 0xA8];
     if (FMask.Clock)
-        TraceEvent("clock byte=" + Hex2(Byte) + " native_hz=" + std::to_string(NativeHz()));
+        TraceEvent("clock byte=" + HexByte(Byte) + " native_hz=" + std::to_string(NativeHz()));
     FChain.Elapse(ByteTicks);
 }
 
 void VarnelProtocol::Undefined(uint8_t Byte)
 {
     ++FErrors;
-    TraceEvent("error byte=" + Hex2(Byte) + " at=" + std::to_string(FOffset) + " undefined command");
+    TraceEvent("error byte=" + HexByte(Byte) + " at=" + std::to_string(FOffset) + " undefined command");
     if (RepliesByNibble[Byte >> 4])
         Reply(0x00);
     FChain.Elapse(ByteTicks);

@@ -285,11 +285,8 @@ FT_STATUS Write(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Written)
     // "trace_writes": every write's bytes as the host gave them.
     if (d->Info.Config.value("trace_writes", false)) {
         std::string bytes;
-        for (DWORD i = 0; i < take; ++i) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02X", static_cast<const uint8_t*>(Buffer)[i]);
-            bytes += hex;
-        }
+        for (DWORD i = 0; i < take; ++i)
+            bytes += " " + sim::HexByte(static_cast<const uint8_t*>(Buffer)[i]);
         Trace("write " + d->Info.Serial + bytes);
     }
     if (!d->Proto->Present() || !d->Proto->HostWrite(static_cast<const uint8_t*>(Buffer), take))
