@@ -19,11 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include "jtag_execute.h"
+#include "executor/jtag_execute.h"
 #include "namedlock.h"
 #include "sim_control.h"
-#include "svf.h"
-#include "usbplow.h"
+#include "svf/svf.h"
+#include "usb/usbplow.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "jtag_execute.h"
-#include "sysutils.h"
+#include "executor/jtag_execute.h"
+#include "base/sysutils.h"
 
 // Exit statuses of the program.
 constexpr int ExitSucceeded = 0;

@@ -3,7 +3,7 @@
 #include "console_exec.h"
 #include "paramutils.h"
 #include "ticks.h"
-#include "usbplow.h"
+#include "usb/usbplow.h"
 
 namespace {
 

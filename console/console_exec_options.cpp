@@ -3,7 +3,7 @@
 #include "console_exec.h"
 #include "hexdigit.h"
 #include "paramutils.h"
-#include "settings.h"
+#include "settings/settings.h"
 
 const char* const ConsoleVersionText = "orbeskcon version 3.12, 2024-02-07";
 const char* const ConsoleUsageText = "usage: orbeskcon.exe  [-mirrow] [-s serial] [-i inifile] file.svf";

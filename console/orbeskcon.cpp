@@ -2,7 +2,7 @@
 // cable, prints the log and reports the outcome by its exit status.
 #include "console_exec.h"
 #include "paramutils.h"
-#include "svf.h"
+#include "svf/svf.h"
 
 int main(int argc, char** argv)
 {

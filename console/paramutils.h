@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "StrUtilsEx.h"
+#include "base/StrUtilsEx.h"
 
 class TParameter {
 public:

@@ -4,7 +4,7 @@
 
 #include "driver.h"
 #include "orbesk_sim.h"
-#include "trace.h"
+#include "scenario/trace.h"
 
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
 

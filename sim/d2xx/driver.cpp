@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "loopback.h"
-#include "protocol.h"
-#include "scenario.h"
-#include "trace.h"
+#include "cables/protocol.h"
+#include "scenario/scenario.h"
+#include "scenario/trace.h"
 
 namespace simd2xx {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "protocol.h"
+#include "cables/protocol.h"
 
 namespace simd2xx {
 

@@ -9,7 +9,7 @@
 #include <regex>
 #include <thread>
 
-#include "../vendor_samples.h"
+#include "support/vendor_samples.h"
 #include "e2e_fixture.h"
 
 namespace {

@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "jtag_execute.h"
+#include "executor/jtag_execute.h"
 #include "namedlock.h"
 #include "sim_control.h"
 #include "ticks.h"
-#include "usbplow.h"
+#include "usb/usbplow.h"
 
 namespace exectest {
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "executor_fixture.h"
-#include "svf_error.h"
+#include "svf/svf_error.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <climits>
 
 #include "executor_fixture.h"
-#include "jtag_runtest.h"
-#include "jtag_varnel_runtest.h"
-#include "sysutils.h"
+#include "executor/jtag_runtest.h"
+#include "executor/jtag_varnel_runtest.h"
+#include "base/sysutils.h"
 
 namespace {
 

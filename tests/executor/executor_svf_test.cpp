@@ -8,11 +8,11 @@
 #include <sstream>
 #include <thread>
 
-#include "chain.h"
-#include "../vendor_samples.h"
+#include "chain/chain.h"
+#include "support/vendor_samples.h"
 #include "executor_fixture.h"
-#include "protocol.h"
-#include "svf.h"
+#include "cables/protocol.h"
+#include "svf/svf.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "executor_fixture.h"
-#include "svf.h"
-#include "sysutils.h"
+#include "svf/svf.h"
+#include "base/sysutils.h"
 
 namespace {
 

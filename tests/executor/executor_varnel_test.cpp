@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "executor_fixture.h"
-#include "sysutils.h"
+#include "base/sysutils.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "chain.h"
+#include "chain/chain.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "faults.h"
+#include "scenario/faults.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "sim_test_util.h"
-#include "varnel.h"
+#include "cables/varnel.h"
 
 namespace {
 

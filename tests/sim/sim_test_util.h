@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "chain.h"
-#include "protocol.h"
-#include "trace.h"
+#include "chain/chain.h"
+#include "cables/protocol.h"
+#include "scenario/trace.h"
 
 namespace simtest {
 

@@ -1,4 +1,4 @@
-#include "tap.h"
+#include "chain/tap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "varnel.h"
+#include "cables/varnel.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "protocol.h"
+#include "cables/protocol.h"
 #include "usb_fixture.h"
 
 namespace {

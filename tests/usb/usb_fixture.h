@@ -14,7 +14,7 @@
 
 #include "namedlock.h"
 #include "sim_control.h"
-#include "usbplow.h"
+#include "usb/usbplow.h"
 
 namespace usbtest {
 

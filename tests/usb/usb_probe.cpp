@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "usbplow.h"
+#include "usb/usbplow.h"
 
 int main(int argc, char** argv)
 {

@@ -1,0 +1,3 @@
+#include "base/sysutils.h"
+
+TFormatSettings FormatSettings;

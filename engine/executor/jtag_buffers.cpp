@@ -1,0 +1,185 @@
+// The executor's output buffer and receive ring, shared by every cable kind,
+// and the reply watch that tells a silent cable from a busy one.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "executor/jtag_execute.h"
+#include "ticks.h"
+
+namespace {
+
+// The later of two tick counts that lie less than 2^31 ms apart.
+uint32_t Later(uint32_t A, uint32_t B)
+{
+    return static_cast<int32_t>(A - B) > 0 ? A : B;
+}
+
+} // namespace
+
+bool TJtagExecuter::PutByte(uint8_t Value)
+{
+    // Still full after a failed flush: the byte has nowhere to go.
+    if (OutCount >= OutBufferSize)
+        return false;
+    OutBuffer[OutCount++] = Value;
+    if (OutCount == OutBufferSize)
+        return Flush();
+    return true;
+}
+
+bool TJtagExecuter::PutRepeated(uint8_t Value, int64_t Times)
+{
+    for (int64_t i = 0; i < Times; ++i)
+        if (!PutByte(Value))
+            return false;
+    return true;
+}
+
+bool TJtagExecuter::Flush()
+{
+    switch (KindInUse()) {
+    case CableKindVarnel:
+        return VarnelFlush();
+    case CableKindMirrow:
+    case CableKindDruvel:
+        return PlainFlush();
+    default:
+        return false;
+    }
+}
+
+bool TJtagExecuter::PlainFlush()
+{
+    if (OutCount == 0)
+        return true;
+    if (!ReadPending())
+        return false;
+    DWORD written = 0;
+    if (FtWrite(FtHandle, OutBuffer.data(), OutCount, written) != FT_OK || written != OutCount)
+        return false;
+    OutCount = 0;
+    return true;
+}
+
+bool TJtagExecuter::ReadPending()
+{
+    DWORD queued = 0;
+    if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
+        return false;
+    if (queued == 0)
+        return true;
+    std::vector<uint8_t> buffer(queued);
+    DWORD read = 0;
+    if (FtRead(FtHandle, buffer.data(), queued, read) != FT_OK)
+        return false;
+    read = std::min(read, queued);
+    if (read > 0) {
+        RxPut(buffer.data(), static_cast<int32_t>(read));
+        LastRxTick = platform::GetTickCount();
+    }
+    return true;
+}
+
+int32_t TJtagExecuter::RxAvailable()
+{
+    if (!ReadPending())
+        return -1;
+    return RxCount();
+}
+
+int32_t TJtagExecuter::RxTake(uint8_t* Dest, int32_t N)
+{
+    const int32_t available = RxAvailable();
+    if (available == -1)
+        return -1;
+    if (available < N)
+        return 0;
+    RxGet(Dest, N);
+    return 1;
+}
+
+void TJtagExecuter::RxReset()
+{
+    RxRing.resize(RxRingInitialSize);
+    RxWriteIndex = 0;
+    RxReadIndex = 0;
+}
+
+void TJtagExecuter::RxGrow()
+{
+    const int64_t oldLength = static_cast<int64_t>(RxRing.size());
+    const int64_t newLength = 2 * oldLength + RxRingReserve;
+    if (newLength > std::numeric_limits<int32_t>::max())
+        throw std::length_error("receive ring");
+    RxRing.resize(static_cast<size_t>(newLength));
+    // A wrapped run keeps its order: the part from R to the old end moves
+    // to the new end, and R with it.
+    if (RxWriteIndex < RxReadIndex) {
+        std::copy_backward(RxRing.begin() + RxReadIndex, RxRing.begin() + oldLength, RxRing.end());
+        RxReadIndex += static_cast<int32_t>(newLength - oldLength);
+    }
+}
+
+void TJtagExecuter::RxPut(const uint8_t* Source, int32_t N)
+{
+    if (N <= 0)
+        return;
+    while (static_cast<int64_t>(RxRing.size()) < int64_t{RxCount()} + N + RxRingReserve)
+        RxGrow();
+    const int32_t length = static_cast<int32_t>(RxRing.size());
+    if (int64_t{RxWriteIndex} + N > length) {
+        const int32_t first = length - RxWriteIndex;
+        std::memcpy(RxRing.data() + RxWriteIndex, Source, static_cast<size_t>(first));
+        std::memcpy(RxRing.data(), Source + first, static_cast<size_t>(N - first));
+        RxWriteIndex = N - first;
+    } else {
+        std::memcpy(RxRing.data() + RxWriteIndex, Source, static_cast<size_t>(N));
+        RxWriteIndex += N;
+        if (RxWriteIndex == length)
+            RxWriteIndex = 0;
+    }
+}
+
+bool TJtagExecuter::RxGet(uint8_t* Dest, int32_t N)
+{
+    if (N > RxCount())
+        return false;
+    if (N <= 0)
+        return true;
+    const int32_t length = static_cast<int32_t>(RxRing.size());
+    if (int64_t{RxReadIndex} + N > length) {
+        const int32_t first = length - RxReadIndex;
+        std::memcpy(Dest, RxRing.data() + RxReadIndex, static_cast<size_t>(first));
+        std::memcpy(Dest + first, RxRing.data(), static_cast<size_t>(N - first));
+        RxReadIndex = N - first;
+    } else {
+        std::memcpy(Dest, RxRing.data() + RxReadIndex, static_cast<size_t>(N));
+        RxReadIndex += N;
+        if (RxReadIndex == length)
+            RxReadIndex = 0;
+    }
+    return true;
+}
+
+int32_t TJtagExecuter::RxCount() const
+{
+    const int32_t held = RxWriteIndex - RxReadIndex;
+    return held < 0 ? held + static_cast<int32_t>(RxRing.size()) : held;
+}
+
+void TJtagExecuter::NoteDeviceTime(uint64_t Nanoseconds)
+{
+    const uint32_t now = platform::GetTickCount();
+    const uint64_t ms = (Nanoseconds + 999999) / 1000000;
+    // Work written while the device is still busy queues behind it.
+    DeviceIdleTick = Later(now, DeviceIdleTick) + static_cast<uint32_t>(std::min<uint64_t>(ms, 0x7FFFFFFF / 2));
+}
+
+bool TJtagExecuter::RepliesOverdue() const
+{
+    const uint32_t from = Later(LastRxTick, DeviceIdleTick);
+    const int32_t since = static_cast<int32_t>(platform::GetTickCount() - from);
+    return since > static_cast<int32_t>(ReplyTimeoutMs);
+}

@@ -1,0 +1,285 @@
+// The executor's cable-independent part: cable choice, open, start, close
+// and the wiring of the cable routines into a player.
+#include "executor/jtag_execute.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "svf/svf_error.h"
+#include "base/sysutils.h"
+#include "executor/varnel2low.h"
+
+char MicroSign = '\xB5';
+
+TJtagExecuter::TJtagExecuter() = default;
+
+TJtagExecuter::~TJtagExecuter()
+{
+    CurrentFile.reset();
+    CloseCable(false);
+}
+
+namespace {
+
+// The first serial of a search that is a usable one (-1 is a serial that
+// is not hexadecimal), or -1.
+int32_t FirstUsable(const std::vector<int32_t>& Serials)
+{
+    for (int32_t s : Serials)
+        if (s != -1)
+            return s;
+    return -1;
+}
+
+std::vector<int32_t> SerialsOf(const TCableIdentity& Kind)
+{
+    std::vector<int32_t> serials;
+    FindDevices(Kind.Vid, Kind.Pid, Kind.SerialMask, -1, nullptr, serials);
+    return serials;
+}
+
+std::string FullPath(const std::string& FileName)
+{
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(FileName, error);
+    if (error)
+        return FileName;
+    return full.lexically_normal().string();
+}
+
+// From the last '.' of the file-name part, dot included.
+std::string ExtensionOf(const std::string& Path)
+{
+    const size_t slash = Path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = Path.find_last_of('.');
+    if (dot == std::string::npos || dot < nameStart)
+        return "";
+    return Path.substr(dot);
+}
+
+std::string Hex6(int32_t Value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(Value) & 0xFFFFFF);
+    return text;
+}
+
+const char* CableName(int32_t Kind)
+{
+    switch (Kind) {
+    case CableKindVarnel:
+        return "VARNEL";
+    case CableKindMirrow:
+        return "MIRROW";
+    case CableKindDruvel:
+        return "DRUVEL";
+    default:
+        return "";
+    }
+}
+
+int32_t DefFreqHz(uint8_t DefFreq)
+{
+    switch (DefFreq) {
+    case 0:
+        return 3000000;
+    case 1:
+        return 1000000;
+    case 2:
+        return 500000;
+    case 5:
+        return 5000000;
+    case 10:
+        return 10000000;
+    case 15:
+        return 15000000;
+    default:
+        return 0;
+    }
+}
+
+// A start frequency that is no frequency at all would reach the cable's
+// division by it.
+constexpr int32_t FallbackStartHz = 3000000;
+
+} // namespace
+
+int TJtagExecuter::PinBitsForActive(uint8_t Code)
+{
+    static constexpr int map[] = {2, 3, 0, 0, 2};
+    return Code < 5 ? map[Code] : -1;
+}
+
+int TJtagExecuter::PinBitsForInactive(uint8_t Code)
+{
+    static constexpr int map[] = {2, 3, 0};
+    return Code < 3 ? map[Code] : -1;
+}
+
+bool TJtagExecuter::AutoSelectCable()
+{
+    const int32_t varnel = FirstUsable(SerialsOf(VarnelIdentity));
+    const int32_t mirrow = FirstUsable(SerialsOf(MirrowIdentity));
+    const int32_t druvel = FirstUsable(SerialsOf(DruvelIdentity));
+    if (varnel != -1 && PreferredKind != PreferMirrow) {
+        SelectedCable = varnel;
+        return true;
+    }
+    if (mirrow != -1) {
+        SelectedCable = mirrow | (int32_t{CableKindMirrow} << 24);
+        return true;
+    }
+    if (druvel != -1) {
+        SelectedCable = druvel | (int32_t{CableKindDruvel} << 24);
+        return true;
+    }
+    return false;
+}
+
+bool TJtagExecuter::OpenCable()
+{
+    if (IsVarnel())
+        return OpenVarnel();
+    if (IsMirrow())
+        return OpenMirrow();
+    if (IsDruvel())
+        return OpenDruvel();
+    Message("Fatal error: No JTAG cable is selected.", MessageKind::Error);
+    return false;
+}
+
+void TJtagExecuter::CloseCable(bool Failed)
+{
+    if (FtHandle) {
+        DWORD written = 0;
+        switch (OpenedKind) {
+        case CableKindVarnel: {
+            if (const int bits = PinBitsForInactive(VarnelVPPInactive); bits >= 0)
+                PinBits = static_cast<uint8_t>(bits);
+            const uint8_t park[] = {0xA3, 0xA8, static_cast<uint8_t>(0xEC | PinBits), 0xC8};
+            FtWrite(FtHandle, park, sizeof park, written);
+            break;
+        }
+        case CableKindMirrow: {
+            if (const int bits = PinBitsForInactive(MirrowPInactive); bits >= 0)
+                PinBits = static_cast<uint8_t>(bits);
+            std::array<uint8_t, 15> park{0x20, 0x80, 0x90, static_cast<uint8_t>(0xA0 | PinBits), 0xF0};
+            TRegisterPacket packet;
+            EncodeRegisterPacket(0x94, 1, packet);
+            std::copy(packet.begin(), packet.end(), park.begin() + 5);
+            EncodeRegisterPacket(0x91, Failed ? 0x8200 : 0x8000, packet);
+            std::copy(packet.begin(), packet.end(), park.begin() + 10);
+            FtWrite(FtHandle, park.data(), park.size(), written);
+            break;
+        }
+        case CableKindDruvel:
+            FtSetBitMode(FtHandle, 0, 0);
+            break;
+        default:
+            break;
+        }
+        FtClose(FtHandle);
+    }
+    FtHandle = nullptr;
+    OpenedKind = CableKindNone;
+}
+
+const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
+{
+    static const TCableEvents varnel{
+        &TJtagExecuter::VarnelShift,       &TJtagExecuter::VarnelReadTdo,      &TJtagExecuter::VarnelSync,
+        &TJtagExecuter::VarnelTmsClock,    &TJtagExecuter::VarnelRuntestTime,  &TJtagExecuter::VarnelRuntestClocks,
+        &TJtagExecuter::VarnelTrst,        &TJtagExecuter::VarnelSetFrequency,
+    };
+    switch (Kind) {
+    case CableKindVarnel:
+        return &varnel;
+    case CableKindMirrow: // its routines come with the Mirrow's own source file
+    case CableKindDruvel:
+    default:
+        return nullptr;
+    }
+}
+
+void TJtagExecuter::WireEvents(TJtagFile& Player, int32_t Kind)
+{
+    const TCableEvents* events = CableEventsOf(Kind);
+    if (!events)
+        throw Exception("This operation is not implemented.");
+    Player.OnMessage = [this](const std::string& Text, MessageKind MsgKind) { Message(Text, MsgKind); };
+    Player.OnShift = std::bind_front(events->Shift, this);
+    Player.OnRead = std::bind_front(events->ReadTdo, this);
+    Player.OnFlush = std::bind_front(events->Sync, this);
+    Player.OnTmsClock = std::bind_front(events->TmsClock, this);
+    Player.OnRuntestTime = std::bind_front(events->RuntestTime, this);
+    Player.OnRuntestClocks = std::bind_front(events->RuntestClocks, this);
+    Player.OnTrst = std::bind_front(events->Trst, this);
+    Player.OnSetFrequency = std::bind_front(events->SetFrequency, this);
+}
+
+bool TJtagExecuter::OpenAndStart(const std::string& FileName)
+{
+    const std::string path = FullPath(FileName);
+    if (SelectedCable == -1)
+        AutoSelectCable();
+    if (!OpenCable()) {
+        Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
+        return false;
+    }
+    Message(std::string("Using ") + CableName(KindOf(SelectedCable)) + " S/N A6" + Hex6(SelectedCable),
+            MessageKind::Info);
+    Message("Reading file " + path, MessageKind::Info);
+    RxReset();
+
+    std::unique_ptr<TJtagFile> player;
+    try {
+        // Before any registration an empty registry refuses every type.
+        static const TJtagFilesList noPlayers;
+        player = (JtagFilesList ? *JtagFilesList : noPlayers).CreateFileObject(ExtensionOf(path), path);
+        WireEvents(*player, KindInUse());
+        if (const int32_t hz = DefFreqHz(DefFreq); hz != 0)
+            CurrentFrequency = hz;
+        if (CurrentFrequency <= 0)
+            CurrentFrequency = FallbackStartHz;
+        // A player whose Start fails has asked its worker to stop, so
+        // freeing it below does not wait for a run nobody watches.
+        if (!player->Start(CurrentFrequency)) {
+            Message("USB communication error", MessageKind::Error);
+            player.reset();
+            CurrentFile.reset();
+            return false;
+        }
+        CurrentFile = std::move(player);
+        return true;
+    } catch (const ELineException& e) {
+        player.reset();
+        CurrentFile.reset();
+        Message("Fatal error \"" + e.Message() + "\" near line " + std::to_string(e.LineNumber) + "\r\n\"" +
+                    e.LineText + "\"",
+                MessageKind::Error);
+        return false;
+    } catch (const Exception& e) {
+        player.reset();
+        CurrentFile.reset();
+        Message("Fatal error \"" + e.Message() + "\"", MessageKind::Error);
+        return false;
+    }
+}
+
+// Not built yet: these cables' routines come with their own source files.
+bool TJtagExecuter::OpenMirrow()
+{
+    CloseCable(false);
+    Message("Fatal error: MIRROW cable support is not built in", MessageKind::Error);
+    return false;
+}
+
+bool TJtagExecuter::OpenDruvel()
+{
+    CloseCable(false);
+    Message("Fatal error: DRUVEL cable support is not built in", MessageKind::Error);
+    return false;
+}

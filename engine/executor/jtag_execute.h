@@ -1,0 +1,228 @@
+// The JTAG executor: holds the settings the front ends copy in, chooses and
+// opens one USB cable, creates the player for a data file, wires the cable
+// routines of the kind in use into the player's events and starts it; at
+// the end it parks the cable's pins and closes it. The cable routines are
+// members too, one source file per cable kind.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/jtagfile.h"
+#include "usb/usbplow.h"
+
+// The character written for "micro" in the time texts: the Windows-1252
+// micro sign unless a front end sets another ('u' in the console program)
+// before anything else runs.
+extern char MicroSign;
+
+// Bits 24-31 of a ProgrammerId.
+constexpr uint8_t CableKindVarnel = 0x00;
+constexpr uint8_t CableKindMirrow = 0x02;
+constexpr uint8_t CableKindDruvel = 0x7B;
+// No cable: the kind byte of -1 (choose automatically), and of an open
+// routine that has not opened anything.
+constexpr int32_t CableKindNone = -1;
+
+// PreferredKind value that asks AutoSelectCable for a Mirrow.
+constexpr int32_t PreferMirrow = 0x02000000;
+
+constexpr uint32_t OutBufferSize = 15810;
+constexpr int32_t RxRingInitialSize = 65536;
+// The ring grows before a put would leave fewer free bytes than this.
+constexpr int32_t RxRingReserve = 16;
+// Varnel replies allowed in flight before another block is written.
+constexpr int32_t VarnelMaxRepliesInFlight = 15872;
+// A cable that owes replies and has sent none for this long after it could
+// have executed everything written is taken as gone.
+constexpr uint32_t ReplyTimeoutMs = 5000;
+
+// USB identities of the three kinds.
+struct TCableIdentity {
+    uint16_t Vid;
+    uint16_t Pid;
+    const char* SerialMask;
+};
+constexpr TCableIdentity VarnelIdentity{0x0403, 0xF1A0, "A601????"};
+constexpr TCableIdentity MirrowIdentity{0xA600, 0xA003, "A604????"};
+constexpr TCableIdentity DruvelIdentity{0xA600, 0xDBCA, "A6??????"};
+
+class TJtagExecuter {
+public:
+    TJtagExecuter();
+    // Frees a player still held and closes a cable still open. A front end
+    // frees its player first: a worker still running would call Message on
+    // an object half destroyed.
+    virtual ~TJtagExecuter();
+    TJtagExecuter(const TJtagExecuter&) = delete;
+    TJtagExecuter& operator=(const TJtagExecuter&) = delete;
+
+    // One log line; called from the front end's thread and from a player's
+    // worker thread.
+    virtual void Message(const std::string& Text, MessageKind Kind) = 0;
+    // The desktop front end's hook before a run; the executor never calls it.
+    virtual bool PrepareCable() = 0;
+
+    // ---- device and buffers
+
+    FT_HANDLE FtHandle = nullptr; // null: no device open
+    // Varnel: reply bytes owed for bytes written and not yet taken by a
+    // read-back, those already in the ring included.
+    int32_t PendingReplies = 0;
+    std::array<uint8_t, OutBufferSize> OutBuffer{};
+    // Auxiliary pin OR-ed into every Varnel and Mirrow pin command: bit 1
+    // drive, bit 0 level (0 released, 2 low, 3 high).
+    uint8_t PinBits = 0;
+    // Receive ring: bytes from RxReadIndex up to RxWriteIndex, wrapping.
+    std::vector<uint8_t> RxRing;
+    int32_t RxWriteIndex = 0;
+    int32_t RxReadIndex = 0;
+
+    // ---- settings, filled by the front ends; read here, never written
+
+    uint8_t DefFreq = 0;            // 0 3 MHz, 1 1 MHz, 2 500 kHz, 5/10/15 MHz
+    uint8_t DefFreqRuntestTime = 0; // clock of a RUNTEST given as a time
+    uint8_t DefFreqRuntestPuls = 0; // clock of a RUNTEST given as a TCK count
+    uint8_t RuntestRecalculate = 0;
+    bool RuntestRecalculateOnly1000TCK = false;
+    uint8_t VarnelVPPActive = 0;   // 0 low, 1 high, 2 released, 3 TRST, 4 SCK
+    uint8_t MirrowPActive = 0;     // 0 low, 1 high, 2 released, 3 TRST
+    uint8_t VarnelVPPInactive = 0; // 0 low, 1 high, 2 released, 3 keep
+    uint8_t MirrowPInactive = 0;
+    int32_t SecurityTime = 0; // percent added to every RUNTEST time
+    bool IgnoreFreqCmd = false;
+    uint8_t FreqToFast = 0;
+    int32_t MirrowVddVal = 0; // tenths of a volt
+    int32_t MirrowVddMin = 0;
+    int32_t MirrowVddMax = 0;
+    int32_t MirrowVddDelay = 0; // microseconds
+    bool MirrowVddOut = false;
+
+    // ---- state
+
+    int32_t CurrentFrequency = 0; // TCK in force, Hz
+    int32_t DesignFrequency = 0;  // last asked for by the data file, Hz
+    // Varnel: 0 native clock, n >= 1 pin bytes per half clock.
+    int32_t ClockRepeat = 0;
+    int32_t MirrowFreqIndex = 0;
+    int32_t SelectedCable = 0; // a ProgrammerId; -1 chooses automatically
+    uint32_t OutCount = 0;     // bytes queued in OutBuffer
+    // The running player; the front end frees it when the run has ended.
+    std::unique_ptr<TJtagFile> CurrentFile;
+    // Cached pin levels, -1 none; the second is the TMS level VarnelTrst keeps.
+    std::array<int32_t, 3> LastPinState{};
+    int32_t PreferredKind = 0; // PreferMirrow, or anything for the usual order
+
+    // The kind of the cable that is open, remembered when its open routine
+    // opened the device: closing and flushing go by it, not by
+    // SelectedCable, which a front end may change meanwhile.
+    int32_t OpenedKind = CableKindNone;
+
+    // ---- choice, open, start, close
+
+    bool IsVarnel() const { return KindOf(SelectedCable) == CableKindVarnel; }
+    bool IsMirrow() const { return KindOf(SelectedCable) == CableKindMirrow; }
+    bool IsDruvel() const { return KindOf(SelectedCable) == CableKindDruvel; }
+    static int32_t KindOf(int32_t ProgrammerId) { return (static_cast<uint32_t>(ProgrammerId) >> 24) & 0xFF; }
+
+    // Plays FileName on the selected (or first found) cable; true while it
+    // plays, CurrentFile then holds the player.
+    bool OpenAndStart(const std::string& FileName);
+    // Parks the pins of the open cable by its kind and closes it.
+    void CloseCable(bool Failed);
+    // The first usable cable: Varnel, Mirrow, Druvel (no Varnel when a
+    // Mirrow is preferred). False leaves SelectedCable as it was.
+    bool AutoSelectCable();
+    bool OpenCable();
+
+    // ---- output buffer and receive ring
+
+    // Queues one byte; flushes when the buffer is full. False when the
+    // flush failed, or when the buffer is still full from a failed flush.
+    bool PutByte(uint8_t Value);
+    // Queues Value Times times; false at the first byte that cannot be queued.
+    bool PutRepeated(uint8_t Value, int64_t Times);
+    // By the kind in use: Varnel VarnelFlush, the others PlainFlush.
+    bool Flush();
+    bool PlainFlush();
+    // Moves every byte waiting in the driver into the ring.
+    bool ReadPending();
+    // ReadPending, then the bytes held; -1 when ReadPending failed.
+    int32_t RxAvailable();
+    // -1 USB error; 0 fewer than N available, nothing taken; 1 taken.
+    int32_t RxTake(uint8_t* Dest, int32_t N);
+    void RxReset();
+    void RxGrow();
+    void RxPut(const uint8_t* Source, int32_t N);
+    bool RxGet(uint8_t* Dest, int32_t N);
+    int32_t RxCount() const;
+
+    // ---- reply watch, shared by the cable kinds: when the last reply came
+    // and by when the device can have executed everything written.
+
+    uint32_t LastRxTick = 0;
+    uint32_t DeviceIdleTick = 0;
+    // Adds the device time of a block just written.
+    void NoteDeviceTime(uint64_t Nanoseconds);
+    // No reply for ReplyTimeoutMs after both the last reply and the end of
+    // the device's work.
+    bool RepliesOverdue() const;
+
+    // ---- Varnel (jtag_varnel.cpp)
+
+    bool OpenVarnel();
+    // Writes the buffer, first waiting until few enough replies are in flight.
+    bool VarnelFlush();
+    bool VarnelSync();
+    bool VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int32_t Count, bool LastTms);
+    ReadResult VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, int32_t Count);
+    bool VarnelTmsClock(bool Tdi, bool Tms);
+    int32_t VarnelSetFrequency(int32_t Hz, bool Apply);
+    bool VarnelTrst(bool Level, bool Driven);
+    // The RUNTEST policy (jtag_runtest.h) with the Varnel's bytes
+    // (jtag_varnel_runtest.cpp); Progress gets the texts and notes.
+    bool VarnelRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
+    bool VarnelRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
+
+    // Native (true) or repeated mode of every queued Varnel shift whose
+    // replies are still to be read, oldest first: the read-back decodes
+    // them as they were sent, whatever the clock in force by then.
+    std::deque<bool> VarnelShiftModes;
+    // The Varnel's native clock byte last written, for its device time.
+    uint8_t VarnelDeviceClock = 0xA8;
+
+    // ---- Mirrow and Druvel (their own source files)
+
+    bool OpenMirrow();
+    bool OpenDruvel();
+
+    // The cable routines of one kind, as OpenAndStart wires them.
+    struct TCableEvents {
+        bool (TJtagExecuter::*Shift)(const uint8_t*, const uint8_t*, int32_t, bool);
+        ReadResult (TJtagExecuter::*ReadTdo)(uint8_t*, const uint8_t*, int32_t);
+        bool (TJtagExecuter::*Sync)();
+        bool (TJtagExecuter::*TmsClock)(bool, bool);
+        bool (TJtagExecuter::*RuntestTime)(bool, uint32_t, bool, const TJtagMessageEvent&);
+        bool (TJtagExecuter::*RuntestClocks)(bool, uint32_t, bool, const TJtagMessageEvent&);
+        bool (TJtagExecuter::*Trst)(bool, bool);
+        int32_t (TJtagExecuter::*SetFrequency)(int32_t, bool);
+    };
+    // Null for a kind whose routines are not there.
+    static const TCableEvents* CableEventsOf(int32_t Kind);
+    // Sets the nine events of Player to this executor's routines of Kind;
+    // raises Exception "This operation is not implemented." for no kind.
+    void WireEvents(TJtagFile& Player, int32_t Kind);
+
+    // PinBits for a run's pin code (low, high, released, TRST: released
+    // until the file drives it, SCK: low) and for the after-run code (low,
+    // high, released); -1 for a code that keeps PinBits as it is.
+    static int PinBitsForActive(uint8_t Code);
+    static int PinBitsForInactive(uint8_t Code);
+
+    // The kind that flushing goes by: the open cable's, else SelectedCable's.
+    int32_t KindInUse() const { return FtHandle ? OpenedKind : KindOf(SelectedCable); }
+};

@@ -1,0 +1,155 @@
+// The SVF player. One object reads, parses and plays one SVF file; a run
+// uses three: the master that the registry creates and the front end polls,
+// and the write-ahead and read-back parsers that Start gives the worker.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/jtagfile.h"
+#include "filereader.h"
+#include "svf/svf_command.h"
+#include "svf/svf_error.h"
+#include "base/varlenu.h"
+
+class TReadWriteThread;
+
+// Loop decision of the read-back parser at an in-loop ENDLOOP.
+enum class TLoopControl : uint8_t { Wait = 0, Break = 1, GoOn = 2 };
+
+class TSVFFile : public TJtagFile {
+public:
+    // Opens the file; raises Exception "Cannot open file <name> for read."
+    // when it cannot be opened or is not a regular file.
+    explicit TSVFFile(const std::string& FileName);
+    // Waits for a started worker thread (without asking it to stop).
+    ~TSVFFile() override;
+
+    static std::string FileTypeName() { return "SVF"; }
+
+    // Creates the worker and its two parsers, makes the first
+    // OnSetFrequency(FrequencyHz, true) on this thread and resumes the
+    // worker. False when that call failed (the worker is then asked to stop
+    // first and ends at once with status 1) or when the player was started
+    // before (a second Start changes nothing).
+    bool Start(int32_t FrequencyHz) override;
+    FileStatus GetStatus() override;
+    // Bytes consumed (the parsers' mean while the worker exists) and the
+    // file size, clamped to the 32-bit interface.
+    int32_t GetPosition() override;
+    int32_t GetSize() override;
+
+    // Character reader. Lines end at CR, at LF, or at CR LF counted once.
+    // After the file's content the reader supplies CR LF "__EOF;" for ever.
+    // A read error raises Exception "Cannot read file <name>.".
+    uint8_t ReadChar();
+    // The next byte without consuming it.
+    uint8_t PeekChar();
+    // Text of the 0-based line, without line ends; rewinds the reader, so
+    // it is used only to build the message of an error that ends the run.
+    std::string GetLineText(int64_t LineIndex);
+
+    // One statement's normalised text, without its ';'. Comments go to
+    // OnMessage as kind Comment when CopyComments is set.
+    std::string ReadStatementText();
+
+    // The next statement of the file into Statement.
+    void ParseStatement(TSVFCommand& Statement);
+    // The next statement to handle: a LOOP body's replay, else the next
+    // parsed one; a parsed LOOP records its body up to ENDLOOP.
+    void NextStatement(TSVFCommand& Statement);
+
+    // Keeps the SVF state between statements; false when a FREQUENCY test
+    // answers -1.
+    bool ApplyStatement(const TSVFCommand& Statement);
+    // Plays the statement on the cable; false after a cable failure, which
+    // has been reported as "USB communication error".
+    bool ExecuteStatement(const TSVFCommand& Statement);
+    bool GotoState(TapState Target);
+    bool ClockTMS(bool Tms);
+    // Header, body and trailer of the DR (IsDr) or IR set as one shift.
+    bool ShiftBits(bool IsDr);
+
+    // Read-back side: collects and compares the captured bits of SDR and
+    // SIR and keeps the LOOP decision.
+    ReadResult CheckStatement(const TSVFCommand& Statement);
+    ReadResult ReadAndCompare(bool IsDr, bool ReportMismatch);
+
+    // ELineException at the line the reader has reached, or at a given one.
+    [[noreturn]] void RaiseLineError(const std::string& Message);
+    [[noreturn]] void RaiseLineErrorAt(const std::string& Message, int64_t LineIndex);
+
+    const std::string& FileName() const { return FFileName; }
+    int64_t BytesRead() const { return FBytesRead.load(std::memory_order_relaxed); }
+    int64_t FileSize() const { return FFileSize; }
+    bool EofReached() const { return FEofReached; }
+
+    // 0-based index of the line being read.
+    int64_t LineCount = 0;
+    // The state the walk believes the chain to be in.
+    TapState CurrentState = TapState::RESET;
+
+    TVarLen HdrTdi, HirTdi, SdrTdi, SirTdi, TdrTdi, TirTdi;
+    TVarLen HdrTdo, HirTdo, SdrTdo, SirTdo, TdrTdo, TirTdo;
+    TVarLen HdrMask, HirMask, SdrMask, SirMask, TdrMask, TirMask;
+
+    TapState EndIrState = TapState::IDLE;
+    TapState EndDrState = TapState::IDLE;
+    TapState RunState = TapState::IDLE;
+    // Asked for by a FREQUENCY statement without HZ; Start sets it.
+    int32_t DefaultFrequency = 0;
+
+    // LOOP recording and replay; the worker reads and sets these too.
+    std::vector<TSVFCommand> LoopRecording;
+    int32_t ReplayIndex = 0;
+    int32_t PassesLeft = 0;
+    // Read-back parser: the last in-loop SDR of the pass matched.
+    bool LoopMatched = false;
+    TLoopControl LoopControl = TLoopControl::Wait;
+
+private:
+    // Header, body and trailer vectors of the DR (IsDr) or IR set.
+    struct TScanParts {
+        const TVarLen* Tdi[3];
+        const TVarLen* Tdo[3];
+        const TVarLen* Mask[3];
+    };
+    TScanParts ScanParts(bool IsDr) const;
+
+    void FillBuffer();
+    void SendNote(const std::string& Text, MessageKind Kind);
+    bool ExecuteScan(bool IsDr);
+    // Bits of the DR or IR set's header, body and trailer, by their TDI or MASK
+    // lengths; above 2^31-1 an ELineException.
+    int32_t ScanLength(bool IsDr, bool ByMask);
+    bool ExecuteRuntest(const TSVFCommand& Statement);
+    void CheckStates(const TSVFCommand& Statement);
+
+    std::string FFileName;
+    platform::TFileReader FFile;
+    int64_t FFileSize = 0;
+    std::atomic<int64_t> FBytesRead{0};
+    std::array<uint8_t, 8192> FReadBuffer{};
+    int32_t FBufferFill = 0;
+    int32_t FBufferPos = 0;
+    bool FEofReached = false;
+    // The last byte consumed was a CR: an LF right after it ends no line.
+    bool FAfterCR = false;
+    std::unique_ptr<TReadWriteThread> FThread;
+};
+
+// Registers the SVF player under "SVF"; each program calls it at start-up,
+// before the XSVF player's registration.
+void RegisterSvfPlayer();
+
+// The desktop's "Write SVF file comments into console" switch, asked by
+// Start: false keeps the file's comment lines out of the log. Empty (the
+// console program, or no main window) means comments are passed on.
+using TSvfCommentSwitch = std::function<bool()>;
+void SetSvfCommentSwitch(TSvfCommentSwitch Switch);
+TSvfCommentSwitch GetSvfCommentSwitch();

@@ -1,0 +1,338 @@
+// SVF statement execution: the state kept between statements, the TAP walk
+// and the joined header, body and trailer shift.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "base/StrUtilsEx.h"
+#include "svf/svf.h"
+#include "svf/svf_tap.h"
+
+namespace {
+
+constexpr int64_t MaxBits = std::numeric_limits<int32_t>::max();
+const char* const UsbError = "USB communication error";
+
+bool Bit(const TVarLen& Vector, int32_t Index)
+{
+    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
+}
+
+bool IsState(TapState State)
+{
+    return static_cast<uint8_t>(State) <= static_cast<uint8_t>(TapState::IRUPDATE);
+}
+
+// Nearest integer, ties to even, kept inside the event's argument range.
+int32_t FrequencyArgument(long double Hz)
+{
+    const long double r = std::nearbyint(Hz);
+    if (r >= static_cast<long double>(std::numeric_limits<int32_t>::max()))
+        return std::numeric_limits<int32_t>::max();
+    if (r <= 0)
+        return 0;
+    return static_cast<int32_t>(r);
+}
+
+// The frequency a FREQUENCY statement asks for: its HZ, else the default.
+int32_t FrequencyRequest(const TSVFCommand& Statement, int32_t DefaultHz)
+{
+    return HasItem(Statement, SvfItemKind::HZ) ? FrequencyArgument(ItemFloat(Statement, SvfItemKind::HZ)) : DefaultHz;
+}
+
+// Seconds of a wait of at least one second, to three significant digits:
+// fixed with one decimal below 1000 s ("1.0", "12.3", "123.0"), else
+// "1.23E+3".
+std::string SecondsText(int64_t Microseconds)
+{
+    const char sep = FormatSettings.DecimalSeparator;
+    if (Microseconds < 100000000) {
+        const int64_t tenths = (Microseconds + 50000) / 100000;
+        return std::to_string(tenths / 10) + sep + std::to_string(tenths % 10);
+    }
+    if (Microseconds < 1000000000) {
+        const int64_t units = (Microseconds + 500000) / 1000000;
+        if (units < 1000)
+            return std::to_string(units) + sep + "0";
+    }
+    int digits = 0;
+    for (int64_t v = Microseconds; v != 0; v /= 10)
+        ++digits;
+    int64_t scale = 1;
+    for (int k = 0; k < digits - 3; ++k)
+        scale *= 10;
+    int64_t mantissa = Microseconds / scale;
+    if (Microseconds % scale >= scale / 2)
+        ++mantissa;
+    if (mantissa >= 1000) {
+        mantissa /= 10;
+        ++digits;
+    }
+    const int exponent = digits - 7;
+    std::string fraction = std::to_string(mantissa % 100);
+    if (fraction.size() < 2)
+        fraction.insert(0, 1, '0');
+    return std::to_string(mantissa / 100) + sep + fraction + "E+" + std::to_string(exponent);
+}
+
+} // namespace
+
+void TSVFFile::CheckStates(const TSVFCommand& Statement)
+{
+    const auto& items = Statement.Items;
+    switch (Statement.Command) {
+    case SvfCommand::ENDDR:
+    case SvfCommand::ENDIR:
+        if (items.empty() || !IsStateKind(items[0].Kind))
+            RaiseLineError(std::string("TAP state expected after ") + SvfCommandName(Statement.Command));
+        break;
+    case SvfCommand::STATE:
+        for (const SvfItem& item : items)
+            if (!IsStateKind(item.Kind))
+                RaiseLineError("TAP state expected after STATE");
+        break;
+    case SvfCommand::RUNTEST:
+        for (size_t k = 0; k < items.size(); ++k)
+            if (items[k].Kind == SvfItemKind::ENDSTATE && (k + 1 >= items.size() || !IsStateKind(items[k + 1].Kind)))
+                RaiseLineError("TAP state expected after ENDSTATE");
+        break;
+    default:
+        break;
+    }
+}
+
+bool TSVFFile::ApplyStatement(const TSVFCommand& Statement)
+{
+    // Refused here, before any clock, so that no walk gets a target that
+    // is not a TAP state.
+    CheckStates(Statement);
+
+    TVarLen* tdi = nullptr;
+    TVarLen* tdo = nullptr;
+    TVarLen* mask = nullptr;
+    switch (Statement.Command) {
+    case SvfCommand::ENDDR:
+        EndDrState = StateOfKind(Statement.Items[0].Kind);
+        return true;
+    case SvfCommand::ENDIR:
+        EndIrState = StateOfKind(Statement.Items[0].Kind);
+        return true;
+    case SvfCommand::FREQUENCY:
+        if (!OnSetFrequency)
+            return true;
+        return OnSetFrequency(FrequencyRequest(Statement, DefaultFrequency), false) != -1;
+    case SvfCommand::RUNTEST:
+        if (!Statement.Items.empty() && IsStateKind(Statement.Items[0].Kind))
+            RunState = StateOfKind(Statement.Items[0].Kind);
+        return true;
+    case SvfCommand::HDR: tdi = &HdrTdi; tdo = &HdrTdo; mask = &HdrMask; break;
+    case SvfCommand::HIR: tdi = &HirTdi; tdo = &HirTdo; mask = &HirMask; break;
+    case SvfCommand::SDR: tdi = &SdrTdi; tdo = &SdrTdo; mask = &SdrMask; break;
+    case SvfCommand::SIR: tdi = &SirTdi; tdo = &SirTdo; mask = &SirMask; break;
+    case SvfCommand::TDR: tdi = &TdrTdi; tdo = &TdrTdo; mask = &TdrMask; break;
+    case SvfCommand::TIR: tdi = &TirTdi; tdo = &TirTdo; mask = &TirMask; break;
+    default:
+        return true;
+    }
+
+    const int32_t length = ItemInt(Statement, SvfItemKind::Number);
+    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDI))
+        *tdi = TVarLen::CreateCopy(*v);
+    else
+        tdi->SetBitLength(length);
+    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDO))
+        *tdo = TVarLen::CreateCopy(*v);
+    else
+        tdo->SetBitLength(0);
+    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::MASK)) {
+        *mask = TVarLen::CreateCopy(*v);
+    } else if (mask->BitLength() != length) {
+        mask->SetBitLength(length);
+        mask->FillOnes();
+    }
+    return true;
+}
+
+bool TSVFFile::ExecuteStatement(const TSVFCommand& Statement)
+{
+    bool ok = true;
+    switch (Statement.Command) {
+    case SvfCommand::FREQUENCY:
+        if (OnSetFrequency)
+            ok = OnSetFrequency(FrequencyRequest(Statement, DefaultFrequency), true) != -1;
+        break;
+    case SvfCommand::SDR:
+        ok = ExecuteScan(true);
+        break;
+    case SvfCommand::SIR:
+        ok = ExecuteScan(false);
+        break;
+    case SvfCommand::TRST:
+        if (OnTrst && !HasItem(Statement, SvfItemKind::ABSENT)) {
+            const bool on = HasItem(Statement, SvfItemKind::ON);
+            ok = OnTrst(on, on || HasItem(Statement, SvfItemKind::OFF));
+        }
+        break;
+    case SvfCommand::RUNTEST:
+        ok = ExecuteRuntest(Statement);
+        break;
+    case SvfCommand::STATE:
+        for (const SvfItem& item : Statement.Items)
+            if (!GotoState(StateOfKind(item.Kind))) {
+                ok = false;
+                break;
+            }
+        break;
+    case SvfCommand::ENDLOOP:
+        if (Statement.InLoop && OnFlush)
+            ok = OnFlush();
+        break;
+    default:
+        break;
+    }
+    if (!ok)
+        SendNote(UsbError, MessageKind::Error);
+    return ok;
+}
+
+bool TSVFFile::ExecuteScan(bool IsDr)
+{
+    const int32_t total = ScanLength(IsDr, false);
+    const TapState end = IsDr ? EndDrState : EndIrState;
+    // Nothing to shift: stay out of Shift, whose exit would need a bit, and
+    // walk to the end state from where the chain is.
+    if (total == 0)
+        return CurrentState == end || GotoState(end);
+    if (!GotoState(IsDr ? TapState::DRSHIFT : TapState::IRSHIFT))
+        return false;
+    if (!ShiftBits(IsDr))
+        return false;
+    CurrentState = IsDr ? TapState::DREXIT1 : TapState::IREXIT1;
+    return GotoState(end);
+}
+
+bool TSVFFile::ExecuteRuntest(const TSVFCommand& Statement)
+{
+    const bool hasTime = HasItem(Statement, SvfItemKind::SEC);
+    const bool hasCount = HasItem(Statement, SvfItemKind::Number);
+    if (hasCount && ItemInt(Statement, SvfItemKind::Number) < 0)
+        RaiseLineError("RUNTEST with a negative run_count");
+    if (hasTime && ItemFloat(Statement, SvfItemKind::SEC) < 0)
+        RaiseLineError("RUNTEST with a negative min_time");
+    if (!hasTime && !hasCount)
+        RaiseLineError("RUNTEST without both parameters \"run_count\" and \"min_time SEC\"");
+
+    if (RunState != CurrentState && !GotoState(RunState))
+        return false;
+    const bool holdTms = RunState == TapState::RESET;
+    const bool sck = HasItem(Statement, SvfItemKind::SCK);
+    if (hasTime) {
+        const long double us = std::nearbyint(ItemFloat(Statement, SvfItemKind::SEC) * 1000000.0L);
+        if (!(us < 9.2e18L))
+            RaiseLineError("RUNTEST min_time out of range");
+        int64_t microseconds = static_cast<int64_t>(us);
+        if (microseconds >= 1000000)
+            SendNote("Waiting " + SecondsText(microseconds) + " seconds...", MessageKind::Info);
+        if (OnRuntestTime) {
+            // The event takes at most 2^31-1 us; a longer time is passed as
+            // consecutive waits that add up to it.
+            do {
+                const int64_t part = std::min<int64_t>(microseconds, MaxBits);
+                if (!OnRuntestTime(sck, static_cast<uint32_t>(part), holdTms, OnMessage))
+                    return false;
+                microseconds -= part;
+            } while (microseconds > 0);
+        }
+    } else {
+        const int32_t count = ItemInt(Statement, SvfItemKind::Number);
+        if (count > 1000000)
+            SendNote("Doing " + std::to_string(count) + " clocks...", MessageKind::Info);
+        if (OnRuntestClocks && !OnRuntestClocks(sck, static_cast<uint32_t>(count), holdTms, OnMessage))
+            return false;
+    }
+    const auto& items = Statement.Items;
+    for (size_t k = 0; k + 1 < items.size(); ++k)
+        if (items[k].Kind == SvfItemKind::ENDSTATE && !GotoState(StateOfKind(items[k + 1].Kind)))
+            return false;
+    return true;
+}
+
+bool TSVFFile::ClockTMS(bool Tms)
+{
+    if (!OnTmsClock)
+        return true;
+    return OnTmsClock(false, Tms);
+}
+
+bool TSVFFile::GotoState(TapState Target)
+{
+    if (!IsState(Target) || !IsState(CurrentState))
+        RaiseLineError("Unhandled TAP State change");
+    if (Target == TapState::RESET) {
+        // A failed clock leaves the chain somewhere unknown: report it.
+        for (int k = 0; k < 6; ++k)
+            if (!ClockTMS(true))
+                return false;
+        CurrentState = TapState::RESET;
+        return true;
+    }
+    if (CurrentState == Target && (Target == TapState::DRPAUSE || Target == TapState::IRPAUSE)) {
+        // Leave the pause and come back through the capture state.
+        if (!GotoState(TapState::DRSELECT)) {
+            SendNote(UsbError, MessageKind::Error);
+            return false;
+        }
+    }
+    for (int steps = 0; CurrentState != Target; ++steps) {
+        if (steps > 16)
+            RaiseLineError("Unhandled TAP State change");
+        const TTapStep step = TapWalkStep(CurrentState, Target);
+        if (!ClockTMS(step.Tms))
+            return false;
+        CurrentState = step.Next;
+    }
+    return true;
+}
+
+TSVFFile::TScanParts TSVFFile::ScanParts(bool IsDr) const
+{
+    if (IsDr)
+        return {{&HdrTdi, &SdrTdi, &TdrTdi}, {&HdrTdo, &SdrTdo, &TdrTdo}, {&HdrMask, &SdrMask, &TdrMask}};
+    return {{&HirTdi, &SirTdi, &TirTdi}, {&HirTdo, &SirTdo, &TirTdo}, {&HirMask, &SirMask, &TirMask}};
+}
+
+int32_t TSVFFile::ScanLength(bool IsDr, bool ByMask)
+{
+    const TScanParts parts = ScanParts(IsDr);
+    int64_t total = 0;
+    for (const TVarLen* p : ByMask ? parts.Mask : parts.Tdi)
+        total += p->BitLength();
+    if (total > MaxBits)
+        RaiseLineError("Scan of " + std::to_string(total) + " bits is longer than 2147483647 bits");
+    return static_cast<int32_t>(total);
+}
+
+bool TSVFFile::ShiftBits(bool IsDr)
+{
+    const TScanParts parts = ScanParts(IsDr);
+    const auto& tdi = parts.Tdi;
+    const auto& tdo = parts.Tdo;
+    const auto& mask = parts.Mask;
+    const int32_t count = ScanLength(IsDr, false);
+    std::vector<uint8_t> bits(static_cast<size_t>(count));
+    std::vector<uint8_t> capture(static_cast<size_t>(count));
+    size_t pos = 0;
+    for (int p = 0; p < 3; ++p) {
+        const bool compared = tdo[p]->BitLength() > 0;
+        for (int32_t i = 0; i < tdi[p]->BitLength(); ++i, ++pos) {
+            bits[pos] = Bit(*tdi[p], i);
+            capture[pos] = compared && Bit(*mask[p], i);
+        }
+    }
+    if (count > 100000)
+        SendNote("Extremely large shift: " + IntToStrGrouped(count) + " bits.", MessageKind::Info);
+    if (!OnShift)
+        return true;
+    return OnShift(bits.data(), capture.data(), count, true);
+}

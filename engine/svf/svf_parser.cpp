@@ -1,0 +1,221 @@
+// The SVF statement parser and the LOOP ... ENDLOOP recording and replay.
+#include <algorithm>
+#include <limits>
+
+#include "hexdigit.h"
+#include "svf/svf.h"
+#include "svf/svf_lexer.h"
+#include "base/sysconv.h"
+
+namespace {
+
+// A number that is well formed but may be too long for 64 bits: an
+// optional sign and decimal digits, or '$' and hexadecimal digits.
+bool IsIntegerLiteral(const std::string& Text)
+{
+    const bool hex = !Text.empty() && Text[0] == '$';
+    size_t i = hex ? 1 : ((!Text.empty() && (Text[0] == '+' || Text[0] == '-')) ? 1 : 0);
+    if (i == Text.size())
+        return false;
+    for (; i < Text.size(); ++i) {
+        const char c = Text[i];
+        const bool digit = hex ? HexDigitValue(c) >= 0 : c >= '0' && c <= '9';
+        if (!digit)
+            return false;
+    }
+    return true;
+}
+
+constexpr int CommandWordCount = static_cast<int>(SvfCommand::Eof) + 1;
+constexpr int KeywordCount = static_cast<int>(SvfItemKind::SCK) + 1;
+
+bool FindKeyword(const std::string& Token, SvfItemKind& Kind)
+{
+    if (Token.empty())
+        return false;
+    for (int k = 0; k < KeywordCount; ++k)
+        if (Token == SvfItemKindName(static_cast<SvfItemKind>(k))) {
+            Kind = static_cast<SvfItemKind>(k);
+            return true;
+        }
+    return false;
+}
+
+// The text is upper case by now; anything that is no digit counts as 0, as
+// it always has.
+int HexValue(char c)
+{
+    return std::max(HexDigitValue(c), 0);
+}
+
+bool IsScan(SvfCommand Command)
+{
+    return Command >= SvfCommand::HDR && Command <= SvfCommand::TIR;
+}
+
+SvfItem& AddItem(TSVFCommand& Statement, SvfItemKind Kind)
+{
+    Statement.Items.emplace_back();
+    Statement.Items.back().Kind = Kind;
+    return Statement.Items.back();
+}
+
+int32_t ParseIntToken(TSvfTokens& Tokens, int32_t Index)
+{
+    const int32_t value = StrToInt(Tokens.Get(Index));
+    Tokens.Consume(Index);
+    return value;
+}
+
+long double ParseFloatToken(TSvfTokens& Tokens, int32_t Index)
+{
+    const long double value = StrToFloat(Tokens.Get(Index));
+    Tokens.Consume(Index);
+    return value;
+}
+
+} // namespace
+
+void TSVFFile::ParseStatement(TSVFCommand& Statement)
+{
+    const std::string text = ReadStatementText();
+    TSvfTokens tokens = SplitTokens(text);
+    Statement.Items.clear();
+    Statement.InLoop = false;
+    Statement.Command = SvfCommand::None;
+
+    const std::string word = tokens.Get(0);
+    for (int c = 0; c < CommandWordCount; ++c)
+        if (word == SvfCommandName(static_cast<SvfCommand>(c))) {
+            Statement.Command = static_cast<SvfCommand>(c);
+            break;
+        }
+    if (Statement.Command == SvfCommand::None)
+        RaiseLineError("Unknown SVF command " + word);
+    tokens.Consume(0);
+
+    int32_t length = 0;
+    if (IsScan(Statement.Command)) {
+        // Range-checked before any vector is sized from it.
+        const std::string token = tokens.Get(1);
+        int64_t value = 0;
+        if (!TryStrToInt64(token, value)) {
+            // A number too long for 64 bits is out of range, not malformed.
+            if (!IsIntegerLiteral(token))
+                value = StrToInt64(token); // raises the conversion error
+            else
+                value = -1;
+        }
+        if (value < 0 || value > std::numeric_limits<int32_t>::max())
+            RaiseLineError("Scan length " + token + " is out of range (0 to 2147483647)");
+        tokens.Consume(1);
+        length = static_cast<int32_t>(value);
+        AddItem(Statement, SvfItemKind::Number).Value = length;
+    } else if (Statement.Command == SvfCommand::LOOP) {
+        const int32_t count = ParseIntToken(tokens, 1);
+        AddItem(Statement, SvfItemKind::Number).Value = count;
+    }
+
+    for (int32_t b = 1; b < tokens.Count(); ++b) {
+        SvfItemKind kind{};
+        if (!FindKeyword(tokens.Get(b), kind))
+            continue;
+        tokens.Consume(b);
+        switch (kind) {
+        case SvfItemKind::TDI:
+        case SvfItemKind::TDO:
+        case SvfItemKind::MASK:
+        case SvfItemKind::SMASK: {
+            const std::string& hex = tokens.Get(b + 1);
+            if (hex.size() < 2 || hex.front() != '(' || hex.back() != ')')
+                RaiseLineError("Hexadecimal number is not enclosed in parentheses.");
+            TVarLen vector = TVarLen::CreateSized(length);
+            vector.FillZeros();
+            // The rightmost digit holds bits 0 to 3; surplus digits on the
+            // left fall beyond the vector and are dropped.
+            const size_t begin = 1;
+            size_t end = hex.size() - 1; // one past the last digit
+            for (int32_t byteIndex = 0; end > begin && byteIndex < vector.ByteLength(); ++byteIndex) {
+                const int low = HexValue(hex[end - 1]);
+                const int high = end - 1 > begin ? HexValue(hex[end - 2]) : 0;
+                vector.SetByte(byteIndex, static_cast<uint8_t>(high << 4 | low));
+                end = end - begin >= 2 ? end - 2 : begin;
+            }
+            tokens.Consume(b + 1);
+            AddItem(Statement, kind).Vector = std::move(vector);
+            break;
+        }
+        case SvfItemKind::SEC:
+        case SvfItemKind::HZ: {
+            const long double value = ParseFloatToken(tokens, b - 1);
+            AddItem(Statement, kind).FloatValue = value;
+            break;
+        }
+        case SvfItemKind::MAXIMUM: {
+            const long double value = ParseFloatToken(tokens, b + 1);
+            if (tokens.Get(b + 2) != "SEC")
+                RaiseLineError("Keyword MAXIMUM without keyword SEC");
+            tokens.Consume(b + 2);
+            AddItem(Statement, kind).FloatValue = value;
+            break;
+        }
+        default:
+            AddItem(Statement, kind);
+            break;
+        }
+    }
+
+    if (Statement.Command == SvfCommand::RUNTEST)
+        for (int32_t p = 0; p < tokens.Count(); ++p)
+            if (!tokens.Get(p).empty()) {
+                const int32_t count = ParseIntToken(tokens, p);
+                AddItem(Statement, SvfItemKind::Number).Value = count;
+                break;
+            }
+
+    for (int32_t p = 0; p < tokens.Count(); ++p)
+        if (!tokens.Get(p).empty())
+            RaiseLineError("Unknown keyword " + tokens.Get(p));
+}
+
+void TSVFFile::NextStatement(TSVFCommand& Statement)
+{
+    if (!LoopRecording.empty()) {
+        if (ReplayIndex >= static_cast<int32_t>(LoopRecording.size())) {
+            ReplayIndex = 0;
+            --PassesLeft;
+        }
+        if (PassesLeft > 0) {
+            CopyStatement(LoopRecording[static_cast<size_t>(ReplayIndex)], Statement);
+            ++ReplayIndex;
+            Statement.InLoop = PassesLeft > 1;
+            return;
+        }
+        for (TSVFCommand& recorded : LoopRecording)
+            FreeStatement(recorded);
+        LoopRecording.clear();
+    }
+
+    ParseStatement(Statement);
+    if (Statement.Command != SvfCommand::LOOP)
+        return;
+
+    const int64_t loopLine = LineCount;
+    ReplayIndex = 0;
+    PassesLeft = ItemInt(Statement, SvfItemKind::Number);
+    LoopRecording.reserve(16);
+    for (;;) {
+        LoopRecording.emplace_back();
+        ParseStatement(LoopRecording.back());
+        const SvfCommand recorded = LoopRecording.back().Command;
+        if (recorded == SvfCommand::ENDLOOP)
+            break;
+        // The reader supplies "__EOF" for ever: a body that reaches it has
+        // no ENDLOOP and would never end.
+        if (recorded == SvfCommand::Eof) {
+            LoopRecording.clear();
+            RaiseLineErrorAt("LOOP without ENDLOOP", loopLine);
+        }
+    }
+    LoopRecording.shrink_to_fit();
+}

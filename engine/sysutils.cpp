@@ -1,3 +1,0 @@
-#include "sysutils.h"
-
-TFormatSettings FormatSettings;

@@ -1,0 +1,13 @@
+#include "cables/protocol.h"
+#include "cables/varnel.h"
+
+namespace sim {
+
+std::unique_ptr<Protocol> CreateProtocol(const std::string& Kind, const nlohmann::json& Device)
+{
+    if (Kind == "varnel")
+        return std::make_unique<VarnelProtocol>(Device);
+    return std::make_unique<SilentProtocol>();
+}
+
+} // namespace sim

@@ -1,0 +1,167 @@
+// What a scenario can make an emulated cable do wrong, and the USB side that
+// every cable kind shares: it takes the host's writes, holds its replies back
+// as the faults say, and hands the rest to the kind's byte decoder.
+//
+// Scenario keys, inside one device's object (all optional):
+//   "faults": {
+//     "write_fail_after": N    the FT_Write that would take the device past
+//                              N bytes fails and takes nothing, and so does
+//                              every write after it
+//     "read_fail_after": N     once the host has read N bytes, reads fail
+//                              (ReadFails(): FT_GetQueueStatus and FT_Read
+//                              report an I/O error); the device stays present
+//     "unplug_after": N        the device takes N bytes and is gone: a write
+//                              that passes N fails, and so does every later call
+//     "replies_stop_after": N  the device sends its first N replies, then
+//                              none; writes still succeed
+//     "reply_delay": P         a reply shows only after P further polls
+//                              (calls of Available, i.e. FT_GetQueueStatus)
+//     "trickle": K             at most K held replies come out per poll
+//     "reply_interval_ms": M   replies come out one at a time, at least M
+//                              ms of real time apart (a slow link whose
+//                              run lasts a known real time)
+//     "probe": "silent" | "wrong"
+//                              the open's probe goes unanswered, or is answered
+//                              with bits the host must refuse (the kind's
+//                              decoder knows which bytes are its probe)
+//     "stale_bytes": N | [b, ...]
+//                              bytes waiting at every FT_Open: N bytes 0xFF,
+//                              or the values listed
+//     "wrong_tdo": K | {"scan": K, "register": "any" | "ir" | "dr", "bit": B}
+//                              TDO inverted during the K-th scan (from 1,
+//                              counting scans of the register named, default
+//                              any), at bit B of that scan only or, without
+//                              "bit", at every bit
+//   }
+// Numbers are JSON integers or strings of hex digits ("0x" optional; "0b"
+// for binary). Unknown keys are refused, so a misspelt fault cannot pass
+// unseen.
+//
+// Trace lines, prefixed with Who():
+//   open stale=2 unread=0
+//   close written=5123 unread=0 maxunread=812 bytes=4 last=A3 A8 EE C8
+//                              (bytes: size of the last write; last: its
+//                              final 16 bytes at most)
+//   fault write-failed written=N count=N, fault unplugged written=N,
+//   fault reads-fail read=N, fault replies-stopped after=N, and the
+//   decoder's own (fault probe silent byte=D1, ...)
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cables/protocol.h"
+
+namespace sim {
+
+// A scenario entry this model cannot build.
+class ConfigError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A non-negative integer: a JSON number or a hex string ("1F", "0x1F"),
+// binary with "0b". What names the value in the error text.
+uint64_t ConfigUnsigned(const nlohmann::json& Value, const std::string& What);
+// The digits of such a string without its "0x" or "0b"; Radix becomes 16 or 2.
+std::string ConfigDigits(const nlohmann::json& Value, const std::string& What, unsigned& Radix);
+// The value of one digit in Radix; a bad digit is a ConfigError naming Value.
+unsigned ConfigDigit(char C, unsigned Radix, const nlohmann::json& Value, const std::string& What);
+// Refuses keys of Object other than those listed.
+void ConfigKeys(const nlohmann::json& Object, const std::vector<std::string>& Known, const std::string& What);
+
+enum class TdoFaultRegister : uint8_t { Any, Ir, Dr };
+
+struct TdoFault {
+    uint64_t Scan = 0; // 0: none
+    TdoFaultRegister Register = TdoFaultRegister::Any;
+    std::optional<uint64_t> Bit; // none: every bit of the scan
+};
+
+enum class ProbeFault : uint8_t { None, Silent, Wrong };
+
+struct Faults {
+    std::optional<uint64_t> WriteFailAfter;
+    std::optional<uint64_t> ReadFailAfter;
+    std::optional<uint64_t> UnplugAfter;
+    std::optional<uint64_t> RepliesStopAfter;
+    uint64_t ReplyDelay = 0;
+    uint64_t Trickle = 0; // 0: no limit
+    uint64_t ReplyIntervalMs = 0;
+    ProbeFault Probe = ProbeFault::None;
+    std::vector<uint8_t> StaleBytes;
+    TdoFault WrongTdo;
+
+    // From Device["faults"]; none there is no fault.
+    static Faults FromJson(const nlohmann::json& Device);
+};
+
+// The USB side of an emulated cable: faults on the link, reply hold-back,
+// and the trace lines for open and close. A kind's decoder implements
+// Execute and calls Reply for every byte its device sends back.
+class CableProtocol : public Protocol {
+public:
+    // Kind names the decoder in trace lines ("varnel"), with the device's
+    // "serial" when it has one: "varnel:A6010001".
+    CableProtocol(const std::string& Kind, const nlohmann::json& Device);
+
+    void Opened() override;
+    void Closed() override;
+    bool HostWrite(const uint8_t* Data, size_t Count) override;
+    size_t Available() override;
+    size_t Read(uint8_t* Buffer, size_t Count) override;
+    void Purge() override;
+    bool Present() const override { return !FUnplugged; }
+    bool ReadFails() const override;
+
+    const std::string& Who() const { return FWho; }
+    const Faults& FaultConfig() const { return FFaults; }
+    // Bytes the device has taken from the host, over its whole life.
+    uint64_t Written() const { return FWritten; }
+    // Replies made and not yet read, held back or not; and the most there
+    // ever were (a host that paces its replies keeps this bounded).
+    size_t Unread() const { return Rx.size() + FHeld.size(); }
+    size_t MaxUnread() const { return FMaxUnread; }
+
+protected:
+    virtual void Execute(const uint8_t* Data, size_t Count) = 0;
+    // The decoder's share of open and close (its own trace lines).
+    virtual void SessionOpened() {}
+    virtual void SessionClosed() {}
+
+    void Reply(uint8_t Byte);
+    // One trace line, prefixed with Who().
+    void TraceEvent(const std::string& Text) const;
+
+private:
+    struct Held {
+        uint8_t Byte;
+        uint64_t ReadyAtPoll;
+    };
+
+    void Unplug();
+
+    std::string FWho;
+    Faults FFaults;
+    uint64_t FWritten = 0;
+    uint64_t FRead = 0;
+    uint64_t FReplies = 0;
+    uint64_t FPolls = 0;
+    std::chrono::steady_clock::time_point FLastRelease{};
+    std::deque<Held> FHeld;
+    size_t FMaxUnread = 0;
+    bool FUnplugged = false;
+    bool FWriteFailSeen = false;
+    bool FStopSeen = false;
+    std::vector<uint8_t> FLastWrite;
+};
+
+} // namespace sim
