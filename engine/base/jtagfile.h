@@ -63,6 +63,9 @@ public:
     virtual FileStatus GetStatus() = 0;
     virtual int32_t GetPosition() = 0;
     virtual int32_t GetSize() = 0;
+    // Asks a running worker to end soon with status Failed; returns at once.
+    // Nothing happens before Start or after the run has ended.
+    virtual void Stop() = 0;
 };
 
 // A player class as the registry keeps it: its type name (a class

@@ -17,6 +17,10 @@ TJtagExecuter::TJtagExecuter() = default;
 
 TJtagExecuter::~TJtagExecuter()
 {
+    // A run still going is asked to stop first: freeing the player waits
+    // for its worker, which must not play on while the cable is closed.
+    if (CurrentFile)
+        CurrentFile->Stop();
     CurrentFile.reset();
     CloseCable(false);
 }

@@ -43,6 +43,7 @@ public:
     // file size, clamped to the 32-bit interface.
     int32_t GetPosition() override;
     int32_t GetSize() override;
+    void Stop() override;
 
     // Character reader. Lines end at CR, at LF, or at CR LF counted once.
     // After the file's content the reader supplies CR LF "__EOF;" for ever.

@@ -229,6 +229,12 @@ bool TSVFFile::Start(int32_t FrequencyHz)
     return result;
 }
 
+void TSVFFile::Stop()
+{
+    if (FThread)
+        FThread->Terminate();
+}
+
 FileStatus TSVFFile::GetStatus()
 {
     if (!FThread)

@@ -14,6 +14,7 @@ public:
     FileStatus GetStatus() override { return FileStatus::Running; }
     int32_t GetPosition() override { return 0; }
     int32_t GetSize() override { return 0; }
+    void Stop() override {}
     virtual std::string Kind() const = 0;
     std::string Name;
 };

@@ -285,6 +285,7 @@ public:
         return static_cast<int32_t>(int64_t{FSize} * std::min(Elapsed(), FDuration) / FDuration);
     }
     int32_t GetSize() override { return FSize; }
+    void Stop() override {}
 
 private:
     uint32_t Elapsed() const { return FClock.Now.load() - FStart; }

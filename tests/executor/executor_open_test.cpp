@@ -46,6 +46,7 @@ public:
     FileStatus GetStatus() override { return FileStatus::Running; }
     int32_t GetPosition() override { return 0; }
     int32_t GetSize() override { return 0; }
+    void Stop() override {}
 };
 
 // Players whose creation fails the three ways a real one can.
