@@ -25,6 +25,12 @@ public:
     void FillOnes();
     void FillZeros();
 
+    // The stored bytes, ByteLength() of them.
+    uint8_t* Data() { return FBytes.data(); }
+    const uint8_t* Data() const { return FBytes.data(); }
+    // Bit i as Out[i], 0 or 1, for the first Count bits (at most the length).
+    void BitsToBytes(uint8_t* Out, int32_t Count) const;
+
 private:
     std::vector<uint8_t> FBytes;
     int32_t FBitLength = 0;

@@ -123,12 +123,26 @@ private:
     TScanParts ScanParts(bool IsDr) const;
 
     void FillBuffer();
+    // Takes Count bytes of the read buffer that hold no line end, as that
+    // many ReadChar calls would.
+    void ConsumeRun(int32_t Count);
     void SendNote(const std::string& Text, MessageKind Kind);
     bool ExecuteScan(bool IsDr);
     // Bits of the DR or IR set's header, body and trailer, by their TDI or MASK
     // lengths; above 2^31-1 an ELineException.
     int32_t ScanLength(bool IsDr, bool ByMask);
     bool ExecuteRuntest(const TSVFCommand& Statement);
+
+    // Memory of a scan: refused with an ELineException naming the scan's
+    // bits and the memory it would need, before its buffers are allocated
+    // when it cannot fit, and when an allocation fails all the same.
+    void CheckScanMemory(SvfCommand Command, int32_t Length);
+    [[noreturn]] void RaiseScanMemory(int64_t Bits);
+    TVarLen NewScanVector(int32_t Bits);
+    // Sizes a byte-per-bit buffer of a scan; a large one is given back after
+    // use (ReleaseLarge) so that it does not stay while the other side runs.
+    void SizeScanBuffer(std::vector<uint8_t>& Buffer, int64_t Bits);
+    static void ReleaseLarge(std::vector<uint8_t>& Buffer);
     void CheckStates(const TSVFCommand& Statement);
     void CheckStableState(SvfItemKind Kind);
 
@@ -143,6 +157,14 @@ private:
     // The last byte consumed was a CR: an LF right after it ends no line.
     bool FAfterCR = false;
     std::unique_ptr<TReadWriteThread> FThread;
+
+    // The shift's bytes on the write side; the read-back's on the other. The
+    // capture pattern of a read-back that answered "not yet" stays built
+    // until the scan vectors change (FScanGeneration).
+    std::vector<uint8_t> FShiftTdi, FShiftCapture;
+    std::vector<uint8_t> FReadCapture, FReadTdo;
+    uint64_t FScanGeneration = 0;
+    uint64_t FReadBuiltFor = 0; // generation * 2 + IsDr, plus 1; 0: none
 };
 
 // Registers the SVF player under "SVF"; each program calls it at start-up,

@@ -1,5 +1,8 @@
 // Read-back side: collects the captured TDO bits of each scan, compares them
 // under the mask and reports a mismatch; keeps the LOOP decision.
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <vector>
 
 #include "svf/svf.h"
@@ -36,6 +39,33 @@ void FormatRead(std::string& Line, int& Group, const TVarLen& Mask, const TVarLe
         AppendGrouped(Line, Group, !Bit(Mask, i) || Tdo.BitLength() == 0 ? 'x' : (Read[Offset + i] != 0 ? '1' : '0'));
 }
 
+// Eight read entries (zero for 0, anything else for 1) as the bits of a byte.
+uint8_t PackEight(const uint8_t* Read)
+{
+    uint64_t v;
+    std::memcpy(&v, Read, 8);
+    constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t nonzero = (((v & Low7) + Low7) | v) & ~Low7;
+    return static_cast<uint8_t>(((nonzero >> 7) * 0x0102040810204080ull) >> 56);
+}
+
+// The first bit under the mask whose read value differs from the expected
+// one, or -1.
+int32_t FirstMismatch(const TVarLen& Tdo, const TVarLen& Mask, const uint8_t* Read)
+{
+    const int32_t n = Mask.BitLength();
+    const int32_t whole = n / 8;
+    for (int32_t j = 0; j < whole; ++j) {
+        const uint8_t diff = static_cast<uint8_t>((PackEight(Read + 8 * j) ^ Tdo.GetByte(j)) & Mask.GetByte(j));
+        if (diff != 0)
+            return 8 * j + std::countr_zero(diff);
+    }
+    for (int32_t i = whole * 8; i < n; ++i)
+        if (Bit(Mask, i) && (Read[i] != 0) != Bit(Tdo, i))
+            return i;
+    return -1;
+}
+
 } // namespace
 
 ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
@@ -46,48 +76,62 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
     const int32_t count = ScanLength(IsDr, true);
     const int32_t offset[3] = {0, mask[0]->BitLength(), mask[0]->BitLength() + mask[1]->BitLength()};
 
-    std::vector<uint8_t> capture(static_cast<size_t>(count));
-    std::vector<uint8_t> read(static_cast<size_t>(count));
-    for (int p = 0; p < 3; ++p) {
-        const bool compared = tdo[p]->BitLength() > 0;
-        for (int32_t i = 0; i < mask[p]->BitLength(); ++i)
-            capture[static_cast<size_t>(offset[p] + i)] = compared && Bit(*mask[p], i);
+    // A read-back that answered "not yet" is asked again with the same
+    // pattern, which stays built until the vectors change.
+    const uint64_t key = FScanGeneration * 2 + (IsDr ? 1 : 0) + 1;
+    if (FReadBuiltFor != key) {
+        SizeScanBuffer(FReadCapture, count);
+        SizeScanBuffer(FReadTdo, count);
+        for (int p = 0; p < 3; ++p) {
+            uint8_t* capture = FReadCapture.data() + offset[p];
+            const int32_t n = mask[p]->BitLength();
+            const int32_t masked = tdo[p]->BitLength() > 0 ? n : 0;
+            mask[p]->BitsToBytes(capture, masked);
+            std::fill(capture + masked, capture + n, uint8_t{0});
+        }
+        FReadBuiltFor = key;
     }
+    const uint8_t* read = FReadTdo.data();
 
-    const ReadResult r = OnRead(read.data(), capture.data(), count);
-    if (r != ReadResult::Ready)
+    const ReadResult r = OnRead(FReadTdo.data(), FReadCapture.data(), count);
+    if (r == ReadResult::NotYet)
         return r;
+    FReadBuiltFor = 0;
+    const auto done = [this](ReadResult Result) {
+        ReleaseLarge(FReadCapture);
+        ReleaseLarge(FReadTdo);
+        return Result;
+    };
+    if (r != ReadResult::Ready)
+        return done(r);
 
     for (int p = 0; p < 3; ++p) {
         if (tdo[p]->BitLength() == 0)
             continue;
-        for (int32_t i = 0; i < mask[p]->BitLength(); ++i) {
-            if (!Bit(*mask[p], i))
-                continue;
-            if ((read[static_cast<size_t>(offset[p] + i)] != 0) == Bit(*tdo[p], i))
-                continue;
-            if (p != 1 || ReportMismatch) {
-                if (OnMessage) {
-                    OnMessage(IsDr ? "Error on SDR instruction: " : "Error on SIR instruction: ", MessageKind::Error);
-                    const int64_t tdoBits = int64_t{tdo[0]->BitLength()} + tdo[1]->BitLength() + tdo[2]->BitLength();
-                    if (tdoBits < DumpLimit && count < DumpLimit) {
-                        std::string line = "Expected: ";
-                        int group = 0;
-                        for (int q = 0; q < 3; ++q)
-                            FormatExpected(line, group, *mask[q], *tdo[q]);
-                        OnMessage(line, MessageKind::Error);
-                        line = "Read:     ";
-                        group = 0;
-                        for (int q = 0; q < 3; ++q)
-                            FormatRead(line, group, *mask[q], *tdo[q], read.data(), offset[q]);
-                        OnMessage(line, MessageKind::Error);
-                    }
+        const int32_t bad = FirstMismatch(*tdo[p], *mask[p], read + offset[p]);
+        if (bad < 0)
+            continue;
+        if (p != 1 || ReportMismatch) {
+            if (OnMessage) {
+                OnMessage(IsDr ? "Error on SDR instruction: " : "Error on SIR instruction: ", MessageKind::Error);
+                const int64_t tdoBits = int64_t{tdo[0]->BitLength()} + tdo[1]->BitLength() + tdo[2]->BitLength();
+                if (tdoBits < DumpLimit && count < DumpLimit) {
+                    std::string line = "Expected: ";
+                    int group = 0;
+                    for (int q = 0; q < 3; ++q)
+                        FormatExpected(line, group, *mask[q], *tdo[q]);
+                    OnMessage(line, MessageKind::Error);
+                    line = "Read:     ";
+                    group = 0;
+                    for (int q = 0; q < 3; ++q)
+                        FormatRead(line, group, *mask[q], *tdo[q], read, offset[q]);
+                    OnMessage(line, MessageKind::Error);
                 }
             }
-            return ReadResult::Mismatch;
         }
+        return done(ReadResult::Mismatch);
     }
-    return ReadResult::Ready;
+    return done(ReadResult::Ready);
 }
 
 ReadResult TSVFFile::CheckStatement(const TSVFCommand& Statement)

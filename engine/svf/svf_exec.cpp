@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "base/StrUtilsEx.h"
@@ -13,11 +14,6 @@ namespace {
 
 constexpr int64_t MaxBits = std::numeric_limits<int32_t>::max();
 const char* const UsbError = "USB communication error";
-
-bool Bit(const TVarLen& Vector, int32_t Index)
-{
-    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
 
 bool IsState(TapState State)
 {
@@ -170,19 +166,26 @@ bool TSVFFile::ApplyStatement(const TSVFCommand& Statement)
     }
 
     const int32_t length = ItemInt(Statement, SvfItemKind::Number);
-    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDI))
-        *tdi = TVarLen::CreateCopy(*v);
-    else
-        tdi->SetBitLength(length);
-    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDO))
-        *tdo = TVarLen::CreateCopy(*v);
-    else
-        tdo->SetBitLength(0);
-    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::MASK)) {
-        *mask = TVarLen::CreateCopy(*v);
-    } else if (mask->BitLength() != length) {
-        mask->SetBitLength(length);
-        mask->FillOnes();
+    ++FScanGeneration;
+    try {
+        // Copied into the vectors' own storage, which a scan of the same
+        // size reuses.
+        if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDI))
+            *tdi = *v;
+        else
+            tdi->SetBitLength(length);
+        if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDO))
+            *tdo = *v;
+        else
+            tdo->SetBitLength(0);
+        if (const TVarLen* v = ItemVector(Statement, SvfItemKind::MASK)) {
+            *mask = *v;
+        } else if (mask->BitLength() != length) {
+            mask->SetBitLength(length);
+            mask->FillOnes();
+        }
+    } catch (const std::bad_alloc&) {
+        RaiseScanMemory(length);
     }
     return true;
 }
@@ -349,23 +352,25 @@ int32_t TSVFFile::ScanLength(bool IsDr, bool ByMask)
 bool TSVFFile::ShiftBits(bool IsDr)
 {
     const TScanParts parts = ScanParts(IsDr);
-    const auto& tdi = parts.Tdi;
-    const auto& tdo = parts.Tdo;
-    const auto& mask = parts.Mask;
     const int32_t count = ScanLength(IsDr, false);
-    std::vector<uint8_t> bits(static_cast<size_t>(count));
-    std::vector<uint8_t> capture(static_cast<size_t>(count));
-    size_t pos = 0;
+    SizeScanBuffer(FShiftTdi, count);
+    SizeScanBuffer(FShiftCapture, count);
+    uint8_t* bits = FShiftTdi.data();
+    uint8_t* capture = FShiftCapture.data();
     for (int p = 0; p < 3; ++p) {
-        const bool compared = tdo[p]->BitLength() > 0;
-        for (int32_t i = 0; i < tdi[p]->BitLength(); ++i, ++pos) {
-            bits[pos] = Bit(*tdi[p], i);
-            capture[pos] = compared && Bit(*mask[p], i);
-        }
+        const int32_t n = parts.Tdi[p]->BitLength();
+        parts.Tdi[p]->BitsToBytes(bits, n);
+        // Captured: the mask's bits, where the piece has expected data.
+        const int32_t masked = parts.Tdo[p]->BitLength() > 0 ? std::min(n, parts.Mask[p]->BitLength()) : 0;
+        parts.Mask[p]->BitsToBytes(capture, masked);
+        std::fill(capture + masked, capture + n, uint8_t{0});
+        bits += n;
+        capture += n;
     }
     if (count > 100000)
         SendNote("Extremely large shift: " + IntToStrGrouped(count) + " bits.", MessageKind::Info);
-    if (!OnShift)
-        return true;
-    return OnShift(bits.data(), capture.data(), count, true);
+    const bool ok = !OnShift || OnShift(FShiftTdi.data(), FShiftCapture.data(), count, true);
+    ReleaseLarge(FShiftTdi);
+    ReleaseLarge(FShiftCapture);
+    return ok;
 }

@@ -21,78 +21,103 @@ bool IsSeparator(char c)
     return u >= 1 && u <= 32;
 }
 
-// One blank on the outer side of every parenthesis, never two; a group
-// such as "(0A)" stays one token.
-std::string SpaceParentheses(const std::string& Text)
-{
-    std::string out;
-    out.reserve(Text.size() + 8);
-    for (size_t i = 0; i < Text.size(); ++i) {
-        const char c = Text[i];
-        if (c == '(' && (out.empty() || out.back() != ' '))
-            out.push_back(' ');
-        out.push_back(c);
-        if (c == ')' && (i + 1 == Text.size() || Text[i + 1] != ' '))
-            out.push_back(' ');
+// Byte classes of the statement text, by table: a run of plain bytes (hex
+// digits, words) is taken in one go; every other byte goes through the
+// rules one at a time.
+struct TLexTables {
+    bool Plain[256];
+    bool LineEnd[256];
+    char Upper[256];
+    TLexTables()
+    {
+        for (int c = 0; c < 256; ++c) {
+            const auto u = static_cast<uint8_t>(c);
+            Plain[c] = !IsWhite(u) && c != '/' && c != '!' && c != '(' && c != ')' && c != ';';
+            LineEnd[c] = c == 13 || c == 10;
+            Upper[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
     }
-    return out;
-}
+};
+const TLexTables Lex;
 
 } // namespace
 
-const std::string& TSvfTokens::Get(int32_t Index) const
+TSvfTokens::TSvfTokens(std::string Text) : FText(std::move(Text))
+{
+    // A NUL ends the text, as it ends the class library's character strings.
+    FEnd = std::min(FText.size(), FText.find('\0'));
+    while (FPos < FEnd && IsSeparator(FText[FPos]))
+        ++FPos;
+}
+
+std::string_view TSvfTokens::View(int32_t Index) const
 {
     if (Index < 0 || Index >= Count())
         throw Exception("List index out of bounds (" + std::to_string(Index) + ")");
-    return FTokens[static_cast<size_t>(Index)];
+    const TToken& t = FTokens[static_cast<size_t>(Index)];
+    if (t.Own >= 0)
+        return FOwn[static_cast<size_t>(t.Own)];
+    return std::string_view(FText).substr(t.Begin, t.Length);
 }
 
 void TSvfTokens::Consume(int32_t Index)
 {
     if (Index >= 0 && Index < Count())
-        FTokens[static_cast<size_t>(Index)].clear();
+        FTokens[static_cast<size_t>(Index)] = TToken{};
 }
 
-TSvfTokens SplitTokens(const std::string& Text)
+bool TSvfTokens::SplitNext()
 {
-    std::vector<std::string> tokens;
-    // A NUL ends the text, as it ends the class library's character strings.
-    const size_t n = std::min(Text.size(), Text.find('\0'));
-    size_t i = 0;
-    while (i < n && IsSeparator(Text[i]))
+    if (FPos >= FEnd)
+        return false;
+    size_t i = FPos;
+    TToken token;
+    if (FText[i] == '"') {
+        std::string own;
         ++i;
-    while (i < n) {
-        std::string token;
-        if (Text[i] == '"') {
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                if (Text[i] == '"') {
-                    if (i + 1 < n && Text[i + 1] == '"') {
-                        token.push_back('"');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
+        bool closed = false;
+        while (i < FEnd) {
+            if (FText[i] == '"') {
+                if (i + 1 < FEnd && FText[i + 1] == '"') {
+                    own.push_back('"');
+                    i += 2;
+                    continue;
                 }
-                token.push_back(Text[i]);
                 ++i;
+                closed = true;
+                break;
             }
-            if (!closed && !token.empty())
-                token.pop_back();
-        } else {
-            while (i < n && static_cast<uint8_t>(Text[i]) > 32) {
-                token.push_back(Text[i]);
-                ++i;
-            }
-        }
-        tokens.push_back(std::move(token));
-        while (i < n && IsSeparator(Text[i]))
+            own.push_back(FText[i]);
             ++i;
+        }
+        if (!closed && !own.empty())
+            own.pop_back();
+        token.Own = static_cast<int32_t>(FOwn.size());
+        FOwn.push_back(std::move(own));
+    } else {
+        token.Begin = i;
+        while (i < FEnd && static_cast<uint8_t>(FText[i]) > 32)
+            ++i;
+        token.Length = i - token.Begin;
     }
-    return TSvfTokens(std::move(tokens));
+    FTokens.push_back(token);
+    while (i < FEnd && IsSeparator(FText[i]))
+        ++i;
+    FPos = i;
+    return true;
+}
+
+void TSvfTokens::SplitAll()
+{
+    while (SplitNext()) {
+    }
+}
+
+TSvfTokens SplitTokens(std::string Text)
+{
+    TSvfTokens tokens(std::move(Text));
+    tokens.SplitAll();
+    return tokens;
 }
 
 std::string TSVFFile::ReadStatementText()
@@ -100,8 +125,24 @@ std::string TSVFFile::ReadStatementText()
     std::string buffer;
     buffer.reserve(256);
     std::string comment;
+    const bool wantComments = CopyComments && OnMessage;
     bool inComment = false;
     bool inParentheses = false;
+    // A ')' was the last byte taken: the next one, unless a blank, gets a
+    // blank before it, so each parenthesis has one on its outer side and a
+    // group such as "(0A)" stays one token.
+    bool afterClose = false;
+    const auto emit = [&](uint8_t c) {
+        if (afterClose) {
+            afterClose = false;
+            if (c != ' ')
+                buffer.push_back(' ');
+        }
+        if (c == '(' && (buffer.empty() || buffer.back() != ' '))
+            buffer.push_back(' ');
+        buffer.push_back(Lex.Upper[c]);
+        afterClose = c == ')';
+    };
     // Line of the statement's first character, for a statement that the
     // end of the file cuts off before its ';'.
     int64_t firstLine = -1;
@@ -111,17 +152,49 @@ std::string TSVFFile::ReadStatementText()
         // text would join it and be refused past the end of the file.
         if (FEofReached && FBufferPos == 0 && firstLine >= 0)
             RaiseLineErrorAt("Missing ';' at the end of the statement", firstLine);
+
+        // A run of bytes that no rule changes, straight from the read buffer.
+        if (FBufferPos < FBufferFill) {
+            const uint8_t* from = FReadBuffer.data() + FBufferPos;
+            const uint8_t* end = FReadBuffer.data() + FBufferFill;
+            const uint8_t* to = from;
+            if (inComment) {
+                while (to < end && !Lex.LineEnd[*to])
+                    ++to;
+                if (wantComments)
+                    comment.append(reinterpret_cast<const char*>(from), static_cast<size_t>(to - from));
+            } else {
+                while (to < end && Lex.Plain[*to])
+                    ++to;
+                if (to > from) {
+                    if (firstLine < 0)
+                        firstLine = LineCount;
+                    emit(*from);
+                    const size_t at = buffer.size();
+                    buffer.resize(at + static_cast<size_t>(to - from - 1));
+                    char* out = buffer.data() + at;
+                    for (const uint8_t* p = from + 1; p < to; ++p)
+                        *out++ = Lex.Upper[*p];
+                }
+            }
+            if (to > from) {
+                ConsumeRun(static_cast<int32_t>(to - from));
+                continue;
+            }
+        }
+
         uint8_t c = ReadChar();
         if ((c == '/' && PeekChar() == '/') || c == '!')
             inComment = true;
         if (c == 13 || c == 10) {
-            if (inComment && !comment.empty() && CopyComments && OnMessage)
+            if (inComment && !comment.empty() && wantComments)
                 OnMessage(comment, MessageKind::Comment);
             inComment = false;
             comment.clear();
         }
         if (inComment) {
-            comment.push_back(static_cast<char>(c));
+            if (wantComments)
+                comment.push_back(static_cast<char>(c));
             continue;
         }
         if (c == '(')
@@ -135,19 +208,19 @@ std::string TSVFFile::ReadStatementText()
         } else if (firstLine < 0 && c != ';') {
             firstLine = LineCount;
         }
-        buffer.push_back(static_cast<char>(c));
+        emit(c);
         if (c == ';')
             break;
     }
     buffer.pop_back();
 
-    std::string text = SpaceParentheses(buffer);
-    UpperCaseAscii(text);
-    size_t first = 0;
-    while (first < text.size() && static_cast<uint8_t>(text[first]) <= 32)
-        ++first;
-    size_t last = text.size();
-    while (last > first && static_cast<uint8_t>(text[last - 1]) <= 32)
+    size_t last = buffer.size();
+    while (last > 0 && static_cast<uint8_t>(buffer[last - 1]) <= 32)
         --last;
-    return text.substr(first, last - first);
+    buffer.resize(last);
+    size_t first = 0;
+    while (first < buffer.size() && static_cast<uint8_t>(buffer[first]) <= 32)
+        ++first;
+    buffer.erase(0, first);
+    return buffer;
 }

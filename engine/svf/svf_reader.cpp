@@ -85,6 +85,15 @@ uint8_t TSVFFile::ReadChar()
     return c;
 }
 
+void TSVFFile::ConsumeRun(int32_t Count)
+{
+    FBufferPos += Count;
+    FBytesRead.store(FBytesRead.load(std::memory_order_relaxed) + Count, std::memory_order_relaxed);
+    FAfterCR = false;
+    if (FBufferPos >= FBufferFill)
+        FillBuffer();
+}
+
 uint8_t TSVFFile::PeekChar()
 {
     // FillBuffer leaves at least one byte (the end text at the end) or raises.

@@ -1,0 +1,84 @@
+// What a scan costs in memory, checked before its buffers exist: a file may
+// ask for a scan of 2^31 - 1 bits, and a run must end with an error, not be
+// killed by the system.
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "meminfo.h"
+#include "svf/svf.h"
+
+namespace {
+
+// Bytes a scan of so many bits takes at its peak: the shift's and the
+// read-back's byte per bit (two buffers, one side at a time), the cable's
+// replies in the receive ring (at most one per bit), and the bit vectors of
+// both parsers (statement and kept values, about two bits per bit each).
+constexpr int64_t BytesPerScanBit = 5;
+
+int64_t Megabytes(int64_t Bytes)
+{
+    return (Bytes + (1 << 20) - 1) >> 20;
+}
+
+} // namespace
+
+void TSVFFile::RaiseScanMemory(int64_t Bits)
+{
+    const int64_t need = Bits * BytesPerScanBit;
+    const uint64_t available = platform::AvailableMemory();
+    const auto room = static_cast<int64_t>(std::min<uint64_t>(available, std::numeric_limits<int64_t>::max() >> 1));
+    RaiseLineError("Scan of " + std::to_string(Bits) + " bits would need " + std::to_string(Megabytes(need)) +
+                   " MB of memory, " + std::to_string(Megabytes(room)) + " MB are available");
+}
+
+void TSVFFile::CheckScanMemory(SvfCommand Command, int32_t Length)
+{
+    // The whole scan the statement makes: its length with the other two
+    // pieces of its set as they stand.
+    const bool isDr = Command == SvfCommand::HDR || Command == SvfCommand::SDR || Command == SvfCommand::TDR;
+    const int piece = Command == SvfCommand::HDR || Command == SvfCommand::HIR ? 0
+                      : Command == SvfCommand::SDR || Command == SvfCommand::SIR ? 1
+                                                                                 : 2;
+    const TScanParts parts = ScanParts(isDr);
+    int64_t bits = Length;
+    for (int p = 0; p < 3; ++p)
+        if (p != piece)
+            bits += parts.Tdi[p]->BitLength();
+    // Small scans cost nothing worth asking the system about.
+    if (bits < (1 << 20))
+        return;
+    if (static_cast<uint64_t>(bits * BytesPerScanBit) > platform::AvailableMemory())
+        RaiseScanMemory(bits);
+}
+
+TVarLen TSVFFile::NewScanVector(int32_t Bits)
+{
+    try {
+        TVarLen vector = TVarLen::CreateSized(Bits);
+        return vector;
+    } catch (const std::bad_alloc&) {
+        RaiseScanMemory(Bits);
+    }
+}
+
+void TSVFFile::SizeScanBuffer(std::vector<uint8_t>& Buffer, int64_t Bits)
+{
+    try {
+        Buffer.resize(static_cast<size_t>(Bits));
+    } catch (const std::bad_alloc&) {
+        Buffer = std::vector<uint8_t>();
+        RaiseScanMemory(Bits);
+    } catch (const std::length_error&) {
+        Buffer = std::vector<uint8_t>();
+        RaiseScanMemory(Bits);
+    }
+}
+
+void TSVFFile::ReleaseLarge(std::vector<uint8_t>& Buffer)
+{
+    if (Buffer.capacity() > (1u << 20))
+        Buffer = std::vector<uint8_t>();
+}
