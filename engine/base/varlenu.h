@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/bigalloc.h"
+
 class TVarLen {
 public:
     TVarLen() = default;
@@ -32,6 +34,6 @@ public:
     void BitsToBytes(uint8_t* Out, int32_t Count) const;
 
 private:
-    std::vector<uint8_t> FBytes;
+    TBigBytes FBytes;
     int32_t FBitLength = 0;
 };

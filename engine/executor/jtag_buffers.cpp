@@ -70,15 +70,27 @@ bool TJtagExecuter::ReadPending()
         return false;
     if (queued == 0)
         return true;
-    std::vector<uint8_t> buffer(queued);
+    if (queued > static_cast<DWORD>(std::numeric_limits<int32_t>::max() / 2))
+        throw std::length_error("receive ring");
     DWORD read = 0;
-    if (FtRead(FtHandle, buffer.data(), queued, read) != FT_OK)
-        return false;
-    read = std::min(read, queued);
-    if (read > 0) {
+    // Straight into the ring where the bytes fit before its end; through
+    // a buffer of their own where they would wrap.
+    while (static_cast<int64_t>(RxRing.size()) < int64_t{RxCount()} + queued + RxRingReserve)
+        RxGrow();
+    if (static_cast<int64_t>(RxWriteIndex) + queued < static_cast<int64_t>(RxRing.size())) {
+        if (FtRead(FtHandle, RxRing.data() + RxWriteIndex, queued, read) != FT_OK)
+            return false;
+        read = std::min(read, queued);
+        RxWriteIndex += static_cast<int32_t>(read);
+    } else {
+        std::vector<uint8_t> buffer(queued);
+        if (FtRead(FtHandle, buffer.data(), queued, read) != FT_OK)
+            return false;
+        read = std::min(read, queued);
         RxPut(buffer.data(), static_cast<int32_t>(read));
-        LastRxTick = platform::GetTickCount();
     }
+    if (read > 0)
+        LastRxTick = platform::GetTickCount();
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bigalloc.h"
 #include "base/jtagfile.h"
 #include "usb/usbplow.h"
 
@@ -78,7 +79,7 @@ public:
     // drive, bit 0 level (0 released, 2 low, 3 high).
     uint8_t PinBits = 0;
     // Receive ring: bytes from RxReadIndex up to RxWriteIndex, wrapping.
-    std::vector<uint8_t> RxRing;
+    TBigBytes RxRing;
     int32_t RxWriteIndex = 0;
     int32_t RxReadIndex = 0;
 
@@ -187,6 +188,8 @@ public:
     // (jtag_varnel_runtest.cpp); Progress gets the texts and notes.
     bool VarnelRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
     bool VarnelRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
+
+    class TRingReader;
 
     // Native (true) or repeated mode of every queued Varnel shift whose
     // replies are still to be read, oldest first: the read-back decodes

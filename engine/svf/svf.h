@@ -141,8 +141,8 @@ private:
     TVarLen NewScanVector(int32_t Bits);
     // Sizes a byte-per-bit buffer of a scan; a large one is given back after
     // use (ReleaseLarge) so that it does not stay while the other side runs.
-    void SizeScanBuffer(std::vector<uint8_t>& Buffer, int64_t Bits);
-    static void ReleaseLarge(std::vector<uint8_t>& Buffer);
+    void SizeScanBuffer(TBigBytes& Buffer, int64_t Bits);
+    static void ReleaseLarge(TBigBytes& Buffer);
     void CheckStates(const TSVFCommand& Statement);
     void CheckStableState(SvfItemKind Kind);
 
@@ -161,8 +161,8 @@ private:
     // The shift's bytes on the write side; the read-back's on the other. The
     // capture pattern of a read-back that answered "not yet" stays built
     // until the scan vectors change (FScanGeneration).
-    std::vector<uint8_t> FShiftTdi, FShiftCapture;
-    std::vector<uint8_t> FReadCapture, FReadTdo;
+    TBigBytes FShiftTdi, FShiftCapture;
+    TBigBytes FReadCapture, FReadTdo;
     uint64_t FScanGeneration = 0;
     uint64_t FReadBuiltFor = 0; // generation * 2 + IsDr, plus 1; 0: none
 };

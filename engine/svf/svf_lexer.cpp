@@ -3,6 +3,7 @@
 #include "svf/svf_lexer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/StrUtilsEx.h"
 #include "svf/svf.h"
@@ -39,6 +40,37 @@ struct TLexTables {
     }
 };
 const TLexTables Lex;
+
+constexpr uint64_t Ones = 0x0101010101010101ull;
+constexpr uint64_t Highs = 0x8080808080808080ull;
+
+uint64_t Load8(const uint8_t* P)
+{
+    uint64_t v;
+    std::memcpy(&v, P, 8);
+    return v;
+}
+
+// Whether any of the eight bytes is below N (N at most 128).
+bool AnyBelow(uint64_t V, uint8_t N)
+{
+    return ((V - Ones * N) & ~V & Highs) != 0;
+}
+
+// Eight bytes that are all plain and ASCII: '0' (0x30) to '~', no ';'. The
+// hex digits of a vector are; the rest goes through the table.
+bool PlainEight(uint64_t V)
+{
+    return !AnyBelow(V, 0x30) && ((V | (V + Ones)) & Highs) == 0 && !AnyBelow(V ^ (Ones * ';'), 1);
+}
+
+// 'a' to 'z' of eight ASCII bytes made upper case.
+uint64_t UpperEight(uint64_t V)
+{
+    const uint64_t fromA = V + Ones * (0x80 - 'a');
+    const uint64_t pastZ = V + Ones * (0x80 - 'z' - 1);
+    return V ^ ((fromA & ~pastZ & Highs) >> 2);
+}
 
 } // namespace
 
@@ -96,7 +128,10 @@ bool TSvfTokens::SplitNext()
         FOwn.push_back(std::move(own));
     } else {
         token.Begin = i;
-        while (i < FEnd && static_cast<uint8_t>(FText[i]) > 32)
+        const auto* text = reinterpret_cast<const uint8_t*>(FText.data());
+        while (FEnd - i >= 8 && !AnyBelow(Load8(text + i), 33))
+            i += 8;
+        while (i < FEnd && text[i] > 32)
             ++i;
         token.Length = i - token.Begin;
     }
@@ -164,16 +199,29 @@ std::string TSVFFile::ReadStatementText()
                 if (wantComments)
                     comment.append(reinterpret_cast<const char*>(from), static_cast<size_t>(to - from));
             } else {
-                while (to < end && Lex.Plain[*to])
-                    ++to;
-                if (to > from) {
+                if (Lex.Plain[*to]) {
                     if (firstLine < 0)
                         firstLine = LineCount;
-                    emit(*from);
+                    emit(*to++);
+                    // Eight at a time while they are all plain, then the rest.
+                    while (end - to >= 8 && PlainEight(Load8(to)))
+                        to += 8;
+                    while (to < end && Lex.Plain[*to])
+                        ++to;
+                    const uint8_t* p = from + 1;
                     const size_t at = buffer.size();
-                    buffer.resize(at + static_cast<size_t>(to - from - 1));
+                    buffer.resize(at + static_cast<size_t>(to - p));
                     char* out = buffer.data() + at;
-                    for (const uint8_t* p = from + 1; p < to; ++p)
+                    for (; to - p >= 8; p += 8, out += 8) {
+                        uint64_t v = Load8(p);
+                        v = (v & Highs) == 0 ? UpperEight(v) : v;
+                        if ((v & Highs) != 0)
+                            for (int k = 0; k < 8; ++k)
+                                out[k] = Lex.Upper[p[k]];
+                        else
+                            std::memcpy(out, &v, 8);
+                    }
+                    for (; p < to; ++p)
                         *out++ = Lex.Upper[*p];
                 }
             }

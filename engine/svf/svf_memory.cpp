@@ -3,6 +3,7 @@
 // killed by the system.
 #include <algorithm>
 #include <limits>
+#include <malloc.h>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,12 @@ int64_t Megabytes(int64_t Bytes)
 {
     return (Bytes + (1 << 20) - 1) >> 20;
 }
+
+// Blocks of a megabyte and more are mapped on their own and given back to
+// the system when freed. The C library's default raises that bound after
+// the first large block is freed, and the buffers of one long scan would
+// then stay in its heap while the next are made.
+[[maybe_unused]] const int LargeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 1 << 20);
 
 } // namespace
 
@@ -64,21 +71,23 @@ TVarLen TSVFFile::NewScanVector(int32_t Bits)
     }
 }
 
-void TSVFFile::SizeScanBuffer(std::vector<uint8_t>& Buffer, int64_t Bits)
+void TSVFFile::SizeScanBuffer(TBigBytes& Buffer, int64_t Bits)
 {
     try {
-        Buffer.resize(static_cast<size_t>(Bits));
+        // Zeros where nothing is written later: a read-back fills only the
+        // bits it captured.
+        Buffer.resize(static_cast<size_t>(Bits), 0);
     } catch (const std::bad_alloc&) {
-        Buffer = std::vector<uint8_t>();
+        Buffer = TBigBytes();
         RaiseScanMemory(Bits);
     } catch (const std::length_error&) {
-        Buffer = std::vector<uint8_t>();
+        Buffer = TBigBytes();
         RaiseScanMemory(Bits);
     }
 }
 
-void TSVFFile::ReleaseLarge(std::vector<uint8_t>& Buffer)
+void TSVFFile::ReleaseLarge(TBigBytes& Buffer)
 {
     if (Buffer.capacity() > (1u << 20))
-        Buffer = std::vector<uint8_t>();
+        Buffer = TBigBytes();
 }

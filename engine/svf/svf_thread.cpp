@@ -137,6 +137,9 @@ void TReadWriteThread::Play(platform::TThread& Self)
                 UsbFailure();
                 return;
             }
+            // The statement's vectors have been copied into the kept ones,
+            // and nothing reads them any more: a long scan's go now.
+            FreeStatement(w);
             if (!writer.ExecuteStatement(w)) {
                 FErrorFlag.store(true);
                 return;
@@ -158,6 +161,7 @@ void TReadWriteThread::Play(platform::TThread& Self)
                     UsbFailure();
                     return;
                 }
+                FreeStatement(r);
             }
             switch (reader.CheckStatement(r)) {
             case ReadResult::Ready:
