@@ -15,6 +15,7 @@
 #include "filereader.h"
 #include "svf/svf_command.h"
 #include "svf/svf_error.h"
+#include "svf/svf_lexer.h"
 #include "base/varlenu.h"
 
 class TReadWriteThread;
@@ -58,6 +59,8 @@ public:
     // One statement's normalised text, without its ';'. Comments go to
     // OnMessage as kind Comment when CopyComments is set.
     std::string ReadStatementText();
+    // The same into Text, whose memory is reused.
+    void ReadStatementInto(std::string& Text);
 
     // The next statement of the file into Statement.
     void ParseStatement(TSVFCommand& Statement);
@@ -68,6 +71,9 @@ public:
     // Keeps the SVF state between statements; false when a FREQUENCY test
     // answers -1.
     bool ApplyStatement(const TSVFCommand& Statement);
+    // The same, moving the statement's vectors into the kept ones instead of
+    // copying them; the statement keeps everything else.
+    bool TakeStatement(TSVFCommand& Statement);
     // Plays the statement on the cable; false after a cable failure, which
     // has been reported as "USB communication error".
     bool ExecuteStatement(const TSVFCommand& Statement);
@@ -127,6 +133,7 @@ private:
     // many ReadChar calls would.
     void ConsumeRun(int32_t Count);
     void SendNote(const std::string& Text, MessageKind Kind);
+    bool Apply(const TSVFCommand& Statement, TSVFCommand* Donor);
     bool ExecuteScan(bool IsDr);
     // Bits of the DR or IR set's header, body and trailer, by their TDI or MASK
     // lengths; above 2^31-1 an ELineException.
@@ -157,6 +164,8 @@ private:
     // The last byte consumed was a CR: an LF right after it ends no line.
     bool FAfterCR = false;
     std::unique_ptr<TReadWriteThread> FThread;
+    // The statement being parsed, kept for the next one's memory.
+    TSvfTokens FTokens;
 
     // The shift's bytes on the write side; the read-back's on the other. The
     // capture pattern of a read-back that answered "not yet" stays built

@@ -133,6 +133,16 @@ void TSVFFile::CheckStates(const TSVFCommand& Statement)
 
 bool TSVFFile::ApplyStatement(const TSVFCommand& Statement)
 {
+    return Apply(Statement, nullptr);
+}
+
+bool TSVFFile::TakeStatement(TSVFCommand& Statement)
+{
+    return Apply(Statement, &Statement);
+}
+
+bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
+{
     // Refused here, before any clock, so that no walk gets a target that
     // is not a TAP state.
     CheckStates(Statement);
@@ -168,19 +178,24 @@ bool TSVFFile::ApplyStatement(const TSVFCommand& Statement)
     const int32_t length = ItemInt(Statement, SvfItemKind::Number);
     ++FScanGeneration;
     try {
-        // Copied into the vectors' own storage, which a scan of the same
-        // size reuses.
-        if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDI))
-            *tdi = *v;
-        else
+        // The first item of a kind, copied into the kept vector's own
+        // storage (which a scan of the same size reuses) or moved there.
+        const auto keep = [&](SvfItemKind Kind, TVarLen& Target) {
+            for (size_t k = 0; k < Statement.Items.size(); ++k)
+                if (Statement.Items[k].Kind == Kind) {
+                    if (Donor)
+                        Target = std::move(Donor->Items[k].Vector);
+                    else
+                        Target = Statement.Items[k].Vector;
+                    return true;
+                }
+            return false;
+        };
+        if (!keep(SvfItemKind::TDI, *tdi))
             tdi->SetBitLength(length);
-        if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDO))
-            *tdo = *v;
-        else
+        if (!keep(SvfItemKind::TDO, *tdo))
             tdo->SetBitLength(0);
-        if (const TVarLen* v = ItemVector(Statement, SvfItemKind::MASK)) {
-            *mask = *v;
-        } else if (mask->BitLength() != length) {
+        if (!keep(SvfItemKind::MASK, *mask) && mask->BitLength() != length) {
             mask->SetBitLength(length);
             mask->FillOnes();
         }

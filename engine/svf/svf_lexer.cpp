@@ -41,6 +41,9 @@ struct TLexTables {
 };
 const TLexTables Lex;
 
+// From this size on a statement's text is taken to be a long vector.
+constexpr size_t LongStatement = size_t{1} << 20;
+
 constexpr uint64_t Ones = 0x0101010101010101ull;
 constexpr uint64_t Highs = 0x8080808080808080ull;
 
@@ -76,10 +79,26 @@ uint64_t UpperEight(uint64_t V)
 
 TSvfTokens::TSvfTokens(std::string Text) : FText(std::move(Text))
 {
+    Restart();
+}
+
+void TSvfTokens::Restart()
+{
+    FTokens.clear();
+    FOwn.clear();
     // A NUL ends the text, as it ends the class library's character strings.
     FEnd = std::min(FText.size(), FText.find('\0'));
+    FPos = 0;
     while (FPos < FEnd && IsSeparator(FText[FPos]))
         ++FPos;
+}
+
+void TSvfTokens::Shrink()
+{
+    if (FText.capacity() > LongStatement)
+        std::string().swap(FText);
+    if (FTokens.capacity() > LongStatement / sizeof(TToken))
+        std::vector<TToken>().swap(FTokens);
 }
 
 std::string_view TSvfTokens::View(int32_t Index) const
@@ -157,7 +176,14 @@ TSvfTokens SplitTokens(std::string Text)
 
 std::string TSVFFile::ReadStatementText()
 {
-    std::string buffer;
+    std::string text;
+    ReadStatementInto(text);
+    return text;
+}
+
+void TSVFFile::ReadStatementInto(std::string& buffer)
+{
+    buffer.clear();
     buffer.reserve(256);
     std::string comment;
     const bool wantComments = CopyComments && OnMessage;
@@ -210,6 +236,11 @@ std::string TSVFFile::ReadStatementText()
                         ++to;
                     const uint8_t* p = from + 1;
                     const size_t at = buffer.size();
+                    // A long statement is given room for the rest of the
+                    // file at once, rather than copied at every doubling;
+                    // pages it does not fill are never touched.
+                    if (at + static_cast<size_t>(to - p) > buffer.capacity() && at >= LongStatement)
+                        buffer.reserve(at + static_cast<size_t>(std::max<int64_t>(FFileSize - BytesRead(), 0)) + 16);
                     buffer.resize(at + static_cast<size_t>(to - p));
                     char* out = buffer.data() + at;
                     for (; to - p >= 8; p += 8, out += 8) {
@@ -270,5 +301,4 @@ std::string TSVFFile::ReadStatementText()
     while (first < buffer.size() && static_cast<uint8_t>(buffer[first]) <= 32)
         ++first;
     buffer.erase(0, first);
-    return buffer;
 }

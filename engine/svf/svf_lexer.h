@@ -21,6 +21,14 @@ public:
     // A used token becomes the empty text and matches nothing any more.
     void Consume(int32_t Index);
 
+    // The text, to be refilled in place and cut again after Restart: a
+    // parser reuses one for every statement.
+    std::string& Text() { return FText; }
+    // Forgets the tokens and starts cutting the text from its beginning.
+    void Restart();
+    // Gives back the memory of a long text.
+    void Shrink();
+
     // Cuts the next token; false when the text has none left.
     bool SplitNext();
     void SplitAll();

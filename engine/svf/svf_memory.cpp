@@ -74,9 +74,10 @@ TVarLen TSVFFile::NewScanVector(int32_t Bits)
 void TSVFFile::SizeScanBuffer(TBigBytes& Buffer, int64_t Bits)
 {
     try {
-        // Zeros where nothing is written later: a read-back fills only the
-        // bits it captured.
-        Buffer.resize(static_cast<size_t>(Bits), 0);
+        // Not zeroed: the shift's buffers are written whole, and of the
+        // read-back's only the captured bits are ever looked at, which the
+        // cable fills.
+        Buffer.resize(static_cast<size_t>(Bits));
     } catch (const std::bad_alloc&) {
         Buffer = TBigBytes();
         RaiseScanMemory(Bits);

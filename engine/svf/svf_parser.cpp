@@ -29,16 +29,33 @@ bool IsIntegerLiteral(const std::string& Text)
 constexpr int CommandWordCount = static_cast<int>(SvfCommand::Eof) + 1;
 constexpr int KeywordCount = static_cast<int>(SvfItemKind::SCK) + 1;
 
+// The words of a table, with their lengths, looked at once per token.
+template <typename Code, int Count>
+struct TWordTable {
+    std::string_view Words[Count];
+    explicit TWordTable(const char* (*Name)(Code))
+    {
+        for (int k = 0; k < Count; ++k)
+            Words[k] = Name(static_cast<Code>(k));
+    }
+    bool Find(std::string_view Token, Code& Found) const
+    {
+        if (Token.empty())
+            return false;
+        for (int k = 0; k < Count; ++k)
+            if (Words[k] == Token) {
+                Found = static_cast<Code>(k);
+                return true;
+            }
+        return false;
+    }
+};
+const TWordTable<SvfItemKind, KeywordCount> Keywords(SvfItemKindName);
+const TWordTable<SvfCommand, CommandWordCount> CommandWords(SvfCommandName);
+
 bool FindKeyword(std::string_view Token, SvfItemKind& Kind)
 {
-    if (Token.empty())
-        return false;
-    for (int k = 0; k < KeywordCount; ++k)
-        if (Token == SvfItemKindName(static_cast<SvfItemKind>(k))) {
-            Kind = static_cast<SvfItemKind>(k);
-            return true;
-        }
-    return false;
+    return Keywords.Find(Token, Kind);
 }
 
 // The text is upper case by now; anything that is no digit counts as 0, as
@@ -109,7 +126,9 @@ long double ParseFloatToken(TSvfTokens& Tokens, int32_t Index)
 
 void TSVFFile::ParseStatement(TSVFCommand& Statement)
 {
-    TSvfTokens tokens(ReadStatementText());
+    TSvfTokens& tokens = FTokens;
+    ReadStatementInto(tokens.Text());
+    tokens.Restart();
     Statement.Items.clear();
     Statement.InLoop = false;
     Statement.Command = SvfCommand::None;
@@ -118,11 +137,7 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
     // that no command starts costs no more than its text.
     tokens.SplitNext();
     const std::string_view word = tokens.View(0);
-    for (int c = 0; c < CommandWordCount; ++c)
-        if (word == SvfCommandName(static_cast<SvfCommand>(c))) {
-            Statement.Command = static_cast<SvfCommand>(c);
-            break;
-        }
+    CommandWords.Find(word, Statement.Command);
     // "__EOF" is the reader's own end marker; written in the file it would
     // end the run early as if the file were done.
     if (Statement.Command == SvfCommand::None || (Statement.Command == SvfCommand::Eof && !FEofReached))
@@ -206,6 +221,7 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
     for (int32_t p = 0; p < tokens.Count(); ++p)
         if (!tokens.View(p).empty())
             RaiseLineError("Unknown keyword " + ShownToken(tokens.View(p)));
+    tokens.Shrink();
 }
 
 void TSVFFile::NextStatement(TSVFCommand& Statement)

@@ -133,13 +133,12 @@ void TReadWriteThread::Play(platform::TThread& Self)
             advanced = true;
             FreeStatement(w);
             writer.NextStatement(w);
-            if (!writer.ApplyStatement(w)) {
+            // The statement's vectors move into the kept ones: nothing else
+            // reads them, and a long scan's are not held twice.
+            if (!writer.TakeStatement(w)) {
                 UsbFailure();
                 return;
             }
-            // The statement's vectors have been copied into the kept ones,
-            // and nothing reads them any more: a long scan's go now.
-            FreeStatement(w);
             if (!writer.ExecuteStatement(w)) {
                 FErrorFlag.store(true);
                 return;
@@ -157,11 +156,10 @@ void TReadWriteThread::Play(platform::TThread& Self)
         if (r.Command != SvfCommand::Eof) {
             if (r.Command == SvfCommand::None) {
                 reader.NextStatement(r);
-                if (!reader.ApplyStatement(r)) {
+                if (!reader.TakeStatement(r)) {
                     UsbFailure();
                     return;
                 }
-                FreeStatement(r);
             }
             switch (reader.CheckStatement(r)) {
             case ReadResult::Ready:
