@@ -146,6 +146,8 @@ private:
     void CheckScanMemory(SvfCommand Command, int32_t Length);
     [[noreturn]] void RaiseScanMemory(int64_t Bits);
     TVarLen NewScanVector(int32_t Bits);
+    // Keeps the storage of a small vector for NewScanVector; empties Vector.
+    void RecycleVector(TVarLen& Vector);
     // Sizes a byte-per-bit buffer of a scan; a large one is given back after
     // use (ReleaseLarge) so that it does not stay while the other side runs.
     void SizeScanBuffer(TBigBytes& Buffer, int64_t Bits);
@@ -166,6 +168,9 @@ private:
     std::unique_ptr<TReadWriteThread> FThread;
     // The statement being parsed, kept for the next one's memory.
     TSvfTokens FTokens;
+    // Storage of small vectors that applied statements replaced, for the
+    // next statements' vectors: short scans then cost no allocation.
+    std::vector<TVarLen> FSpareVectors;
 
     // The shift's bytes on the write side; the read-back's on the other. The
     // capture pattern of a read-back that answered "not yet" stays built

@@ -183,9 +183,10 @@ bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
         const auto keep = [&](SvfItemKind Kind, TVarLen& Target) {
             for (size_t k = 0; k < Statement.Items.size(); ++k)
                 if (Statement.Items[k].Kind == Kind) {
-                    if (Donor)
-                        Target = std::move(Donor->Items[k].Vector);
-                    else
+                    if (Donor) {
+                        std::swap(Target, Donor->Items[k].Vector);
+                        RecycleVector(Donor->Items[k].Vector);
+                    } else
                         Target = Statement.Items[k].Vector;
                     return true;
                 }

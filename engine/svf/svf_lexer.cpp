@@ -25,15 +25,25 @@ bool IsSeparator(char c)
 // Byte classes of the statement text, by table: a run of plain bytes (hex
 // digits, words) is taken in one go; every other byte goes through the
 // rules one at a time.
+// Plain: taken as it is (upper-cased); White: a blank outside parentheses,
+// nothing inside; Open, Close: parentheses; End: ';'; Other: line ends and
+// comment starts, which go through the rules one at a time.
+enum class TLexClass : uint8_t { Plain, White, Open, Close, End, Other };
+
 struct TLexTables {
-    bool Plain[256];
+    TLexClass Class[256];
     bool LineEnd[256];
     char Upper[256];
     TLexTables()
     {
         for (int c = 0; c < 256; ++c) {
             const auto u = static_cast<uint8_t>(c);
-            Plain[c] = !IsWhite(u) && c != '/' && c != '!' && c != '(' && c != ')' && c != ';';
+            Class[c] = c == 13 || c == 10 || c == '/' || c == '!' ? TLexClass::Other
+                       : IsWhite(u)                               ? TLexClass::White
+                       : c == '('                                 ? TLexClass::Open
+                       : c == ')'                                 ? TLexClass::Close
+                       : c == ';'                                 ? TLexClass::End
+                                                                  : TLexClass::Plain;
             LineEnd[c] = c == 13 || c == 10;
             Upper[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
         }
@@ -207,6 +217,7 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
     // Line of the statement's first character, for a statement that the
     // end of the file cuts off before its ';'.
     int64_t firstLine = -1;
+    bool ended = false;
     for (;;) {
         // The reader's end text is about to be handed out: whatever the
         // statement holds by now was never ended. Left to run on, the end
@@ -225,16 +236,36 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                 if (wantComments)
                     comment.append(reinterpret_cast<const char*>(from), static_cast<size_t>(to - from));
             } else {
-                if (Lex.Plain[*to]) {
-                    if (firstLine < 0)
+                // Everything but line ends and comment starts, byte by byte
+                // or, for a run of plain bytes, eight at a time.
+                while (to < end) {
+                    const uint8_t c = *to;
+                    const TLexClass k = Lex.Class[c];
+                    if (k == TLexClass::Other)
+                        break;
+                    if (k == TLexClass::White) {
+                        if (!inParentheses)
+                            emit(' ');
+                        ++to;
+                        continue;
+                    }
+                    if (firstLine < 0 && k != TLexClass::End)
                         firstLine = LineCount;
-                    emit(*to++);
-                    // Eight at a time while they are all plain, then the rest.
+                    emit(c);
+                    ++to;
+                    if (k == TLexClass::End) {
+                        ended = true;
+                        break;
+                    }
+                    if (k == TLexClass::Open || k == TLexClass::Close) {
+                        inParentheses = k == TLexClass::Open;
+                        continue;
+                    }
+                    const uint8_t* p = to;
                     while (end - to >= 8 && PlainEight(Load8(to)))
                         to += 8;
-                    while (to < end && Lex.Plain[*to])
+                    while (to < end && Lex.Class[*to] == TLexClass::Plain)
                         ++to;
-                    const uint8_t* p = from + 1;
                     const size_t at = buffer.size();
                     // A long statement is given room for the rest of the
                     // file at once, rather than copied at every doubling;
@@ -244,13 +275,14 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                     buffer.resize(at + static_cast<size_t>(to - p));
                     char* out = buffer.data() + at;
                     for (; to - p >= 8; p += 8, out += 8) {
-                        uint64_t v = Load8(p);
-                        v = (v & Highs) == 0 ? UpperEight(v) : v;
-                        if ((v & Highs) != 0)
-                            for (int k = 0; k < 8; ++k)
-                                out[k] = Lex.Upper[p[k]];
-                        else
-                            std::memcpy(out, &v, 8);
+                        const uint64_t v = Load8(p);
+                        if ((v & Highs) != 0) {
+                            for (int j = 0; j < 8; ++j)
+                                out[j] = Lex.Upper[p[j]];
+                        } else {
+                            const uint64_t upper = UpperEight(v);
+                            std::memcpy(out, &upper, 8);
+                        }
                     }
                     for (; p < to; ++p)
                         *out++ = Lex.Upper[*p];
@@ -258,6 +290,8 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
             }
             if (to > from) {
                 ConsumeRun(static_cast<int32_t>(to - from));
+                if (ended)
+                    break;
                 continue;
             }
         }

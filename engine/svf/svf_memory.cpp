@@ -19,6 +19,10 @@ namespace {
 // both parsers (statement and kept values, about two bits per bit each).
 constexpr int64_t BytesPerScanBit = 5;
 
+// Spare vectors kept for reuse: a few, of short scans only.
+constexpr size_t SpareVectors = 8;
+constexpr int32_t SpareVectorBytes = 4096;
+
 int64_t Megabytes(int64_t Bytes)
 {
     return (Bytes + (1 << 20) - 1) >> 20;
@@ -61,8 +65,22 @@ void TSVFFile::CheckScanMemory(SvfCommand Command, int32_t Length)
         RaiseScanMemory(bits);
 }
 
+void TSVFFile::RecycleVector(TVarLen& Vector)
+{
+    if (Vector.ByteLength() > 0 && Vector.ByteLength() <= SpareVectorBytes && FSpareVectors.size() < SpareVectors)
+        FSpareVectors.push_back(std::move(Vector));
+    Vector = TVarLen();
+}
+
 TVarLen TSVFFile::NewScanVector(int32_t Bits)
 {
+    if (!FSpareVectors.empty() && Bits / 8 <= SpareVectorBytes) {
+        TVarLen vector = std::move(FSpareVectors.back());
+        FSpareVectors.pop_back();
+        vector.SetBitLength(Bits);
+        vector.FillZeros();
+        return vector;
+    }
     try {
         TVarLen vector = TVarLen::CreateSized(Bits);
         return vector;
