@@ -43,8 +43,9 @@ bool TJtagExecuter::Flush()
     case CableKindVarnel:
         return VarnelFlush();
     case CableKindMirrow:
-    case CableKindDruvel:
         return PlainFlush();
+    case CableKindDruvel:
+        return DruvelFlush();
     default:
         return false;
     }
@@ -60,6 +61,30 @@ bool TJtagExecuter::PlainFlush()
     if (FtWrite(FtHandle, OutBuffer.data(), OutCount, written) != FT_OK || written != OutCount)
         return false;
     OutCount = 0;
+    return true;
+}
+
+bool TJtagExecuter::DrainStaleBytes()
+{
+    DWORD queued = 0;
+    if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
+        return false;
+    // A device that never stops sending would keep the drain going for
+    // ever: it gets as long as a silent cable does.
+    const uint32_t start = platform::GetTickCount();
+    while (queued > 0) {
+        if (platform::GetTickCount() - start > ReplyTimeoutMs)
+            return false;
+        uint8_t scratch[16];
+        DWORD read = 0;
+        // A read that takes nothing of what is queued would never end.
+        if (FtRead(FtHandle, scratch, std::min<DWORD>(queued, sizeof scratch), read) != FT_OK || read == 0)
+            return false;
+        if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
+            return false;
+        if (queued < 16)
+            platform::Sleep(100);
+    }
     return true;
 }
 
