@@ -194,6 +194,21 @@ int32_t TJtagExecuter::RxCount() const
     return held < 0 ? held + static_cast<int32_t>(RxRing.size()) : held;
 }
 
+ReadResult TJtagExecuter::TakeReplies(uint8_t* Dest, int32_t N)
+{
+    switch (RxTake(Dest, N)) {
+    case -1:
+        return ReadResult::CommError;
+    case 0:
+        // Replies still queued here are owed by nobody yet; those written
+        // are given the device's time and then some.
+        return PendingReplies >= N && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
+    default:
+        PendingReplies -= N;
+        return ReadResult::Ready;
+    }
+}
+
 void TJtagExecuter::NoteDeviceTime(uint64_t Nanoseconds)
 {
     const uint32_t now = platform::GetTickCount();

@@ -225,17 +225,8 @@ ReadResult TJtagExecuter::DruvelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
         return ReadResult::Ready;
     const int32_t n = ReplyBytes(Count);
     std::vector<uint8_t> replies(static_cast<size_t>(n));
-    switch (RxTake(replies.data(), n)) {
-    case -1:
-        return ReadResult::CommError;
-    case 0:
-        // Replies still queued here are owed by nobody yet; those written
-        // are given the device's time and then some.
-        return PendingReplies >= n && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
-    default:
-        break;
-    }
-    PendingReplies -= n;
+    if (const ReadResult taken = TakeReplies(replies.data(), n); taken != ReadResult::Ready)
+        return taken;
 
     size_t next = 0;
     ForEachPiece(Count, [&](const TPiece& P) {

@@ -174,6 +174,10 @@ public:
     // No reply for ReplyTimeoutMs after both the last reply and the end of
     // the device's work.
     bool RepliesOverdue() const;
+    // The N replies of one read-back, all or none: Ready when taken (and
+    // no longer owed), NotYet while they may still come, CommError on a
+    // USB error or once the replies owed are overdue.
+    ReadResult TakeReplies(uint8_t* Dest, int32_t N);
 
     // ---- Varnel (jtag_varnel.cpp)
 

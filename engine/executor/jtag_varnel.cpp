@@ -247,17 +247,8 @@ ReadResult TJtagExecuter::VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
     if (n == 0)
         return ReadResult::Ready;
     std::vector<uint8_t> replies(static_cast<size_t>(n));
-    switch (RxTake(replies.data(), n)) {
-    case -1:
-        return ReadResult::CommError;
-    case 0:
-        // Replies still queued here are owed by nobody yet; those written
-        // are given the device's time and then some.
-        return PendingReplies >= n && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
-    default:
-        break;
-    }
-    PendingReplies -= n;
+    if (const ReadResult taken = TakeReplies(replies.data(), n); taken != ReadResult::Ready)
+        return taken;
     if (!VarnelShiftModes.empty())
         VarnelShiftModes.pop_front();
 

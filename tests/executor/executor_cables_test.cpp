@@ -26,7 +26,16 @@ const TCable Cables[] = {
     {"Druvel", [](const std::string& M) { return Druvel("A6123456", M); }, 0x7B123456},
 };
 
-using EveryCable = TSvfPlayTest;
+class EveryCable : public TSvfPlayTest {
+protected:
+    void LoadCable(const std::string& Members) override
+    {
+        Load({Cable->Device(Members)});
+        Exec->ClearLog();
+        Exec->SelectedCable = Cable->Selected;
+    }
+    const TCable* Cable = nullptr;
+};
 
 TEST_F(EveryCable, PlaysEachFileWithTheSameChainHistory)
 {
@@ -35,9 +44,8 @@ TEST_F(EveryCable, PlaysEachFileWithTheSameChainHistory)
         std::vector<std::string> first;
         for (const TCable& cable : Cables) {
             SCOPED_TRACE(cable.Name);
-            Load({cable.Device(f.Chain)});
-            Exec->ClearLog();
-            Exec->SelectedCable = cable.Selected;
+            Cable = &cable;
+            LoadCable(f.Chain);
             // The settings readers' defaults: every kind takes these waits.
             Exec->DefFreqRuntestTime = 2;
             Exec->DefFreqRuntestPuls = 3;

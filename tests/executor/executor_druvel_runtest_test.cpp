@@ -3,8 +3,6 @@
 // Druvel, judged by the simulated chain's device time.
 #include <gmock/gmock.h>
 
-#include <mutex>
-
 #include "svf_play_fixture.h"
 
 namespace {
@@ -133,7 +131,7 @@ protected:
         TSvfPlayTest::SetUp();
         Exec->SelectedCable = 0x7B123456;
     }
-    void LoadDruvel(const std::string& Members = "")
+    void LoadCable(const std::string& Members) override
     {
         Load({Druvel("A6123456", Members)});
         Exec->ClearLog();
@@ -142,16 +140,8 @@ protected:
 
 TEST_F(RuntestOnDruvel, TheChainWaitsAtLeastWhatTheFileAsksAndTheNextScanRunsAtTheClockBefore)
 {
-    struct TCase {
-        const char* Why;
-        TPolicy Policy;
-        const char* Frequency;
-        const char* Runtest;
-        uint64_t MinCycles;
-        uint64_t MinNs;
-    };
     // Times of 20 ms, counts of 5000 cycles; at 200 kHz that is 25 ms.
-    const TCase cases[] = {
+    ExpectEachWaitLasts({
         {"time, 100 kHz", {1}, "3E6", "20E-3 SEC", 2000, 20000000},
         {"time, 100 kHz below its threshold: the clock in force", {1}, "5E4", "20E-3 SEC", 1000, 20000000},
         {"time, 1 MHz", {2}, "3E6", "20E-3 SEC", 20000, 20000000},
@@ -172,40 +162,12 @@ TEST_F(RuntestOnDruvel, TheChainWaitsAtLeastWhatTheFileAsksAndTheNextScanRunsAtT
         {"count recalculated, then 50 % added", {2, 4, 1, false, 50}, "1E6", "5000 TCK", 0, 7500000},
         {"count taken as microseconds", {4, 4, 2}, "2E5", "5000 TCK", 1000, 5000000},
         {"count under 1000 clocked with Only1000", {2, 4, 1, true}, "2E5", "999 TCK", 999, 4995000},
-    };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Why);
-        LoadDruvel();
-        c.Policy.ApplyTo(*Exec);
-        ASSERT_EQ(Play(AroundOneRuntest(c.Frequency, c.Runtest)), FileStatus::Succeeded)
-            << testing::PrintToString(LogOf(MessageKind::Error));
-        const std::vector<TStay> idle = Stays("IDLE");
-        ASSERT_GE(idle.size(), 2u);
-        EXPECT_GE(idle[1].Cycles, c.MinCycles);
-        EXPECT_GE(idle[1].Ns, c.MinNs);
-        EXPECT_EQ(idle[1].Tms, '0');
-        const std::vector<TScanClock> scans = ScanClocks();
-        ASSERT_EQ(scans.size(), 2u);
-        EXPECT_NE(scans[0].MinNs, 0u);
-        EXPECT_EQ(scans[1], scans[0]) << "the scan after the wait runs at the clock before it";
-        EXPECT_THAT(TraceWith(" error "), testing::IsEmpty());
-    }
+    });
 }
 
 TEST_F(RuntestOnDruvel, AWaitInTestLogicResetHoldsTmsHigh)
 {
-    for (uint8_t mode : {1, 2, 4}) {
-        SCOPED_TRACE(int{mode});
-        LoadDruvel();
-        Exec->DefFreqRuntestTime = mode;
-        ASSERT_EQ(Play("STATE IDLE;\nRUNTEST RESET 10E-3 SEC;\nSTATE IDLE;\n"), FileStatus::Succeeded);
-        const std::vector<TStay> reset = Stays("RESET");
-        ASSERT_FALSE(reset.empty());
-        const TStay& wait = *std::max_element(reset.begin(), reset.end(),
-                                              [](const TStay& A, const TStay& B) { return A.Ns < B.Ns; });
-        EXPECT_GE(wait.Ns, 10000000u);
-        EXPECT_EQ(wait.Tms, '1');
-    }
+    ExpectResetWaitsHoldTmsHigh({1, 2, 4});
 }
 
 TEST_F(RuntestOnDruvel, AWaitTheCableRefusesFailsTheRunWithItsMessageAndTheCableIsClosed)
@@ -223,7 +185,7 @@ TEST_F(RuntestOnDruvel, AWaitTheCableRefusesFailsTheRunWithItsMessageAndTheCable
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Error);
-        LoadDruvel();
+        LoadCable("");
         Exec->DefFreqRuntestTime = c.TimeMode;
         Exec->DefFreqRuntestPuls = c.CountMode;
         EXPECT_EQ(Play(AroundOneRuntest("3E6", c.Runtest)), FileStatus::Failed);
@@ -236,43 +198,10 @@ TEST_F(RuntestOnDruvel, AWaitTheCableRefusesFailsTheRunWithItsMessageAndTheCable
 
 TEST_F(RuntestOnDruvel, ACableThatStopsAnsweringEndsTheRunOnceItsQueuedTimeAndFiveSecondsHavePassed)
 {
-    struct TCase {
-        const char* Why;
-        uint8_t Recalculate;
-        const char* Runtest; // before the scan; none when empty
-        uint32_t DeviceMs;   // what it keeps the device busy
-    };
-    const TCase cases[] = {
-        {"no wait", 0, "", 0},
-        {"4 s at 1 MHz", 0, "RUNTEST 4 SEC;\n", 4000},
-        {"a count recalculated to 4 s", 1, "RUNTEST 4000000 TCK;\n", 4000},
-    };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Why);
-        LoadDruvel("\"faults\":{\"replies_stop_after\":0}");
-        TSleepClock clock;
-        Exec->DefFreqRuntestTime = 2;
-        Exec->RuntestRecalculate = c.Recalculate;
-        std::mutex lock;
-        std::vector<uint32_t> writes;
-        FtSetTraceHook([&](const char* Text, bool) {
-            if (std::string(Text) == "FT_Write") {
-                std::lock_guard<std::mutex> guard(lock);
-                writes.push_back(clock.Now.load());
-            }
-        });
-        const std::string text = std::string("STATE RESET;\nSTATE IDLE;\nFREQUENCY 1E6 HZ;\n") + c.Runtest +
-                                 "SDR 32 TDI (00000000) TDO (0ABC1DEF);\nSTATE RESET;\n";
-        EXPECT_EQ(Play(text), FileStatus::Failed);
-        FtSetTraceHook({});
-        EXPECT_THAT(LogOf(MessageKind::Error), Contains("USB communication error"));
-        // The open's write, then the run's: all at once, since writing
-        // costs no time here.
-        ASSERT_GE(writes.size(), 2u);
-        const uint32_t ended = clock.Now.load() - writes[1];
-        EXPECT_GT(ended, c.DeviceMs + ReplyTimeoutMs) << "never before the device can have answered";
-        EXPECT_LT(ended, c.DeviceMs + ReplyTimeoutMs + 200) << "and not much later";
-    }
+    ExpectASilentCableEndsTheRun({{"no wait", 2, 0, "", 0},
+                                  {"4 s at 1 MHz", 2, 0, "RUNTEST 4 SEC;\n", 4000},
+                                  {"a count recalculated to 4 s", 2, 1, "RUNTEST 4000000 TCK;\n", 4000}},
+                                 "\"faults\":{\"replies_stop_after\":0}");
 }
 
 } // namespace

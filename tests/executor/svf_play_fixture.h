@@ -4,10 +4,14 @@
 // periods of scans).
 #pragma once
 
+#include <gmock/gmock.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -86,6 +90,25 @@ public:
     std::atomic<uint32_t> Now{0};
 };
 
+// One RUNTEST played around two scans, and what the chain must have seen.
+struct TWaitCase {
+    const char* Why;
+    TPolicy Policy;
+    const char* Frequency;
+    const char* Runtest;
+    uint64_t MinCycles; // in the wait's stay in Run-Test/Idle
+    uint64_t MinNs;
+};
+
+// A run on a cable that stops answering, with a wait before its one scan.
+struct TSilentCase {
+    const char* Why;
+    uint8_t TimeMode;
+    uint8_t Recalculate;
+    const char* Runtest; // before the scan; none when empty
+    uint32_t DeviceMs;   // what it keeps the device busy
+};
+
 class TSvfPlayTest : public TExecutorTest {
 protected:
     void SetUp() override
@@ -109,12 +132,88 @@ protected:
         TExecutorTest::TearDown();
     }
 
+    // The cable of the test, selected, with Members in its device object;
+    // the log cleared.
+    virtual void LoadCable(const std::string& Members) = 0;
+
     // Plays Text to its end as a front end would.
-    FileStatus Play(const std::string& Text)
+    FileStatus Play(const std::string& Text, const std::string& Name = "run.svf")
     {
-        const std::string path = (Folder / "run.svf").string();
+        const std::string path = (Folder / Name).string();
         std::ofstream(path) << Text;
         return PlayToEnd(path);
+    }
+
+    // Each wait lasted at least what was asked, with TMS low, and the scan
+    // after it ran at the clock of the scan before.
+    void ExpectEachWaitLasts(const std::vector<TWaitCase>& Cases)
+    {
+        for (const TWaitCase& c : Cases) {
+            SCOPED_TRACE(c.Why);
+            LoadCable("");
+            c.Policy.ApplyTo(*Exec);
+            ASSERT_EQ(Play(AroundOneRuntest(c.Frequency, c.Runtest)), FileStatus::Succeeded)
+                << testing::PrintToString(LogOf(MessageKind::Error));
+            const std::vector<TStay> idle = Stays("IDLE");
+            ASSERT_GE(idle.size(), 2u);
+            EXPECT_GE(idle[1].Cycles, c.MinCycles);
+            EXPECT_GE(idle[1].Ns, c.MinNs);
+            EXPECT_EQ(idle[1].Tms, '0');
+            const std::vector<TScanClock> scans = ScanClocks();
+            ASSERT_EQ(scans.size(), 2u);
+            EXPECT_NE(scans[0].MinNs, 0u);
+            EXPECT_EQ(scans[1], scans[0]) << "the scan after the wait runs at the clock before it";
+            EXPECT_THAT(TraceWith(" error "), testing::IsEmpty());
+        }
+    }
+
+    // A wait of 10 ms in Test-Logic-Reset under each time mode: TMS high.
+    void ExpectResetWaitsHoldTmsHigh(std::initializer_list<uint8_t> TimeModes)
+    {
+        for (uint8_t mode : TimeModes) {
+            SCOPED_TRACE(int{mode});
+            LoadCable("");
+            Exec->DefFreqRuntestTime = mode;
+            ASSERT_EQ(Play("STATE IDLE;\nRUNTEST RESET 10E-3 SEC;\nSTATE IDLE;\n"), FileStatus::Succeeded);
+            const std::vector<TStay> reset = Stays("RESET");
+            ASSERT_FALSE(reset.empty());
+            const TStay& wait = *std::max_element(reset.begin(), reset.end(),
+                                                  [](const TStay& A, const TStay& B) { return A.Ns < B.Ns; });
+            EXPECT_GE(wait.Ns, 10000000u);
+            EXPECT_EQ(wait.Tms, '1');
+        }
+    }
+
+    // On a cable whose device object holds Silent, each run ends with the
+    // communication error once the device time queued and the reply bound
+    // have passed, and not much later. Time passes only by sleeps here, so
+    // the open's write and the run's first come at once.
+    void ExpectASilentCableEndsTheRun(const std::vector<TSilentCase>& Cases, const std::string& Silent)
+    {
+        for (const TSilentCase& c : Cases) {
+            SCOPED_TRACE(c.Why);
+            LoadCable(Silent);
+            TSleepClock clock;
+            Exec->DefFreqRuntestTime = c.TimeMode;
+            Exec->RuntestRecalculate = c.Recalculate;
+            std::mutex lock;
+            std::vector<uint32_t> writes;
+            FtSetTraceHook([&](const char* Text, bool) {
+                if (std::string(Text) == "FT_Write") {
+                    std::lock_guard<std::mutex> guard(lock);
+                    writes.push_back(clock.Now.load());
+                }
+            });
+            const std::string text = std::string("STATE RESET;\nSTATE IDLE;\nFREQUENCY 1E6 HZ;\n") + c.Runtest +
+                                     "SDR 32 TDI (00000000) TDO (0ABC1DEF);\nSTATE RESET;\n";
+            EXPECT_EQ(Play(text), FileStatus::Failed);
+            FtSetTraceHook({});
+            EXPECT_THAT(LogOf(MessageKind::Error), testing::Contains("USB communication error"));
+            ASSERT_GE(writes.size(), 2u);
+            const uint32_t ended = clock.Now.load() - writes[1];
+            EXPECT_GT(ended, c.DeviceMs + ReplyTimeoutMs) << "never before the device can have answered";
+            EXPECT_LT(ended, c.DeviceMs + ReplyTimeoutMs + 200) << "and not much later";
+        }
     }
 
     std::vector<std::string> LogOf(MessageKind Kind)
