@@ -67,6 +67,16 @@ int32_t ReplyBytes(int32_t Count)
     return bytes + (Count - 8 * bytes > 1 ? 1 : 0) + 1;
 }
 
+// An opcode and its two argument bytes (a length or divisor: low, high).
+bool PutCommand(TJtagExecuter& E, uint8_t Opcode, uint8_t First, uint8_t Second)
+{
+    return E.PutByte(Opcode) && E.PutByte(First) && E.PutByte(Second);
+}
+bool PutCommand16(TJtagExecuter& E, uint8_t Opcode, uint64_t Value)
+{
+    return PutCommand(E, Opcode, static_cast<uint8_t>(Value & 0xFF), static_cast<uint8_t>(Value >> 8 & 0xFF));
+}
+
 bool AnyCaptured(const uint8_t* Capture, int32_t Count)
 {
     if (!Capture)
@@ -129,15 +139,14 @@ bool TJtagExecuter::OpenDruvel()
 
 bool TJtagExecuter::DruvelFlush()
 {
-    const int32_t replies = DruvelQueuedReplies;
-    const uint64_t periods = DruvelQueuedPeriods;
     if (!PlainFlush())
         return false;
-    // What a flush inside a command wrote of it counts with the next one.
-    DruvelQueuedReplies -= replies;
-    DruvelQueuedPeriods -= periods;
-    PendingReplies += replies;
-    NoteDeviceTime(MulDivFloor(periods, 1000000000, DruvelBaseHz) + 1);
+    // The tallies hold whole commands only: one that a full buffer split
+    // counts with the flush that writes its end.
+    PendingReplies += DruvelQueuedReplies;
+    NoteDeviceTime(MulDivFloor(DruvelQueuedPeriods, 1000, 6));
+    DruvelQueuedReplies = 0;
+    DruvelQueuedPeriods = 0;
     return true;
 }
 
@@ -149,13 +158,12 @@ bool TJtagExecuter::DruvelSync()
 bool TJtagExecuter::DruvelPutPins(bool Tdi, bool Tms)
 {
     const uint8_t value = static_cast<uint8_t>(PinIdle | (Tdi ? 0x02 : 0) | (Tms ? 0x08 : 0));
-    return PutByte(SetLowBits) && PutByte(value) && PutByte(PinDirection);
+    return PutCommand(*this, SetLowBits, value, PinDirection);
 }
 
 bool TJtagExecuter::DruvelPutDivisor(int32_t Divisor)
 {
-    if (!PutByte(SetDivisor) || !PutByte(static_cast<uint8_t>(Divisor & 0xFF)) ||
-        !PutByte(static_cast<uint8_t>(Divisor >> 8 & 0xFF)))
+    if (!PutCommand16(*this, SetDivisor, static_cast<uint64_t>(Divisor)))
         return false;
     DruvelQueuedDivisor = Divisor;
     return true;
@@ -166,12 +174,11 @@ bool TJtagExecuter::DruvelPutCycles(uint64_t N)
     const uint64_t periods = MulDivFloor(N, static_cast<uint64_t>(DruvelQueuedDivisor) + 1, 1);
     while (N >= 8) {
         const uint64_t k = std::min<uint64_t>(N / 8, MaxBlockBytes);
-        if (!PutByte(BytesOut) || !PutByte(static_cast<uint8_t>((k - 1) & 0xFF)) ||
-            !PutByte(static_cast<uint8_t>((k - 1) >> 8 & 0xFF)) || !PutRepeated(0x00, static_cast<int64_t>(k)))
+        if (!PutCommand16(*this, BytesOut, k - 1) || !PutRepeated(0x00, static_cast<int64_t>(k)))
             return false;
         N -= 8 * k;
     }
-    if (N > 0 && (!PutByte(BitsOut) || !PutByte(static_cast<uint8_t>(N - 1)) || !PutByte(0x00)))
+    if (N > 0 && !PutCommand(*this, BitsOut, static_cast<uint8_t>(N - 1), 0x00))
         return false;
     DruvelQueuedPeriods += periods;
     return true;
@@ -190,8 +197,7 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     const bool queued = ForEachPiece(Count, [&](const TPiece& P) {
         if (P.Block) {
             const int32_t n = P.Bits / 8;
-            if (!PutByte(byteCommand) || !PutByte(static_cast<uint8_t>((n - 1) & 0xFF)) ||
-                !PutByte(static_cast<uint8_t>((n - 1) >> 8 & 0xFF)))
+            if (!PutCommand16(*this, byteCommand, static_cast<uint64_t>(n - 1)))
                 return false;
             for (int32_t b = 0; b < n; ++b) {
                 uint8_t data = 0;
@@ -206,7 +212,7 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
             uint8_t data = 0;
             for (int32_t j = 0; j < P.Bits; ++j)
                 data |= bit(P.First + j, j);
-            if (!PutByte(bitCommand) || !PutByte(static_cast<uint8_t>(P.Bits - 1)) || !PutByte(data))
+            if (!PutCommand(*this, bitCommand, static_cast<uint8_t>(P.Bits - 1), data))
                 return false;
         }
         return true;
@@ -250,7 +256,7 @@ ReadResult TJtagExecuter::DruvelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
 
 bool TJtagExecuter::DruvelTmsClock(bool Tdi, bool Tms)
 {
-    if (!DruvelPutPins(Tdi, Tms) || !PutByte(BitsOut) || !PutByte(0x00) || !PutByte(Tdi ? 0x80 : 0x00))
+    if (!DruvelPutPins(Tdi, Tms) || !PutCommand(*this, BitsOut, 0x00, Tdi ? 0x80 : 0x00))
         return false;
     DruvelQueuedPeriods += static_cast<uint64_t>(DruvelQueuedDivisor + 1);
     return true;
