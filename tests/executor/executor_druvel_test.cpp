@@ -336,24 +336,6 @@ TEST_F(DruvelOpen, FailuresSayWhyOrCloseTheDeviceSilently)
     }
 }
 
-TEST_F(DruvelOpen, FailsWhenAnotherProgramTakesTheDeviceFirst)
-{
-    LoadDruvel();
-    // The search's open is the first, ours the second.
-    int opens = 0;
-    FT_HANDLE other = nullptr;
-    FtSetTraceHook([&](const char* Text, bool) {
-        if (std::string(Text) == "FT_Open" && ++opens == 2)
-            FtEntries().FT_Open(0, &other);
-    });
-    EXPECT_FALSE(Exec->OpenDruvel());
-    FtSetTraceHook({});
-    EXPECT_EQ(Exec->Log(), (std::vector<TLogLine>{{"Fatal error: FT_Open failed", MessageKind::Error}}));
-    EXPECT_EQ(Exec->FtHandle, nullptr);
-    ASSERT_NE(other, nullptr);
-    FtClose(other);
-}
-
 TEST_F(DruvelOpen, OpenAndStartNamesTheCable)
 {
     LoadDruvel();
