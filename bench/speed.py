@@ -7,7 +7,8 @@ written to the cable and driver calls. With --openocd (installed from Debian
 when missing) the SVF files are also played by openocd's "svf" command on its
 dummy adapter, and the ratio is printed. A measurement, not a test.
 
-    bench/speed.py [--build build] [--openocd] [--only NAME ...] [--keep DIR]
+    bench/speed.py [--build build] [--program orbeskcon] [--openocd] [--only NAME ...]
+                   [--cables KIND ...] [--keep DIR]
 """
 import argparse
 import json
@@ -136,7 +137,7 @@ def driver_dir(build):
     return m.group(1) if m else os.path.join(build, "sim", "d2xx", "plain")
 
 
-def play_orbesk(build, case, kind, folder, timeout):
+def play_orbesk(build, program, case, kind, folder, timeout):
     flags, device = CABLES[kind]
     device = dict(device, kind=kind, fast=True)
     scenario = os.path.join(folder, "fast-%s.json" % kind)
@@ -151,7 +152,7 @@ def play_orbesk(build, case, kind, folder, timeout):
     settings = os.path.join(folder, "bench.ini")
     with open(settings, "w") as f:
         f.write("[Params]\nRuntestRecalculate=0\n")
-    argv = [os.path.join(build, "console", "orbeskcon"), "-i", settings] + flags + [case.path]
+    argv = [program or os.path.join(build, "console", "orbeskcon"), "-i", settings] + flags + [case.path]
     cpu, rss, code, out = run_measured(argv, env, timeout)
     written = writes = reads = None
     if os.path.exists(trace):
@@ -195,6 +196,7 @@ def play_openocd(case, timeout):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
+    ap.add_argument("--program", help="another orbeskcon to measure (an older build) on this build's emulator")
     ap.add_argument("--openocd", action="store_true", help="also time openocd (installs it when missing)")
     ap.add_argument("--only", nargs="*", help="file names to play (sdr32m_tdo sdr32m_tdi short20k loops xsvf_mix)")
     ap.add_argument("--cables", nargs="*", default=list(CABLES))
@@ -222,7 +224,7 @@ def main():
     for case in cases:
         ref = play_openocd(case, args.timeout) if reference and case.reference else None
         for kind in args.cables:
-            r = play_orbesk(args.build, case, kind, folder, args.timeout)
+            r = play_orbesk(args.build, args.program, case, kind, folder, args.timeout)
             if not r["ok"]:
                 reason = r["out"].strip().splitlines()[-1:] or [str(r["code"])]
                 print("%-11s %-7s failed: %s" % (case.name, kind, reason[0][:90]))

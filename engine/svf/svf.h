@@ -54,7 +54,11 @@ public:
     uint8_t PeekChar();
     // Text of the 0-based line, without line ends; rewinds the reader, so
     // it is used only to build the message of an error that ends the run.
-    std::string GetLineText(int64_t LineIndex);
+    // A line longer than MaxLength is cut there and ends with "...".
+    std::string GetLineText(int64_t LineIndex, size_t MaxLength = std::string::npos - 1);
+    // What an error shows of its line: a statement of millions of
+    // characters is not copied into the message.
+    static constexpr size_t ShownLineText = 1000;
 
     // One statement's normalised text, without its ';'. Comments go to
     // OnMessage as kind Comment when CopyComments is set.
