@@ -204,7 +204,11 @@ public:
     // Native (true) or repeated mode of every queued Varnel shift whose
     // replies are still to be read, oldest first: the read-back decodes
     // them as they were sent, whatever the clock in force by then.
-    std::deque<bool> VarnelShiftModes;
+    struct TVarnelShiftMode {
+        bool Native;
+        int32_t Replies;
+    };
+    std::deque<TVarnelShiftMode> VarnelShiftModes;
     // The Varnel's native clock byte last written, for its device time.
     uint8_t VarnelDeviceClock = 0xA8;
 

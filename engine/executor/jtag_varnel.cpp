@@ -98,6 +98,24 @@ uint32_t Nibble(const uint8_t* P)
     return static_cast<uint32_t>((uint64_t{nonzero >> 7} * 0x204081u) >> 21) & 0xF;
 }
 
+// Whether any of Count entries is captured, eight at a time.
+bool CapturesAny(const uint8_t* Capture, int32_t Count)
+{
+    if (!Capture)
+        return false;
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, Capture + i, 8);
+        if (v != 0)
+            return true;
+    }
+    for (; i < Count; ++i)
+        if (Capture[i] != 0)
+            return true;
+    return false;
+}
+
 // A whole group of four starts at First when its last bit is still a
 // middle bit.
 bool WholeGroup(int32_t First, int32_t Count)
@@ -285,8 +303,9 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     // samples (and, when captured, reads) the bit.
     const auto highHalf = [&](int32_t i) { return (native || PutRepeated(0xCE | t(i), r - 1)) && PutByte(high(i)); };
 
-    if (AnyCaptured(Capture, 0, Count))
-        VarnelShiftModes.push_back(native);
+    // The read-back decodes in this mode and takes this many replies.
+    if (const int32_t replies = ShiftReplies(Capture, Count, native); replies > 0)
+        VarnelShiftModes.push_back({native, replies});
 
     if (Count == 1)
         return PutByte(pin) && PutByte(low(0)) && highHalf(0);
@@ -336,8 +355,12 @@ ReadResult TJtagExecuter::VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
     if (Count <= 0)
         return ReadResult::Ready;
     // Decoded in the mode the shift was sent in.
-    const bool native = VarnelShiftModes.empty() ? ClockRepeat == 0 : VarnelShiftModes.front();
-    const int32_t n = ShiftReplies(Capture, Count, native);
+    // A read-back that captures nothing has no replies and no entry; one
+    // that does reads the oldest entry, the count its shift worked out.
+    if (!CapturesAny(Capture, Count))
+        return ReadResult::Ready;
+    const bool native = VarnelShiftModes.empty() ? ClockRepeat == 0 : VarnelShiftModes.front().Native;
+    const int32_t n = VarnelShiftModes.empty() ? ShiftReplies(Capture, Count, native) : VarnelShiftModes.front().Replies;
     if (n == 0)
         return ReadResult::Ready;
     if (const ReadResult claimed = ClaimReplies(n); claimed != ReadResult::Ready)
