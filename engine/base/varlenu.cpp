@@ -72,9 +72,14 @@ void TVarLen::FillZeros()
 void TVarLen::BitsToBytes(uint8_t* Out, int32_t Count) const
 {
     Count = std::clamp(Count, 0, FBitLength);
-    const int32_t whole = Count / 8;
+    const int32_t whole = std::min(Count / 8, ByteLength());
     for (int32_t i = 0; i < whole; ++i)
         std::memcpy(Out + 8 * i, Expand.Bytes[FBytes[static_cast<size_t>(i)]], 8);
     for (int32_t i = whole * 8; i < Count; ++i)
-        Out[i] = FBytes[static_cast<size_t>(i / 8)] >> (i % 8) & 1;
+        Out[i] = GetByte(i / 8) >> (i % 8) & 1;
+}
+
+void TVarLen::DropBytes()
+{
+    FBytes = TBigBytes();
 }

@@ -115,6 +115,13 @@ public:
     // Asked for by a FREQUENCY statement without HZ; Start sets it.
     int32_t DefaultFrequency = 0;
 
+    // Which side of a run this parser plays: the write-ahead one never reads
+    // the bits of a TDO vector (only whether there is one), the read-back
+    // one never reads those of a TDI vector, so each keeps their lengths
+    // and gives back their bytes. Both: a parser that does everything.
+    enum class TSide : uint8_t { Both, Write, Read };
+    TSide Side = TSide::Both;
+
     // LOOP recording and replay; the worker reads and sets these too.
     std::vector<TSVFCommand> LoopRecording;
     int32_t ReplayIndex = 0;

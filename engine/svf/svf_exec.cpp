@@ -200,6 +200,10 @@ bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
             mask->SetBitLength(length);
             mask->FillOnes();
         }
+        if (Side == TSide::Write)
+            tdo->DropBytes();
+        else if (Side == TSide::Read)
+            tdi->DropBytes();
     } catch (const std::bad_alloc&) {
         RaiseScanMemory(length);
     }

@@ -211,6 +211,8 @@ bool TSVFFile::Start(int32_t FrequencyHz)
     writer.OnRuntestClocks = OnRuntestClocks;
     writer.OnTrst = OnTrst;
     writer.OnSetFrequency = OnSetFrequency;
+    writer.Side = TSVFFile::TSide::Write;
+    reader.Side = TSVFFile::TSide::Read;
     reader.OnMessage = OnMessage;
     reader.OnRead = OnRead;
     reader.CopyComments = false;
