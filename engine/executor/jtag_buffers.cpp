@@ -1,5 +1,8 @@
 // The executor's output buffer and receive ring, shared by every cable kind,
 // and the reply watch that tells a silent cable from a busy one.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -193,11 +196,31 @@ bool TJtagExecuter::RxGet(uint8_t* Dest, int32_t N)
         RxReadIndex = N - first;
     } else {
         std::memcpy(Dest, RxRing.data() + RxReadIndex, static_cast<size_t>(N));
+        ReleaseTaken(RxReadIndex, RxReadIndex + N);
         RxReadIndex += N;
         if (RxReadIndex == length)
             RxReadIndex = 0;
     }
     return true;
+}
+
+void TJtagExecuter::ReleaseTaken(int32_t From, int32_t To)
+{
+    // A ring grown for a long scan's replies gives back the pages the
+    // read-back has taken, while the read-back fills its own buffer.
+    if (RxRing.size() < RxReleaseFrom)
+        return;
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto base = reinterpret_cast<uintptr_t>(RxRing.data());
+    // Taken a block at a time, the bytes before From on its page were
+    // taken before; unless the ring has wrapped and holds bytes there.
+    uintptr_t begin = (base + static_cast<uintptr_t>(From)) / page * page;
+    const bool heldBefore = RxWriteIndex < From && base + static_cast<uintptr_t>(RxWriteIndex) > begin;
+    if (begin < base || heldBefore)
+        begin += page;
+    const uintptr_t end = (base + static_cast<uintptr_t>(To)) / page * page;
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 int32_t TJtagExecuter::RxCount() const

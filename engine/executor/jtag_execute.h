@@ -182,6 +182,9 @@ public:
     // The same without the copy: when Ready the N replies are the ring's
     // next bytes, for the caller to take with RxGet.
     ReadResult ClaimReplies(int32_t N);
+    // Gives the pages of ring bytes From..To, just taken, back to the system.
+    void ReleaseTaken(int32_t From, int32_t To);
+    static constexpr size_t RxReleaseFrom = size_t{1} << 20;
 
     // ---- Varnel (jtag_varnel.cpp)
 
