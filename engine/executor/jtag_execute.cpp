@@ -198,10 +198,16 @@ const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
         &TJtagExecuter::VarnelTmsClock,    &TJtagExecuter::VarnelRuntestTime,  &TJtagExecuter::VarnelRuntestClocks,
         &TJtagExecuter::VarnelTrst,        &TJtagExecuter::VarnelSetFrequency,
     };
+    static const TCableEvents mirrow{
+        &TJtagExecuter::MirrowShift,       &TJtagExecuter::MirrowReadTdo,      &TJtagExecuter::MirrowSync,
+        &TJtagExecuter::MirrowTmsClock,    &TJtagExecuter::MirrowRuntestTime,  &TJtagExecuter::MirrowRuntestClocks,
+        &TJtagExecuter::MirrowTrst,        &TJtagExecuter::MirrowSetFrequency,
+    };
     switch (Kind) {
     case CableKindVarnel:
         return &varnel;
-    case CableKindMirrow: // its routines come with the Mirrow's own source file
+    case CableKindMirrow:
+        return &mirrow;
     case CableKindDruvel:
     default:
         return nullptr;
@@ -273,14 +279,7 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     }
 }
 
-// Not built yet: these cables' routines come with their own source files.
-bool TJtagExecuter::OpenMirrow()
-{
-    CloseCable(false);
-    Message("Fatal error: MIRROW cable support is not built in", MessageKind::Error);
-    return false;
-}
-
+// Not built yet: this cable's routines come with its own source file.
 bool TJtagExecuter::OpenDruvel()
 {
     CloseCable(false);

@@ -1,4 +1,5 @@
 #include "cables/protocol.h"
+#include "cables/mirrow.h"
 #include "cables/varnel.h"
 
 namespace sim {
@@ -7,6 +8,8 @@ std::unique_ptr<Protocol> CreateProtocol(const std::string& Kind, const nlohmann
 {
     if (Kind == "varnel")
         return std::make_unique<VarnelProtocol>(Device);
+    if (Kind == "mirrow")
+        return std::make_unique<MirrowProtocol>(Device);
     return std::make_unique<SilentProtocol>();
 }
 
