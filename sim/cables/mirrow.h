@@ -107,6 +107,8 @@ public:
     void ResetDevice() override;
 
     bool Configured() const { return FConfigured; }
+    // The bit mode the host set last.
+    uint8_t Mode() const { return FMode; }
     // The cable drives the target's supply (and is still plugged in).
     bool Powered() const { return FPowerOn && Present(); }
     double Vdd() const;
