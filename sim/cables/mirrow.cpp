@@ -569,6 +569,8 @@ void MirrowProtocol::ShiftData(uint8_t Byte, unsigned Bits, bool Capture)
     for (unsigned i = 0; i < Bits; ++i)
         if (FChain.Cycle(FChain.Tms(), (Byte >> i) & 1, half, half))
             tdo = static_cast<uint8_t>(tdo | 1u << i);
+    // The shifter idles with TCK low (SPI mode 0): every bit is a whole cycle.
+    FChain.SetTck(false);
     if (Capture)
         Reply(static_cast<uint8_t>(tdo << (7 - Bits)));
 }

@@ -42,9 +42,9 @@
 //                  (R0 = code >> 7, R1 = code & 7F), or R0 = 80 | code on
 //                  an error (80 | 02: overcurrent)
 //   40|n-1, 48|n-1 shift: data bytes follow, n bits in the first, 7 in each
-//                  further; bit i is TDI of the i-th bit, one TCK cycle each
-//                  with TMS held; 48 answers each data byte with its TDO
-//                  bits at 7-n .. 6
+//                  further; bit i is TDI of the i-th bit, one whole TCK
+//                  cycle each (TDO read, rise, fall) with TMS held; 48
+//                  answers each data byte with its TDO bits at 7-n .. 6
 //   50|k           wait k + 1 ticks
 // Anything else goes to the trace as an error and changes nothing.
 //
