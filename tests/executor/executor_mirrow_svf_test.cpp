@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "executor_fixture.h"
 #include "support/vendor_samples.h"
 #include "svf/svf.h"
+#include "ticks.h"
 
 namespace {
 
@@ -281,6 +283,57 @@ TEST_F(SvfOnMirrow, ACableFailingMidRunEndsItWithACommunicationErrorAndTheTarget
         } else {
             EXPECT_FALSE(Device().Powered());
         }
+    }
+}
+
+// Time that passes only when the code under test sleeps: queuing costs no
+// time, so the device time of what was written is all the reply watch has.
+class TSleepClock {
+public:
+    TSleepClock()
+    {
+        platform::SetClockForTest([this] { return Now.load(); }, [this](uint32_t Ms) { Now.fetch_add(Ms); });
+    }
+    ~TSleepClock() { platform::SetClockForTest({}, {}); }
+    std::atomic<uint32_t> Now{0};
+};
+
+TEST_F(SvfOnMirrow, ASilentCableEndsTheRunOnceItsQueuedTimeAndFiveSecondsHavePassed)
+{
+    struct TCase {
+        const char* Why;
+        uint8_t TimeMode;
+        const char* Runtest;
+        uint32_t DeviceMs;
+    };
+    const TCase cases[] = {
+        {"no wait", 0, "", 0},
+        {"20 s timed by the device", 0, "RUNTEST 20 SEC;\n", 20000},
+        {"20 s at the low clock", 1, "RUNTEST 20 SEC;\n", 20000},
+        {"a count recalculated to 20 s", 0, "RUNTEST 20000000 TCK;\n", 20000},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Why);
+        // The open's replies (the upload's 5, 72 of calibration, 2 of the
+        // measurement), then none.
+        On(true, "\"faults\":{\"replies_stop_after\":79}");
+        TSleepClock clock;
+        Exec->DefFreqRuntestTime = c.TimeMode;
+        Exec->RuntestRecalculate = 1;
+        std::atomic<uint32_t> lastWrite{0};
+        FtSetTraceHook([&](const char* Text, bool) {
+            if (std::string(Text) == "FT_Write")
+                lastWrite = clock.Now.load();
+        });
+        const std::string text = std::string("STATE RESET;\nSTATE IDLE;\nFREQUENCY 1E6 HZ;\n") + c.Runtest +
+                                 "SDR 32 TDI (00000000) TDO (0ABC1DEF);\nSTATE RESET;\n";
+        EXPECT_EQ(Play(text), FileStatus::Failed);
+        FtSetTraceHook({});
+        EXPECT_THAT(Errors(), Contains("USB communication error"));
+        // The close's write comes last; the run's went out at once.
+        const uint32_t ended = lastWrite.load();
+        EXPECT_GT(ended, c.DeviceMs + ReplyTimeoutMs) << "never before the device can have answered";
+        EXPECT_LT(ended, c.DeviceMs + ReplyTimeoutMs + 300) << "and not much later";
     }
 }
 
