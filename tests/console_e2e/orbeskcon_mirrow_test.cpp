@@ -52,7 +52,9 @@ TEST_F(OrbeskconOnMirrow, TheExamplesPlay)
     for (const char* example : {"read_idcodes", "program_memory"}) {
         SCOPED_TRACE(example);
         const std::string base = std::string(ORBESK_EXAMPLES_DIR) + "/" + example;
-        ScenarioText = AsMirrow(ReadText(base + ".json"));
+        // The README's scenario for the first, the Varnel's made a Mirrow for the second.
+        ScenarioText = std::string(example) == "read_idcodes" ? ReadText(base + "_mirrow.json")
+                                                              : AsMirrow(ReadText(base + ".json"));
         const TRunResult r = Run({"-mirrow", base + ".svf"});
         EXPECT_EQ(r.Status, 0) << r.Out;
         const std::vector<std::string> lines = r.OutLines();
