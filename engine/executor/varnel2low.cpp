@@ -146,10 +146,10 @@ bool UploadFpgaImage(FT_HANDLE Handle, const uint8_t* Data, size_t Length)
     return done;
 }
 
-bool LoadFpgaImage(FT_HANDLE Handle)
+bool LoadFpgaImage(FT_HANDLE Handle, const char* Resource)
 {
     platform::TResourceStream stream;
-    if (!stream.Open(FpgaImageResource))
+    if (!stream.Open(Resource))
         return false;
     std::vector<uint8_t> image(stream.Size());
     if (stream.Read(image.data(), image.size()) != image.size())

@@ -25,7 +25,7 @@ constexpr const char* FpgaImageResource = "VN2ZBIN";
 // left in synchronous FIFO mode (0x40).
 bool UploadFpgaImage(FT_HANDLE Handle, const uint8_t* Data, size_t Length);
 // The image resource, uploaded; false also when the program carries none.
-bool LoadFpgaImage(FT_HANDLE Handle);
+bool LoadFpgaImage(FT_HANDLE Handle, const char* Resource = FpgaImageResource);
 
 // Ten signed values from the 36 calibration bytes: [2], [3] the ADC codes
 // of 0 V and 5 V, [6], [7] the DAC codes for 0 V and 5 V.

@@ -429,6 +429,16 @@ TEST_F(MirrowOpen, UploadsTheImageInThreeBlocksAndEndsInFifoMode)
     EXPECT_EQ(Device().Mode(), 0x40);
 }
 
+TEST_F(MirrowOpen, AMissingImageIsAFailedUploadThatWritesNothing)
+{
+    LoadMirrow();
+    ASSERT_EQ(FtOpen(0, Exec->FtHandle), FT_OK);
+    EXPECT_FALSE(LoadFpgaImage(Exec->FtHandle, "NO_SUCH_IMAGE"));
+    EXPECT_EQ(Sim->Counter("FT_Write"), 0u);
+    FtClose(Exec->FtHandle);
+    Exec->FtHandle = nullptr;
+}
+
 TEST_F(MirrowOpen, ImagesOfOneBlockAndOneByteMoreGoOutWithTheirLengths)
 {
     for (size_t length : {65536u, 65537u}) {
