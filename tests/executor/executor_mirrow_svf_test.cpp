@@ -30,20 +30,10 @@ public:
 };
 testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
 
-std::string ReadFile(const std::string& Path)
-{
-    std::ifstream in(Path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // A chain file of tests/sim/chains as members of a device object.
 std::string ChainMembers(const std::string& File)
 {
-    std::string chain = ReadFile(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + File);
-    chain = chain.substr(chain.find('{') + 1);
-    return chain.substr(0, chain.rfind('}'));
+    return ChainFileMembers(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + File);
 }
 
 const std::string TwoDevices = R"("chain":[
@@ -63,12 +53,6 @@ SDR 33 TDI (1FFFFFFFF) TDO (1FFFFFFFC);
 RUNTEST 1E-3 SEC;
 STATE RESET;
 )";
-
-struct TStay {
-    uint64_t Cycles = 0;
-    uint64_t Ns = 0;
-    char Tms = '?';
-};
 
 class SvfOnMirrow : public TExecutorTest {
 protected:
@@ -136,22 +120,6 @@ protected:
             lines.push_back(rest);
         }
         return lines;
-    }
-    std::vector<TStay> Stays(const std::string& State)
-    {
-        std::vector<TStay> stays;
-        for (const std::string& line : TraceWith(" stay " + State + " ")) {
-            TStay s;
-            unsigned long long cycles = 0, ns = 0;
-            const size_t at = line.find("cycles=");
-            if (at == std::string::npos ||
-                std::sscanf(line.c_str() + at, "cycles=%llu ns=%llu tms=%c", &cycles, &ns, &s.Tms) != 3)
-                continue;
-            s.Cycles = cycles;
-            s.Ns = ns;
-            stays.push_back(s);
-        }
-        return stays;
     }
     sim::MirrowProtocol& Device() { return *static_cast<sim::MirrowProtocol*>(Sim->Protocol(0)); }
 
@@ -285,18 +253,6 @@ TEST_F(SvfOnMirrow, ACableFailingMidRunEndsItWithACommunicationErrorAndTheTarget
         }
     }
 }
-
-// Time that passes only when the code under test sleeps: queuing costs no
-// time, so the device time of what was written is all the reply watch has.
-class TSleepClock {
-public:
-    TSleepClock()
-    {
-        platform::SetClockForTest([this] { return Now.load(); }, [this](uint32_t Ms) { Now.fetch_add(Ms); });
-    }
-    ~TSleepClock() { platform::SetClockForTest({}, {}); }
-    std::atomic<uint32_t> Now{0};
-};
 
 TEST_F(SvfOnMirrow, ASilentCableEndsTheRunOnceItsQueuedTimeAndFiveSecondsHavePassed)
 {
