@@ -155,23 +155,6 @@ bool TJtagExecuter::OpenCable()
     return false;
 }
 
-TJtagExecuter::TOpenSelected TJtagExecuter::OpenSelected(const TCableIdentity& Identity, int32_t Kind)
-{
-    CloseCable(false);
-    int32_t index = -1;
-    std::vector<int32_t> serials;
-    FindDevices(Identity.Vid, Identity.Pid, Identity.SerialMask, SelectedCable & 0xFFFFFF, &index, serials);
-    if (index == -1)
-        return TOpenSelected::NotFound;
-    FtHandle = nullptr;
-    if (FtOpen(index, FtHandle) != FT_OK) {
-        FtHandle = nullptr;
-        return TOpenSelected::OpenFailed;
-    }
-    OpenedKind = Kind;
-    return TOpenSelected::Opened;
-}
-
 void TJtagExecuter::CloseCable(bool Failed)
 {
     if (FtHandle) {

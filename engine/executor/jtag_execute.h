@@ -138,11 +138,6 @@ public:
     // Mirrow is preferred). False leaves SelectedCable as it was.
     bool AutoSelectCable();
     bool OpenCable();
-    // The first steps of every kind's open: whatever is open closed, the
-    // one cable of Identity that SelectedCable names found and opened into
-    // FtHandle as Kind.
-    enum class TOpenSelected { Opened, NotFound, OpenFailed };
-    TOpenSelected OpenSelected(const TCableIdentity& Identity, int32_t Kind);
 
     // ---- output buffer and receive ring
 

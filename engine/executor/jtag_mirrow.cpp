@@ -65,8 +65,19 @@ std::string VoltsText(float Volts)
 
 bool TJtagExecuter::OpenMirrow()
 {
-    if (OpenSelected(MirrowIdentity, CableKindMirrow) != TOpenSelected::Opened)
+    CloseCable(false);
+    int32_t index = -1;
+    std::vector<int32_t> serials;
+    FindDevices(MirrowIdentity.Vid, MirrowIdentity.Pid, MirrowIdentity.SerialMask, SelectedCable & 0xFFFFFF, &index,
+                serials);
+    if (index == -1)
         return false;
+    FtHandle = nullptr;
+    if (FtOpen(index, FtHandle) != FT_OK) {
+        FtHandle = nullptr;
+        return false;
+    }
+    OpenedKind = CableKindMirrow;
 
     bool powered = false;
     // After the supply was switched on, no way out leaves it on.

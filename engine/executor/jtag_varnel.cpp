@@ -98,16 +98,21 @@ int32_t ShiftReplies(const uint8_t* Capture, int32_t Count, bool Native)
 
 bool TJtagExecuter::OpenVarnel()
 {
-    switch (OpenSelected(VarnelIdentity, CableKindVarnel)) {
-    case TOpenSelected::NotFound:
+    CloseCable(false);
+    int32_t index = -1;
+    std::vector<int32_t> serials;
+    FindDevices(VarnelIdentity.Vid, VarnelIdentity.Pid, VarnelIdentity.SerialMask, SelectedCable & 0xFFFFFF, &index,
+                serials);
+    if (index == -1) {
         Message("Fatal error: Cannot find VARNEL", MessageKind::Error);
         return false;
-    case TOpenSelected::OpenFailed:
+    }
+    if (FtOpen(index, FtHandle) != FT_OK) {
+        FtHandle = nullptr;
         Message("Fatal error: FT_Open failed", MessageKind::Error);
         return false;
-    case TOpenSelected::Opened:
-        break;
     }
+    OpenedKind = CableKindVarnel;
 
     // From here every failure closes the device without parking its pins.
     const auto fail = [this] {

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "process_runner.h"
-#include "support/vendor_samples.h"
 
 namespace e2e {
 
@@ -67,7 +66,9 @@ inline std::string Scenario(const std::vector<std::string>& Devices)
 // A chain file of tests/sim/chains as members of a device object.
 inline std::string ChainMembers(const std::string& ChainFile)
 {
-    return ChainFileMembers(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + ChainFile);
+    std::string chain = ReadText(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + ChainFile);
+    chain = chain.substr(chain.find('{') + 1);
+    return chain.substr(0, chain.rfind('}'));
 }
 
 // Two devices from TDI to TDO, IDCODE at opcode 1 in each.

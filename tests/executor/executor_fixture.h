@@ -82,18 +82,6 @@ public:
     std::atomic<uint64_t> Slept{0};
 };
 
-// Time that passes only when the code under test sleeps: queuing costs no
-// time, so the device time of what was written is all the reply watch has.
-class TSleepClock {
-public:
-    TSleepClock()
-    {
-        platform::SetClockForTest([this] { return Now.load(); }, [this](uint32_t Ms) { Now.fetch_add(Ms); });
-    }
-    ~TSleepClock() { platform::SetClockForTest({}, {}); }
-    std::atomic<uint32_t> Now{0};
-};
-
 inline std::string PlainDriverFolder()
 {
     return std::string(ORBESK_SIM_D2XX_DIR) + "/plain";
@@ -135,13 +123,6 @@ inline std::string Scenario(const std::vector<std::string>& Devices)
         list += (list.empty() ? "" : ",") + d;
     return "{\"devices\":[" + list + "]}";
 }
-
-// A stay of the simulated chain in a stable state, from its trace line.
-struct TStay {
-    uint64_t Cycles = 0;
-    uint64_t Ns = 0;
-    char Tms = '?';
-};
 
 // An executor over the emulated driver, on the test clock, with a search
 // lock of this process alone.
@@ -200,24 +181,6 @@ protected:
             if (line.find(Part) != std::string::npos)
                 lines.push_back(line);
         return lines;
-    }
-
-    // The stays the chain traced in State ("IDLE", "RESET"), in order.
-    std::vector<TStay> Stays(const std::string& State)
-    {
-        std::vector<TStay> stays;
-        for (const std::string& line : TraceWith(" stay " + State + " ")) {
-            TStay s;
-            unsigned long long cycles = 0, ns = 0;
-            const size_t at = line.find("cycles=");
-            if (at == std::string::npos ||
-                std::sscanf(line.c_str() + at, "cycles=%llu ns=%llu tms=%c", &cycles, &ns, &s.Tms) != 3)
-                continue;
-            s.Cycles = cycles;
-            s.Ns = ns;
-            stays.push_back(s);
-        }
-        return stays;
     }
 
     std::unique_ptr<simctl::TSimLibrary> Sim;

@@ -33,8 +33,31 @@ testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegiste
 // A chain file of tests/sim/chains as members of a device object.
 std::string ChainMembers(const std::string& File)
 {
-    return ChainFileMembers(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + File);
+    std::ifstream in(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + File);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string chain = text.str();
+    const size_t open = chain.find('{');
+    return chain.substr(open + 1, chain.rfind('}') - open - 1);
 }
+
+struct TStay {
+    uint64_t Cycles = 0;
+    uint64_t Ns = 0;
+    char Tms = '?';
+};
+
+// Time that passes only when the code under test sleeps: queuing costs no
+// time, so the device time of what was written is all the reply watch has.
+class TSleepClock {
+public:
+    TSleepClock()
+    {
+        platform::SetClockForTest([this] { return Now.load(); }, [this](uint32_t Ms) { Now.fetch_add(Ms); });
+    }
+    ~TSleepClock() { platform::SetClockForTest({}, {}); }
+    std::atomic<uint32_t> Now{0};
+};
 
 const std::string TwoDevices = R"("chain":[
     {"name":"first","ir_length":4,"idcode":{"opcode":1,"value":"0x12345093"}},
@@ -120,6 +143,23 @@ protected:
             lines.push_back(rest);
         }
         return lines;
+    }
+    // The stays the chain traced in State ("IDLE", "RESET"), in order.
+    std::vector<TStay> Stays(const std::string& State)
+    {
+        std::vector<TStay> stays;
+        for (const std::string& line : TraceWith(" stay " + State + " ")) {
+            TStay s;
+            unsigned long long cycles = 0, ns = 0;
+            const size_t at = line.find("cycles=");
+            if (at != std::string::npos &&
+                std::sscanf(line.c_str() + at, "cycles=%llu ns=%llu tms=%c", &cycles, &ns, &s.Tms) == 3) {
+                s.Cycles = cycles;
+                s.Ns = ns;
+                stays.push_back(s);
+            }
+        }
+        return stays;
     }
     sim::MirrowProtocol& Device() { return *static_cast<sim::MirrowProtocol*>(Sim->Protocol(0)); }
 

@@ -28,6 +28,12 @@ public:
 };
 testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
 
+struct TStay {
+    uint64_t Cycles = 0;
+    uint64_t Ns = 0;
+    char Tms = '?';
+};
+
 struct TScanClock {
     uint64_t MinNs = 0;
     uint64_t MaxNs = 0;
@@ -84,6 +90,24 @@ protected:
             if (line.Kind == Kind)
                 lines.push_back(line.Text);
         return lines;
+    }
+
+    // The stays the chain traced in State ("IDLE", "RESET"), in order.
+    std::vector<TStay> Stays(const std::string& State)
+    {
+        std::vector<TStay> stays;
+        for (const std::string& line : TraceWith(" stay " + State + " ")) {
+            TStay s;
+            unsigned long long cycles = 0, ns = 0;
+            const size_t at = line.find("cycles=");
+            if (at == std::string::npos ||
+                std::sscanf(line.c_str() + at, "cycles=%llu ns=%llu tms=%c", &cycles, &ns, &s.Tms) != 3)
+                continue;
+            s.Cycles = cycles;
+            s.Ns = ns;
+            stays.push_back(s);
+        }
+        return stays;
     }
 
     // The TCK periods of each DR scan the chain traced.
@@ -225,6 +249,18 @@ TEST_F(RuntestOnVarnel, ALongWaitIsWaitedWholeWithItsNotes)
                                      [](const std::string& Line) { return Line.starts_with("...done yet "); });
     EXPECT_GT(notes, 100);
 }
+
+// Time that passes only when the code under test sleeps: queuing costs no
+// time, so the device time of what was written is all the reply watch has.
+class TSleepClock {
+public:
+    TSleepClock()
+    {
+        platform::SetClockForTest([this] { return Now.load(); }, [this](uint32_t Ms) { Now.fetch_add(Ms); });
+    }
+    ~TSleepClock() { platform::SetClockForTest({}, {}); }
+    std::atomic<uint32_t> Now{0};
+};
 
 TEST_F(RuntestOnVarnel, ACableThatStopsAnsweringEndsTheRunOnceItsQueuedTimeAndFiveSecondsHavePassed)
 {
