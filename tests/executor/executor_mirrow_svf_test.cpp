@@ -343,7 +343,12 @@ TEST_F(SvfOnMirrow, TheExecutorEndingMidRunLeavesTheTargetUnpowered)
     const std::string path = (Folder / "long.svf").string();
     std::ofstream(path) << text;
     ASSERT_TRUE(Exec->OpenAndStart(path));
-    Exec.reset(); // stops the run and closes the cable
+    // As a front end ends: the run stopped and its player freed first (its
+    // worker must not call into a front end half destroyed), then the
+    // executor, whose end closes the cable.
+    Exec->CurrentFile->Stop();
+    Exec->CurrentFile.reset();
+    Exec.reset();
     EXPECT_THAT(TraceWith(" power on"), testing::SizeIs(1));
     EXPECT_FALSE(Device().Powered());
 }
