@@ -85,6 +85,12 @@ const char* CableName(int32_t Kind)
     }
 }
 
+// A start frequency that is no frequency at all would reach the cable's
+// division by it.
+constexpr int32_t FallbackStartHz = 3000000;
+
+} // namespace
+
 int32_t DefFreqHz(uint8_t DefFreq)
 {
     switch (DefFreq) {
@@ -104,12 +110,6 @@ int32_t DefFreqHz(uint8_t DefFreq)
         return 0;
     }
 }
-
-// A start frequency that is no frequency at all would reach the cable's
-// division by it.
-constexpr int32_t FallbackStartHz = 3000000;
-
-} // namespace
 
 int TJtagExecuter::PinBitsForActive(uint8_t Code)
 {
@@ -203,12 +203,18 @@ const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
         &TJtagExecuter::MirrowTmsClock,    &TJtagExecuter::MirrowRuntestTime,  &TJtagExecuter::MirrowRuntestClocks,
         &TJtagExecuter::MirrowTrst,        &TJtagExecuter::MirrowSetFrequency,
     };
+    static const TCableEvents druvel{
+        &TJtagExecuter::DruvelShift,       &TJtagExecuter::DruvelReadTdo,      &TJtagExecuter::DruvelSync,
+        &TJtagExecuter::DruvelTmsClock,    &TJtagExecuter::DruvelRuntestTime,  &TJtagExecuter::DruvelRuntestClocks,
+        &TJtagExecuter::DruvelTrst,        &TJtagExecuter::DruvelSetFrequency,
+    };
     switch (Kind) {
     case CableKindVarnel:
         return &varnel;
     case CableKindMirrow:
         return &mirrow;
     case CableKindDruvel:
+        return &druvel;
     default:
         return nullptr;
     }
@@ -279,10 +285,20 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     }
 }
 
-// Not built yet: this cable's routines come with its own source file.
-bool TJtagExecuter::OpenDruvel()
+bool TJtagExecuter::FindAndOpen(const TCableIdentity& Id, const char* Name)
 {
     CloseCable(false);
-    Message("Fatal error: DRUVEL cable support is not built in", MessageKind::Error);
-    return false;
+    int32_t index = -1;
+    std::vector<int32_t> serials;
+    FindDevices(Id.Vid, Id.Pid, Id.SerialMask, SelectedCable & 0xFFFFFF, &index, serials);
+    if (index == -1) {
+        Message(std::string("Fatal error: Cannot find ") + Name, MessageKind::Error);
+        return false;
+    }
+    if (FtOpen(index, FtHandle) != FT_OK) {
+        FtHandle = nullptr;
+        Message("Fatal error: FT_Open failed", MessageKind::Error);
+        return false;
+    }
+    return true;
 }

@@ -1,3 +1,4 @@
+#include "cables/druvel.h"
 #include "cables/protocol.h"
 #include "cables/mirrow.h"
 #include "cables/varnel.h"
@@ -10,6 +11,8 @@ std::unique_ptr<Protocol> CreateProtocol(const std::string& Kind, const nlohmann
         return std::make_unique<VarnelProtocol>(Device);
     if (Kind == "mirrow")
         return std::make_unique<MirrowProtocol>(Device);
+    if (Kind == "druvel")
+        return std::make_unique<DruvelProtocol>(Device);
     return std::make_unique<SilentProtocol>();
 }
 
