@@ -1,10 +1,10 @@
-// orbeskcon -mirrow playing files on an emulated Mirrow: the examples and
-// the vendor files, the target supplied by the cable or not, and every
-// fault ending with its lines and status and the target unpowered.
+// orbeskcon -mirrow playing files on an emulated Mirrow: the examples with
+// the Mirrow's own lines, the target supplied by the cable or not, and
+// every fault ending with its lines and status and the target unpowered
+// (the vendor files on every cable are in orbeskcon_cables_test.cpp).
 #include <gmock/gmock.h>
 
 #include "e2e_fixture.h"
-#include "support/vendor_samples.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ const std::string FatalOpen = "Fatal error: Cannot open any JTAG cable.";
 
 std::string MirrowDevice(const std::string& Extra)
 {
-    return Device("0xA600", "0xA003", "A6040001", "mirrow", Extra);
+    return Mirrow("A6040001", Extra);
 }
 
 // An example's scenario with its Varnel made a Mirrow.
@@ -66,18 +66,6 @@ TEST_F(OrbeskconOnMirrow, TheExamplesPlay)
         EXPECT_EQ(r.Err, "");
     }
     EXPECT_THAT(TraceWith(" mem write "), testing::SizeIs(6));
-}
-
-TEST_F(OrbeskconOnMirrow, RealVendorFilesPlayWithStatusZero)
-{
-    for (const TVendorSample& c : VendorSamples) {
-        SCOPED_TRACE(c.Sample);
-        ScenarioText = Scenario({MirrowDevice(ChainMembers(c.Chain))});
-        const TRunResult r = Run({"-mirrow", std::string(ORBESK_SAMPLES_DIR) + "/" + c.Sample});
-        EXPECT_EQ(r.Status, 0) << r.Out;
-        ASSERT_FALSE(r.OutLines().empty());
-        EXPECT_EQ(r.OutLines().back(), SuccessLine);
-    }
 }
 
 TEST_F(OrbeskconOnMirrow, TheCableSuppliesTheTargetOnlyForTheRun)
