@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "svf/svf_error.h"
+#include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
 #include "executor/varnel2low.h"
 
@@ -283,6 +284,20 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         Message("Fatal error \"" + e.Message() + "\"", MessageKind::Error);
         return false;
     }
+}
+
+int32_t TJtagExecuter::RequestedFrequency(int32_t Hz, bool Apply)
+{
+    if (!IgnoreFreqCmd)
+        return Hz;
+    if (Apply && Hz < CurrentFrequency)
+        Message("Warning: Ignoring maximum frequency " + IntToStrGrouped(Hz) + " Hz", MessageKind::Warning);
+    else if (Apply && Hz > CurrentFrequency)
+        Message("Info: Current maximum frequency " + IntToStrGrouped(Hz) + " Hz, forced " +
+                    IntToStrGrouped(CurrentFrequency) + " Hz",
+                MessageKind::Info);
+    const int32_t forced = DefFreqHz(DefFreq);
+    return forced != 0 ? forced : Hz;
 }
 
 bool TJtagExecuter::FindAndOpen(const TCableIdentity& Id, const char* Name)

@@ -202,6 +202,11 @@ public:
     // The Varnel's native clock byte last written, for its device time.
     uint8_t VarnelDeviceClock = 0xA8;
 
+    // The clock a frequency request of Hz asks of a Mirrow or a Druvel:
+    // Hz, or under IgnoreFreqCmd the DefFreq clock (Hz when DefFreq names
+    // none), with a note when Apply of what was ignored or forced.
+    int32_t RequestedFrequency(int32_t Hz, bool Apply);
+
     // ---- Mirrow (jtag_mirrow.cpp, its RUNTEST bytes in jtag_mirrow_runtest.cpp)
 
     bool OpenMirrow();

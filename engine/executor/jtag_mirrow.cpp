@@ -333,37 +333,7 @@ int32_t TJtagExecuter::MirrowSetFrequency(int32_t Hz, bool Apply)
     if (Hz <= 0)
         return CurrentFrequency;
     DesignFrequency = Hz;
-    int32_t f = Hz;
-    if (IgnoreFreqCmd) {
-        if (Apply && CurrentFrequency > Hz)
-            Message("Warning: Ignoring maximum frequency " + IntToStrGrouped(Hz) + " Hz", MessageKind::Warning);
-        else if (Apply && CurrentFrequency < Hz)
-            Message("Info: Current maximum frequency " + IntToStrGrouped(Hz) + " Hz, forced " +
-                        IntToStrGrouped(CurrentFrequency) + " Hz",
-                    MessageKind::Info);
-        switch (DefFreq) {
-        case 15:
-            f = 15000000;
-            break;
-        case 10:
-            f = 10000000;
-            break;
-        case 5:
-            f = 5000000;
-            break;
-        case 0:
-            f = 3000000;
-            break;
-        case 1:
-            f = 1000000;
-            break;
-        case 2:
-            f = 500000;
-            break;
-        default:
-            break;
-        }
-    }
+    const int32_t f = RequestedFrequency(Hz, Apply);
     const int32_t index = MirrowFreqIndexFor(f);
     ClockRepeat = std::max(30000000 / f, 1);
     CurrentFrequency = MirrowFreqTable[index];
