@@ -52,15 +52,8 @@ void DruvelProtocol::FastExecute(const uint8_t* Data, size_t Count)
 {
     // Commands gathered as Execute gathers them; a read answers every bit
     // with 1 and nothing is clocked.
-    uint8_t replies[4096];
-    size_t n = 0;
-    const auto reply = [&](uint8_t Byte) {
-        replies[n++] = Byte;
-        if (n == sizeof replies) {
-            ReplyBytes(replies, n);
-            n = 0;
-        }
-    };
+    TReplyBatch replies(*this);
+    const auto reply = [&](uint8_t Byte) { replies.Add(Byte); };
     for (size_t i = 0; i < Count; ++i) {
         const uint8_t b = Data[i];
         if (!FInCommand) {
@@ -94,7 +87,6 @@ void DruvelProtocol::FastExecute(const uint8_t* Data, size_t Count)
             FInCommand = FDataLeft > 0;
         }
     }
-    ReplyBytes(replies, n);
 }
 
 bool DruvelProtocol::SetBitMode(uint8_t Mask, uint8_t Mode)

@@ -180,12 +180,7 @@ void MirrowProtocol::SessionClosed()
 
 void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
 {
-    uint8_t replies[4096];
-    size_t n = 0;
-    const auto flush = [&] {
-        ReplyBytes(replies, n);
-        n = 0;
-    };
+    TReplyBatch replies(*this);
     for (size_t i = 0; i < Count; ++i) {
         const uint8_t b = Data[i];
         const bool fifo = FMode == 0x40 && FConfigured;
@@ -195,9 +190,7 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
             const uint32_t k = FOperands++;
             if (shift && (FCommand & 0x08)) {
                 const unsigned bits = k == 0 ? (FCommand & 7) + 1u : 7u;
-                replies[n++] = static_cast<uint8_t>(((1u << bits) - 1) << (7 - bits));
-                if (n == sizeof replies)
-                    flush();
+                replies.Add(static_cast<uint8_t>(((1u << bits) - 1) << (7 - bits)));
             }
         } else if (fifo && !(b & 0x80) &&
                    (b == 0x11 || b == 0x12 || b == 0x20 || (b & 0xF0) == 0x40 || (b & 0xF0) == 0x50)) {
@@ -205,13 +198,12 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
             FOperands = 0;
         } else {
             // Everything else as the device does it, after the replies so far.
-            flush();
+            replies.Send();
             Execute(&b, 1);
             continue;
         }
         ++FOffset;
     }
-    flush();
 }
 
 bool MirrowProtocol::ImageComplete() const

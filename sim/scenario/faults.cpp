@@ -235,19 +235,10 @@ bool CableProtocol::HostWrite(const uint8_t* Data, size_t Count)
 
 void CableProtocol::FastExecute(const uint8_t* Data, size_t Count)
 {
-    uint8_t replies[4096];
-    size_t n = 0;
-    for (size_t i = 0; i < Count; ++i) {
-        const int r = FastReply(Data[i]);
-        if (r < 0)
-            continue;
-        replies[n++] = static_cast<uint8_t>(r);
-        if (n == sizeof replies) {
-            ReplyBytes(replies, n);
-            n = 0;
-        }
-    }
-    ReplyBytes(replies, n);
+    TReplyBatch replies(*this);
+    for (size_t i = 0; i < Count; ++i)
+        if (const int r = FastReply(Data[i]); r >= 0)
+            replies.Add(static_cast<uint8_t>(r));
 }
 
 void CableProtocol::ReplyBytes(const uint8_t* Bytes, size_t Count)
