@@ -7,7 +7,7 @@
 
 #include "base/StrUtilsEx.h"
 #include "svf/svf.h"
-#include "svf/svf_tap.h"
+#include "base/tapwalk.h"
 
 namespace {
 
@@ -17,11 +17,6 @@ const char* const UsbError = "USB communication error";
 bool Bit(const TVarLen& Vector, int32_t Index)
 {
     return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
-
-bool IsState(TapState State)
-{
-    return static_cast<uint8_t>(State) <= static_cast<uint8_t>(TapState::IRUPDATE);
 }
 
 // Nearest integer, ties to even, kept inside the event's argument range.
@@ -267,32 +262,18 @@ bool TSVFFile::ClockTMS(bool Tms)
 
 bool TSVFFile::GotoState(TapState Target)
 {
-    if (!IsState(Target) || !IsState(CurrentState))
-        RaiseLineError("Unhandled TAP State change");
-    if (Target == TapState::RESET) {
-        // A failed clock leaves the chain somewhere unknown: report it.
-        for (int k = 0; k < 6; ++k)
-            if (!ClockTMS(true))
-                return false;
-        CurrentState = TapState::RESET;
+    switch (WalkTap(CurrentState, Target, [this](bool Tms) { return ClockTMS(Tms); })) {
+    case TTapWalkResult::Done:
         return true;
+    case TTapWalkResult::ClockFailed:
+        return false;
+    case TTapWalkResult::ReentryFailed:
+        SendNote(UsbError, MessageKind::Error);
+        return false;
+    case TTapWalkResult::BadState:
+        break;
     }
-    if (CurrentState == Target && (Target == TapState::DRPAUSE || Target == TapState::IRPAUSE)) {
-        // Leave the pause and come back through the capture state.
-        if (!GotoState(TapState::DRSELECT)) {
-            SendNote(UsbError, MessageKind::Error);
-            return false;
-        }
-    }
-    for (int steps = 0; CurrentState != Target; ++steps) {
-        if (steps > 16)
-            RaiseLineError("Unhandled TAP State change");
-        const TTapStep step = TapWalkStep(CurrentState, Target);
-        if (!ClockTMS(step.Tms))
-            return false;
-        CurrentState = step.Next;
-    }
-    return true;
+    RaiseLineError("Unhandled TAP State change");
 }
 
 TSVFFile::TScanParts TSVFFile::ScanParts(bool IsDr) const
