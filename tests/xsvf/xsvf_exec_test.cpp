@@ -35,7 +35,7 @@ protected:
                 return true;
             player->ApplyCommand(command);
             const bool ok = player->DoCommandWrite(command);
-            EXPECT_EQ(svftest::StateName(cable.State), svftest::StateName(player->CurrentState));
+            EXPECT_STREQ(svftest::StateName(cable.State), svftest::StateName(player->CurrentState));
             if (!ok)
                 return false;
         }
@@ -92,7 +92,7 @@ TEST_F(XsvfExec, WalksAndShiftsMatchTheTapModel)
         EXPECT_EQ(cable.Tms, c.Tms);
         EXPECT_EQ(cable.Calls, c.Calls);
         EXPECT_THAT(cable.Violations, testing::IsEmpty());
-        EXPECT_EQ(svftest::StateName(player->CurrentState), svftest::StateName(c.End));
+        EXPECT_STREQ(svftest::StateName(player->CurrentState), svftest::StateName(c.End));
     }
 }
 
