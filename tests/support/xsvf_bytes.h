@@ -20,6 +20,13 @@ public:
             FBytes.push_back(static_cast<char>(v));
         return *this;
     }
+    // Another file's commands after these; its data length goes on.
+    TXsvf& Then(const TXsvf& More)
+    {
+        FBytes += More.FBytes;
+        FSize = More.FSize;
+        return *this;
+    }
     // A vector of Bits bits from a value (bits above 64 are 0).
     TXsvf& Vector(uint64_t Value, int64_t Bits)
     {
