@@ -69,6 +69,24 @@ void TPlayerThread::Execute(platform::TThread& Self)
     }
 }
 
+void WireWorkerEvents(const TJtagFile& Master, TJtagFile& Writer, TJtagFile* Reader)
+{
+    Writer.OnMessage = Master.OnMessage;
+    Writer.OnShift = Master.OnShift;
+    Writer.OnFlush = Master.OnFlush;
+    Writer.OnTmsClock = Master.OnTmsClock;
+    Writer.OnRuntestTime = Master.OnRuntestTime;
+    Writer.OnRuntestClocks = Master.OnRuntestClocks;
+    Writer.OnTrst = Master.OnTrst;
+    Writer.OnSetFrequency = Master.OnSetFrequency;
+    if (Reader) {
+        Reader->OnMessage = Master.OnMessage;
+        Reader->OnRead = Master.OnRead;
+    } else {
+        Writer.OnRead = Master.OnRead;
+    }
+}
+
 bool SetFrequencyAndResume(TPlayerThread& Thread, const TJtagSetFrequencyEvent& SetFrequency, int32_t Hz)
 {
     bool result = true;

@@ -53,6 +53,11 @@ private:
     platform::TThread FThread;
 };
 
+// Hands the master's cable events to the worker's instances: the write side
+// gets every event but OnRead, the read side OnRead and OnMessage; with no
+// read side the write side gets OnRead too.
+void WireWorkerEvents(const TJtagFile& Master, TJtagFile& Writer, TJtagFile* Reader);
+
 // Start's last steps, the same for every player: the first
 // OnSetFrequency(Hz, true) on the caller's thread (an empty event counts as
 // success), then the worker resumed. A cable that failed that call is not

@@ -88,3 +88,23 @@ TTapWalkResult WalkTap(TapState& Current, TapState Target, const std::function<b
     }
     return TTapWalkResult::Done;
 }
+
+bool GotoTapState(const TJtagFile& File, TapState& Current, TapState Target,
+                  const std::function<void(const std::string& Message)>& Raise)
+{
+    const auto clock = [&File](bool Tms) { return !File.OnTmsClock || File.OnTmsClock(false, Tms); };
+    switch (WalkTap(Current, Target, clock)) {
+    case TTapWalkResult::Done:
+        return true;
+    case TTapWalkResult::ClockFailed:
+        return false;
+    case TTapWalkResult::ReentryFailed:
+        if (File.OnMessage)
+            File.OnMessage("USB communication error", MessageKind::Error);
+        return false;
+    case TTapWalkResult::BadState:
+        break;
+    }
+    Raise("Unhandled TAP State change");
+    return false;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "base/jtagfile.h"
 
@@ -29,3 +30,10 @@ enum class TTapWalkResult : uint8_t {
 // whatever Current says; a pause that is both Current and Target is left
 // and entered again.
 TTapWalkResult WalkTap(TapState& Current, TapState Target, const std::function<bool(bool Tms)>& ClockTms);
+
+// A player's GotoState: the walk clocked through File's OnTmsClock (TDI
+// low; an empty event counts as done). False after a failed clock; a failed
+// exit from a pause is also reported as "USB communication error". A state
+// outside the sixteen is passed to Raise, which throws.
+bool GotoTapState(const TJtagFile& File, TapState& Current, TapState Target,
+                  const std::function<void(const std::string& Message)>& Raise);

@@ -14,11 +14,6 @@ namespace {
 constexpr int64_t MaxBits = std::numeric_limits<int32_t>::max();
 const char* const UsbError = "USB communication error";
 
-bool Bit(const TVarLen& Vector, int32_t Index)
-{
-    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
-
 // Nearest integer, ties to even, kept inside the event's argument range.
 int32_t FrequencyArgument(long double Hz)
 {
@@ -262,18 +257,7 @@ bool TSVFFile::ClockTMS(bool Tms)
 
 bool TSVFFile::GotoState(TapState Target)
 {
-    switch (WalkTap(CurrentState, Target, [this](bool Tms) { return ClockTMS(Tms); })) {
-    case TTapWalkResult::Done:
-        return true;
-    case TTapWalkResult::ClockFailed:
-        return false;
-    case TTapWalkResult::ReentryFailed:
-        SendNote(UsbError, MessageKind::Error);
-        return false;
-    case TTapWalkResult::BadState:
-        break;
-    }
-    RaiseLineError("Unhandled TAP State change");
+    return GotoTapState(*this, CurrentState, Target, [this](const std::string& Message) { RaiseLineError(Message); });
 }
 
 TSVFFile::TScanParts TSVFFile::ScanParts(bool IsDr) const
@@ -307,8 +291,8 @@ bool TSVFFile::ShiftBits(bool IsDr)
     for (int p = 0; p < 3; ++p) {
         const bool compared = tdo[p]->BitLength() > 0;
         for (int32_t i = 0; i < tdi[p]->BitLength(); ++i, ++pos) {
-            bits[pos] = Bit(*tdi[p], i);
-            capture[pos] = compared && Bit(*mask[p], i);
+            bits[pos] = tdi[p]->GetBit(i);
+            capture[pos] = compared && mask[p]->GetBit(i);
         }
     }
     if (count > 100000)

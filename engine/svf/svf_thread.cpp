@@ -168,16 +168,7 @@ bool TSVFFile::Start(int32_t FrequencyHz)
     if (commentSwitch && !commentSwitch())
         writer.CopyComments = false;
 
-    writer.OnMessage = OnMessage;
-    writer.OnShift = OnShift;
-    writer.OnFlush = OnFlush;
-    writer.OnTmsClock = OnTmsClock;
-    writer.OnRuntestTime = OnRuntestTime;
-    writer.OnRuntestClocks = OnRuntestClocks;
-    writer.OnTrst = OnTrst;
-    writer.OnSetFrequency = OnSetFrequency;
-    reader.OnMessage = OnMessage;
-    reader.OnRead = OnRead;
+    WireWorkerEvents(*this, writer, &reader);
     reader.CopyComments = false;
 
     DefaultFrequency = FrequencyHz;

@@ -12,11 +12,6 @@ namespace {
 
 const char* const UsbError = "USB communication error";
 
-bool Bit(const TVarLen& Vector, int32_t Index)
-{
-    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
-
 bool IsTdoFamily(uint8_t Opcode)
 {
     return Opcode == XSDRTDO || Opcode == XSDRTDOB || Opcode == XSDRTDOC || Opcode == XSDRTDOE;
@@ -160,18 +155,7 @@ bool TXSVFFile::ClockTMS(bool Tms)
 
 bool TXSVFFile::GotoState(TapState Target)
 {
-    switch (WalkTap(CurrentState, Target, [this](bool Tms) { return ClockTMS(Tms); })) {
-    case TTapWalkResult::Done:
-        return true;
-    case TTapWalkResult::ClockFailed:
-        return false;
-    case TTapWalkResult::ReentryFailed:
-        SendNote(UsbError, MessageKind::Error);
-        return false;
-    case TTapWalkResult::BadState:
-        break;
-    }
-    throw Exception("Unhandled TAP State change");
+    return GotoTapState(*this, CurrentState, Target, [](const std::string& Message) { throw Exception(Message); });
 }
 
 bool TXSVFFile::RunTest()
@@ -189,9 +173,9 @@ bool TXSVFFile::ShiftBits(bool LastTms, TCapture Capture)
     std::vector<uint8_t> tdi(static_cast<size_t>(count));
     std::vector<uint8_t> capture(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) {
-        tdi[static_cast<size_t>(i)] = Bit(TdiValue, i);
+        tdi[static_cast<size_t>(i)] = TdiValue.GetBit(i);
         capture[static_cast<size_t>(i)] =
-            Capture == TCapture::All ? 1 : Capture == TCapture::Masked ? Bit(TdoMask, i) : 0;
+            Capture == TCapture::All ? 1 : Capture == TCapture::Masked ? TdoMask.GetBit(i) : 0;
     }
     if (!OnShift)
         return true;
@@ -222,12 +206,12 @@ ReadResult TXSVFFile::ReadBits(bool All)
     std::vector<uint8_t> tdo(static_cast<size_t>(count));
     std::vector<uint8_t> capture(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i)
-        capture[static_cast<size_t>(i)] = All ? 1 : Bit(TdoMask, i);
+        capture[static_cast<size_t>(i)] = All ? 1 : TdoMask.GetBit(i);
     const ReadResult result = OnRead(tdo.data(), capture.data(), count);
     if (result != ReadResult::Ready)
         return result;
     for (int32_t i = 0; i < count; ++i)
-        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != Bit(TdoExpected, i))
+        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i))
             return ReadResult::Mismatch;
     return ReadResult::Ready;
 }

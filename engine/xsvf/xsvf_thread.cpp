@@ -120,20 +120,7 @@ bool TXSVFFile::Start(int32_t FrequencyHz)
     // here, and no worker is left to wait for.
     std::unique_ptr<TXSVFFile> reader = Xc9500Mode ? nullptr : CreateReader(FFileName);
     std::unique_ptr<TXSVFFile> writer = CreateReader(FFileName);
-    writer->OnMessage = OnMessage;
-    writer->OnShift = OnShift;
-    writer->OnFlush = OnFlush;
-    writer->OnTmsClock = OnTmsClock;
-    writer->OnRuntestTime = OnRuntestTime;
-    writer->OnRuntestClocks = OnRuntestClocks;
-    writer->OnTrst = OnTrst;
-    writer->OnSetFrequency = OnSetFrequency;
-    if (reader) {
-        reader->OnMessage = OnMessage;
-        reader->OnRead = OnRead;
-    } else {
-        writer->OnRead = OnRead;
-    }
+    WireWorkerEvents(*this, *writer, reader.get());
     writer->Xc9500Mode = Xc9500Mode;
 
     FThread = std::make_unique<TXSVFReadWriteThread>();

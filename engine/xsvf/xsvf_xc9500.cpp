@@ -2,11 +2,11 @@
 // the next; a data shift that does not match is repeated with a longer
 // run-test time, as often as the last XREPEAT allows.
 #include <algorithm>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "base/bitdump.h"
 #include "ticks.h"
 #include "xsvf/xsvf.h"
 
@@ -14,25 +14,8 @@ namespace {
 
 const char* const UsbError = "USB communication error";
 
-bool Bit(const TVarLen& Vector, int32_t Index)
-{
-    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
-
 // Bit dumps are written only for shifts shorter than this.
 constexpr int32_t DumpLimit = 10000;
-
-// Each character of a dump; a blank after every fourth.
-std::string Grouped(int32_t Count, const std::function<char(int32_t)>& CharOf)
-{
-    std::string text;
-    for (int32_t i = 0; i < Count; ++i) {
-        text += CharOf(i);
-        if ((i + 1) % 4 == 0)
-            text += ' ';
-    }
-    return text;
-}
 
 } // namespace
 
@@ -95,8 +78,8 @@ bool TXSVFFile::ShiftAndVerifyOnce()
     std::vector<uint8_t> bits(static_cast<size_t>(count));
     std::vector<uint8_t> capture(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) {
-        bits[static_cast<size_t>(i)] = Bit(TdiValue, i);
-        capture[static_cast<size_t>(i)] = Bit(TdoMask, i);
+        bits[static_cast<size_t>(i)] = TdiValue.GetBit(i);
+        capture[static_cast<size_t>(i)] = TdoMask.GetBit(i);
     }
     if ((OnShift && !OnShift(bits.data(), capture.data(), count, true)) || (OnFlush && !OnFlush())) {
         SendNote(UsbError, MessageKind::Error);
@@ -114,7 +97,7 @@ bool TXSVFFile::ShiftAndVerifyOnce()
         }
     }
     for (int32_t i = 0; i < count; ++i) {
-        if (capture[static_cast<size_t>(i)] != 0 && (bits[static_cast<size_t>(i)] != 0) != Bit(TdoExpected, i)) {
+        if (capture[static_cast<size_t>(i)] != 0 && (bits[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i)) {
             // Retries with a wait to grow say enough by their notes.
             if (RepeatCount < 2 || RunTestTime == 0)
                 ReportShiftError(bits);
@@ -168,18 +151,18 @@ void TXSVFFile::ReportShiftError(const std::vector<uint8_t>& BitsRead)
 
 std::string TXSVFFile::FormatExpected(const TVarLen& Mask, const TVarLen& Expected)
 {
-    return Grouped(Mask.BitLength(), [&](int32_t i) {
-        if (!Bit(Mask, i) || Expected.BitLength() == 0)
-            return 'x';
-        return Bit(Expected, i) ? '1' : '0';
-    });
+    std::string line;
+    int group = 0;
+    AppendExpectedBits(line, group, Mask, Expected);
+    return line;
 }
 
 std::string TXSVFFile::FormatRead(const TVarLen& Mask, const std::vector<uint8_t>& BitsRead)
 {
-    return Grouped(Mask.BitLength(), [&](int32_t i) {
-        if (!Bit(Mask, i) || static_cast<size_t>(i) >= BitsRead.size())
-            return 'x';
-        return BitsRead[static_cast<size_t>(i)] != 0 ? '1' : '0';
-    });
+    // Fewer bits read than the mask has: nothing to show.
+    std::string line;
+    int group = 0;
+    AppendReadBits(line, group, Mask,
+                   BitsRead.size() < static_cast<size_t>(Mask.BitLength()) ? nullptr : BitsRead.data());
+    return line;
 }
