@@ -248,13 +248,6 @@ bool TSVFFile::ExecuteRuntest(const TSVFCommand& Statement)
     return true;
 }
 
-bool TSVFFile::ClockTMS(bool Tms)
-{
-    if (!OnTmsClock)
-        return true;
-    return OnTmsClock(false, Tms);
-}
-
 bool TSVFFile::GotoState(TapState Target)
 {
     return GotoTapState(*this, CurrentState, Target, [this](const std::string& Message) { RaiseLineError(Message); });

@@ -101,7 +101,6 @@ public:
     // Reads back and compares what the write side captured for Command.
     ReadResult DoCommandRead(const TXSVFCommand& Command);
     bool GotoState(TapState Target);
-    bool ClockTMS(bool Tms);
     bool ShiftNoCapture(bool LastTms);
     bool ShiftCaptureMasked(bool LastTms);
     bool ShiftCaptureAll(bool LastTms);

@@ -146,13 +146,6 @@ bool TXSVFFile::DoCommandWrite(const TXSVFCommand& Command)
     return ok;
 }
 
-bool TXSVFFile::ClockTMS(bool Tms)
-{
-    if (!OnTmsClock)
-        return true;
-    return OnTmsClock(false, Tms);
-}
-
 bool TXSVFFile::GotoState(TapState Target)
 {
     return GotoTapState(*this, CurrentState, Target, [](const std::string& Message) { throw Exception(Message); });
