@@ -140,7 +140,9 @@ void TXSVFFile::ReadCommand(TXSVFCommand& Command)
     } else if (count < 0) {
         throw Exception("Unknown command " + HexByte(opcode));
     }
-    Command.reserve(Command.size() + static_cast<size_t>(count));
+    // A length from the file is not trusted for the allocation: a short file
+    // that claims a huge vector ends at its last byte, having taken little.
+    Command.reserve(Command.size() + static_cast<size_t>(std::min<int64_t>(count, 1 << 20)));
     for (int64_t i = 0; i < count; ++i)
         Command.push_back(ReadByte());
 }
