@@ -4,6 +4,7 @@
 // row of the table; the program itself is the same for all.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "e2e_fixture.h"
@@ -46,6 +47,21 @@ protected:
         return Run(args);
     }
 
+    // The lines after "Reading file", less the cable's own notes; the
+    // cable in use named before it.
+    std::vector<std::string> PlayerLines(const TRunResult& Result) const
+    {
+        const std::vector<std::string> lines = Result.OutLines();
+        const auto reading = std::find(lines.begin(), lines.end(), "Reading file " + FilePath);
+        EXPECT_NE(reading, lines.end()) << Result.Out;
+        EXPECT_THAT(std::vector<std::string>(lines.begin(), reading), Contains(GetParam().UsingLine));
+        std::vector<std::string> rest;
+        for (auto it = reading == lines.end() ? reading : reading + 1; it != lines.end(); ++it)
+            if (!it->starts_with("Info: "))
+                rest.push_back(*it);
+        return rest;
+    }
+
     // Device time of each stay of the chain in Run-Test/Idle, in ns.
     std::vector<unsigned long long> IdleStays() const
     {
@@ -65,12 +81,12 @@ protected:
 TEST_P(OrbeskconPlaysXsvf, AGoodFileEndsWithStatusZeroAndAMismatchWithOne)
 {
     const TRunResult good = Play(TXsvf(ReadIdCodes(IdCodes)).Complete());
-    EXPECT_THAT(good.OutLines(), ElementsAre(GetParam().UsingLine, "Reading file " + FilePath, SuccessLine));
+    EXPECT_THAT(PlayerLines(good), ElementsAre(SuccessLine));
     EXPECT_EQ(good.Err, "");
     EXPECT_EQ(good.Status, 0);
 
     const TRunResult bad = Play(TXsvf(ReadIdCodes(IdCodes ^ 1)).Complete());
-    EXPECT_THAT(bad.OutLines(), ElementsAre(GetParam().UsingLine, "Reading file " + FilePath, FailureLine));
+    EXPECT_THAT(PlayerLines(bad), ElementsAre(FailureLine)) << "a pipelined mismatch has no report";
     EXPECT_EQ(bad.Status, 1);
 }
 
@@ -78,15 +94,15 @@ TEST_P(OrbeskconPlaysXsvf, AnXc9500FileWhoseFirstAttemptFailsSucceedsOnTheRetry)
 {
     // The chain inverts what the first DR scan sends out; the retry is a
     // new scan through Capture-DR and reads the right value.
-    const TRunResult r =
-        Play(TXsvf().Repeat(8).RunTest(1000).Then(ReadIdCodes(IdCodes)).Complete(), "\"wrong_tdo\":{\"scan\":1,\"register\":\"dr\"}");
-    EXPECT_THAT(r.OutLines(),
-                ElementsAre(GetParam().UsingLine, "Reading file " + FilePath,
-                            "Warning: Using XC9500/XL/XV programming method.", "SD instruction: retry #1 with 1500us",
-                            SuccessLine));
+    const TRunResult r = Play(TXsvf().Repeat(8).RunTest(1000).Then(ReadIdCodes(IdCodes)).Complete(),
+                              "\"wrong_tdo\":{\"scan\":1,\"register\":\"dr\"}");
+    EXPECT_THAT(PlayerLines(r), ElementsAre("Warning: Using XC9500/XL/XV programming method.",
+                                            "SD instruction: retry #1 with 1500us", SuccessLine));
     EXPECT_EQ(r.Status, 0);
-    EXPECT_EQ(TraceWith(" scan dr ").size(), 2u);
-    EXPECT_THAT(TraceWith(" scan dr ").front(), testing::HasSubstr("fault=tdo"));
+    const std::vector<std::string> scans = TraceWith(" scan dr ");
+    ASSERT_EQ(scans.size(), 2u);
+    EXPECT_THAT(scans[0], testing::HasSubstr("fault=tdo"));
+    EXPECT_THAT(scans[1], testing::Not(testing::HasSubstr("fault=tdo")));
 }
 
 TEST_P(OrbeskconPlaysXsvf, TheChainWaitsAtLeastEachRunTestTimeOnItsOwnClock)
@@ -120,8 +136,7 @@ TEST_P(OrbeskconPlaysXsvf, TheChainWaitsAtLeastEachRunTestTimeOnItsOwnClock)
 TEST_P(OrbeskconPlaysXsvf, AFileThePreScanRefusesNeverTouchesTheChain)
 {
     const TRunResult r = Play(TXsvf().Sir(12, 0x101).Raw({0x17}));
-    EXPECT_THAT(r.OutLines(), ElementsAre(GetParam().UsingLine, "Reading file " + FilePath,
-                                          "Fatal error \"Unknown command 17\""));
+    EXPECT_THAT(PlayerLines(r), ElementsAre("Fatal error \"Unknown command 17\""));
     EXPECT_EQ(r.Status, 2);
     EXPECT_THAT(TraceWith(" scan "), testing::IsEmpty());
 }
