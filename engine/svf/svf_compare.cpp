@@ -53,7 +53,8 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
                         line = "Read:     ";
                         group = 0;
                         for (int q = 0; q < 3; ++q)
-                            AppendReadBits(line, group, *mask[q], tdo[q]->BitLength() == 0 ? nullptr : read.data() + offset[q]);
+                            AppendReadBits(line, group, *mask[q],
+                                           tdo[q]->BitLength() == 0 ? nullptr : read.data() + offset[q]);
                         OnMessage(line, MessageKind::Error);
                     }
                 }

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/StrUtilsEx.h"
-#include "svf/svf.h"
 #include "base/tapwalk.h"
+#include "svf/svf.h"
 
 namespace {
 

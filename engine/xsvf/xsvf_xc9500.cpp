@@ -44,7 +44,8 @@ bool TXSVFFile::DoCommandReadWrite(const TXSVFCommand& Command)
         return true;
     }
     if (!Xc9500Mode)
-        throw Exception(opcode == XSDR ? "Internal error DoCommandReadWrite [1]" : "Internal error DoCommandReadWrite [2]");
+        throw Exception(opcode == XSDR ? "Internal error DoCommandReadWrite [1]"
+                                       : "Internal error DoCommandReadWrite [2]");
     LoadDataVectors(Command);
     bool result = true;
     if (TdiValue.BitLength() == 0) {

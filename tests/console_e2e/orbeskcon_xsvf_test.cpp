@@ -40,7 +40,8 @@ class OrbeskconPlaysXsvf : public TOrbeskconTest, public testing::WithParamInter
 protected:
     TRunResult Play(const TXsvf& File, const std::string& Faults = "")
     {
-        ScenarioText = Scenario({GetParam().Device(TwoDevices + (Faults.empty() ? "" : ",\"faults\":{" + Faults + "}"))});
+        ScenarioText =
+            Scenario({GetParam().Device(TwoDevices + (Faults.empty() ? "" : ",\"faults\":{" + Faults + "}"))});
         FilePath = Write("run.xsvf", File.Bytes());
         std::vector<std::string> args = GetParam().Args;
         args.push_back(FilePath);

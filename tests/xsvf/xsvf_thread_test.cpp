@@ -139,7 +139,8 @@ TEST_F(XsvfWorker, RunsThatFailSayWhyOnceAndEndAsFailed)
         std::string Tms; // checked when not empty
     };
     const TCase cases[] = {
-        {"the reset walk on its third clock", ReadIdCode(IdCode).Complete(), "tms", 3, {"USB communication error "}, "111"},
+        {"the reset walk on its third clock", ReadIdCode(IdCode).Complete(), "tms", 3,
+         {"USB communication error "}, "111"},
         {"the first flush", ReadIdCode(IdCode).Complete(), "flush", 1, {"USB communication error "}, "111111"},
         {"a shift", ReadIdCode(IdCode).Complete(), "shift", 2, {Usb}, ""},
         {"a read-back", ReadIdCode(IdCode).Complete(), "read", 1, {"USB Communication error"}, ""},

@@ -140,7 +140,8 @@ TEST_F(Xc9500, ARetryUpdatesWaitsAndComesBackThroughCapture)
     // Reset to Shift-DR; the retry's Pause, Exit2, Shift, Exit1, Update,
     // Idle; back to Shift-DR; after the match Update and Idle.
     EXPECT_EQ(cable.Tms, "0100" "01011" "0" "100" "10");
-    EXPECT_EQ(cable.Calls, (Strings{"shift 8", "flush", "read 8", "time 15", "shift 8", "flush", "read 8", "time 15", "flush"}));
+    EXPECT_EQ(cable.Calls,
+              (Strings{"shift 8", "flush", "read 8", "time 15", "shift 8", "flush", "read 8", "time 15", "flush"}));
     EXPECT_EQ(cable.ShiftTdi[1], svftest::BitsOf(0, 8)) << "the same vector again";
 }
 
@@ -236,8 +237,9 @@ TEST_F(Xc9500, CommandsTheMethodCannotPlayRaiseInternalErrors)
 
 TEST_F(Xc9500, OtherCommandsPlayAsInPipelinedPlay)
 {
-    EXPECT_EQ(Play(TXsvf().Repeat(2).Sir(8, 1).SdrTdiOnly(0x0C, 1).SdrTdiOnly(0x0E, 2).State(0).SdrSize(0).RunTest(7).Sdr(0)),
-              std::vector<bool>{true});
+    EXPECT_EQ(
+        Play(TXsvf().Repeat(2).Sir(8, 1).SdrTdiOnly(0x0C, 1).SdrTdiOnly(0x0E, 2).State(0).SdrSize(0).RunTest(7).Sdr(0)),
+        std::vector<bool>{true});
     EXPECT_EQ(cable.Calls, (Strings{"shift 8", "shift 8", "shift 8", "time 7", "flush"}));
     EXPECT_EQ(cable.Reads, 0) << "a 0-bit XSDR has nothing to verify";
     EXPECT_STREQ(svftest::StateName(cable.State), "IDLE");
