@@ -27,6 +27,8 @@ struct TCableRow {
 
 const TCableRow Cables[] = {
     {"Varnel", [](const std::string& Members) { return Varnel("A6010001", Members); }, {}, "Using VARNEL S/N A6010001"},
+    {"Druvel", [](const std::string& Members) { return Druvel("A6123456", Members); }, {"-druvel"},
+     "Using DRUVEL S/N A6123456"},
 };
 
 // Both IDCODEs of TwoDevices (IR 4 + 8 bits, IDCODE at opcode 1 in each).
