@@ -209,6 +209,38 @@ TEST_F(XsvfDecoder, FilesThatCannotBePlayedAreRefusedBeforePlay)
     }
 }
 
+// Arbitrary bytes: the pre-scan accepts or refuses each file with a
+// message, in bounded time, and never reads past the end.
+TEST_F(XsvfDecoder, ArbitraryBytesAreAcceptedOrRefusedNeverMore)
+{
+    uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    int refused = 0;
+    WithinLimit([&] {
+        for (int n = 0; n < 500; ++n) {
+            std::string bytes;
+            const int length = next() % 48;
+            for (int k = 0; k < length; ++k) {
+                // Mostly opcodes of the format and small operands.
+                const uint8_t b = next();
+                bytes.push_back(static_cast<char>(k % 3 == 0 ? b % 0x18 : b % 20));
+            }
+            const std::string path = Write(bytes);
+            try {
+                TXSVFFile player(path);
+                EXPECT_GE(player.GetSize(), 1);
+            } catch (const Exception& e) {
+                ++refused;
+                EXPECT_FALSE(e.Message().empty());
+            }
+        }
+    });
+    EXPECT_GT(refused, 0);
+}
+
 TEST_F(XsvfDecoder, AReadErrorIsRefusedNamingTheFile)
 {
     TXsvf file;
