@@ -27,6 +27,8 @@ struct TCableRow {
 
 const TCableRow Cables[] = {
     {"Varnel", [](const std::string& Members) { return Varnel("A6010001", Members); }, {}, "Using VARNEL S/N A6010001"},
+    {"Mirrow", [](const std::string& Members) { return Mirrow("A6040001", Members); }, {"-mirrow"},
+     "Using MIRROW S/N A6040001"},
     {"Druvel", [](const std::string& Members) { return Druvel("A6123456", Members); }, {"-druvel"},
      "Using DRUVEL S/N A6123456"},
 };
