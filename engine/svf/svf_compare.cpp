@@ -5,39 +5,13 @@
 #include <cstring>
 #include <vector>
 
+#include "base/bitdump.h"
 #include "svf/svf.h"
 
 namespace {
 
 // Dumps of longer scans would make lines of millions of characters.
 constexpr int64_t DumpLimit = 10000;
-
-bool Bit(const TVarLen& Vector, int32_t Index)
-{
-    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
-
-void AppendGrouped(std::string& Line, int& Group, char c)
-{
-    Line.push_back(c);
-    if (++Group == 4) {
-        Line.push_back(' ');
-        Group = 0;
-    }
-}
-
-void FormatExpected(std::string& Line, int& Group, const TVarLen& Mask, const TVarLen& Tdo)
-{
-    for (int32_t i = 0; i < Mask.BitLength(); ++i)
-        AppendGrouped(Line, Group, !Bit(Mask, i) || Tdo.BitLength() == 0 ? 'x' : (Bit(Tdo, i) ? '1' : '0'));
-}
-
-void FormatRead(std::string& Line, int& Group, const TVarLen& Mask, const TVarLen& Tdo, const uint8_t* Read,
-                int32_t Offset)
-{
-    for (int32_t i = 0; i < Mask.BitLength(); ++i)
-        AppendGrouped(Line, Group, !Bit(Mask, i) || Tdo.BitLength() == 0 ? 'x' : (Read[Offset + i] != 0 ? '1' : '0'));
-}
 
 // Eight read entries (zero for 0, anything else for 1) as the bits of a byte.
 uint8_t PackEight(const uint8_t* Read)
@@ -61,7 +35,7 @@ int32_t FirstMismatch(const TVarLen& Tdo, const TVarLen& Mask, const uint8_t* Re
             return 8 * j + std::countr_zero(diff);
     }
     for (int32_t i = whole * 8; i < n; ++i)
-        if (Bit(Mask, i) && (Read[i] != 0) != Bit(Tdo, i))
+        if (Mask.GetBit(i) && (Read[i] != 0) != Tdo.GetBit(i))
             return i;
     return -1;
 }
@@ -119,12 +93,13 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
                     std::string line = "Expected: ";
                     int group = 0;
                     for (int q = 0; q < 3; ++q)
-                        FormatExpected(line, group, *mask[q], *tdo[q]);
+                        AppendExpectedBits(line, group, *mask[q], *tdo[q]);
                     OnMessage(line, MessageKind::Error);
                     line = "Read:     ";
                     group = 0;
                     for (int q = 0; q < 3; ++q)
-                        FormatRead(line, group, *mask[q], *tdo[q], read, offset[q]);
+                        AppendReadBits(line, group, *mask[q],
+                                       tdo[q]->BitLength() == 0 ? nullptr : read + offset[q]);
                     OnMessage(line, MessageKind::Error);
                 }
             }
