@@ -1,10 +1,9 @@
 // Read-back side: collects the captured TDO bits of each scan, compares them
 // under the mask and reports a mismatch; keeps the LOOP decision.
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <vector>
 
+#include "base/bitcompare.h"
 #include "base/bitdump.h"
 #include "svf/svf.h"
 
@@ -12,33 +11,6 @@ namespace {
 
 // Dumps of longer scans would make lines of millions of characters.
 constexpr int64_t DumpLimit = 10000;
-
-// Eight read entries (zero for 0, anything else for 1) as the bits of a byte.
-uint8_t PackEight(const uint8_t* Read)
-{
-    uint64_t v;
-    std::memcpy(&v, Read, 8);
-    constexpr uint64_t Low7 = 0x7F7F7F7F7F7F7F7Full;
-    const uint64_t nonzero = (((v & Low7) + Low7) | v) & ~Low7;
-    return static_cast<uint8_t>(((nonzero >> 7) * 0x0102040810204080ull) >> 56);
-}
-
-// The first bit under the mask whose read value differs from the expected
-// one, or -1.
-int32_t FirstMismatch(const TVarLen& Tdo, const TVarLen& Mask, const uint8_t* Read)
-{
-    const int32_t n = Mask.BitLength();
-    const int32_t whole = n / 8;
-    for (int32_t j = 0; j < whole; ++j) {
-        const uint8_t diff = static_cast<uint8_t>((PackEight(Read + 8 * j) ^ Tdo.GetByte(j)) & Mask.GetByte(j));
-        if (diff != 0)
-            return 8 * j + std::countr_zero(diff);
-    }
-    for (int32_t i = whole * 8; i < n; ++i)
-        if (Mask.GetBit(i) && (Read[i] != 0) != Tdo.GetBit(i))
-            return i;
-    return -1;
-}
 
 } // namespace
 
@@ -82,7 +54,7 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
     for (int p = 0; p < 3; ++p) {
         if (tdo[p]->BitLength() == 0)
             continue;
-        const int32_t bad = FirstMismatch(*tdo[p], *mask[p], read + offset[p]);
+        const int32_t bad = FirstMismatch(*tdo[p], FReadCapture.data() + offset[p], read + offset[p], mask[p]->BitLength());
         if (bad < 0)
             continue;
         if (p != 1 || ReportMismatch) {
