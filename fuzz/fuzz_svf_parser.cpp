@@ -6,13 +6,15 @@
 #include <string>
 
 #include "fuzz_common.h"
+#include "svf_scan_limit.h"
 #include "svf/svf.h"
 
 namespace {
 
-// Replayed LOOP passes may be many; this many statements is plenty to
-// reach every path.
+// Replayed LOOP passes may be many, and scans legally long: this many
+// statements and scan bits are plenty to reach every path of the parser.
 constexpr int StatementBudget = 20000;
+constexpr int64_t BitBudget = int64_t{1} << 24;
 
 bool IsScan(SvfCommand Command)
 {
@@ -47,21 +49,26 @@ void CheckScanSet(const TVarLen& Tdi, const TVarLen& Mask)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    fuzz::LimitMemory(uint64_t{2} << 30);
+    fuzz::LimitMemory(uint64_t{1} << 30);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     const std::string path = fuzz::InputFile(Data, Size);
+    if (fuzz::LongestScan(path) > fuzz::MaxScanBits)
+        return -1; // kept out of the corpus
     TSVFFile file(path);
     file.LoopControl = TLoopControl::GoOn;
     TSVFCommand st;
+    int64_t bits = 0;
     try {
-        for (int n = 0; n < StatementBudget; ++n) {
+        for (int n = 0; n < StatementBudget && bits < BitBudget; ++n) {
             FreeStatement(st);
             file.NextStatement(st);
             CheckStatement(st);
+            if (IsScan(st.Command))
+                bits += ItemInt(st, SvfItemKind::Number);
             if (st.InLoop && file.LoopRecording.empty())
                 fuzz::Finding("in-loop statement outside a loop");
             file.ApplyStatement(st);
