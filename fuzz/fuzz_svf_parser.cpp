@@ -47,16 +47,10 @@ void CheckScanSet(const TVarLen& Tdi, const TVarLen& Mask)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::LimitMemory(uint64_t{1} << 30);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
-    const std::string path = fuzz::InputFile(Data, Size);
-    if (fuzz::LongestScan(path) > fuzz::MaxScanBits)
+    const std::string path = fuzz::SvfInputFile(Data, Size);
+    if (path.empty())
         return -1; // kept out of the corpus
     TSVFFile file(path);
     file.LoopControl = TLoopControl::GoOn;

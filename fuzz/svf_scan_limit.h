@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "fuzz_common.h"
 #include "svf/svf.h"
 
 namespace fuzz {
@@ -40,6 +41,16 @@ inline int64_t LongestScan(const std::string& Path)
     } catch (const std::bad_alloc&) {
     }
     return longest;
+}
+
+// The input as a file for an SVF target; empty when its scans are too
+// long to be worth playing here. The first call caps the process's memory.
+inline std::string SvfInputFile(const uint8_t* Data, size_t Size)
+{
+    static const bool limited = (LimitMemory(uint64_t{1} << 30), true);
+    (void)limited;
+    std::string path = InputFile(Data, Size);
+    return LongestScan(path) > MaxScanBits ? std::string() : path;
 }
 
 } // namespace fuzz
