@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "svf/svf_error.h"
+#include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
 #include "executor/varnel2low.h"
 
@@ -85,6 +86,12 @@ const char* CableName(int32_t Kind)
     }
 }
 
+// A start frequency that is no frequency at all would reach the cable's
+// division by it.
+constexpr int32_t FallbackStartHz = 3000000;
+
+} // namespace
+
 int32_t DefFreqHz(uint8_t DefFreq)
 {
     switch (DefFreq) {
@@ -104,12 +111,6 @@ int32_t DefFreqHz(uint8_t DefFreq)
         return 0;
     }
 }
-
-// A start frequency that is no frequency at all would reach the cable's
-// division by it.
-constexpr int32_t FallbackStartHz = 3000000;
-
-} // namespace
 
 int TJtagExecuter::PinBitsForActive(uint8_t Code)
 {
@@ -198,11 +199,23 @@ const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
         &TJtagExecuter::VarnelTmsClock,    &TJtagExecuter::VarnelRuntestTime,  &TJtagExecuter::VarnelRuntestClocks,
         &TJtagExecuter::VarnelTrst,        &TJtagExecuter::VarnelSetFrequency,
     };
+    static const TCableEvents mirrow{
+        &TJtagExecuter::MirrowShift,       &TJtagExecuter::MirrowReadTdo,      &TJtagExecuter::MirrowSync,
+        &TJtagExecuter::MirrowTmsClock,    &TJtagExecuter::MirrowRuntestTime,  &TJtagExecuter::MirrowRuntestClocks,
+        &TJtagExecuter::MirrowTrst,        &TJtagExecuter::MirrowSetFrequency,
+    };
+    static const TCableEvents druvel{
+        &TJtagExecuter::DruvelShift,       &TJtagExecuter::DruvelReadTdo,      &TJtagExecuter::DruvelSync,
+        &TJtagExecuter::DruvelTmsClock,    &TJtagExecuter::DruvelRuntestTime,  &TJtagExecuter::DruvelRuntestClocks,
+        &TJtagExecuter::DruvelTrst,        &TJtagExecuter::DruvelSetFrequency,
+    };
     switch (Kind) {
     case CableKindVarnel:
         return &varnel;
-    case CableKindMirrow: // its routines come with the Mirrow's own source file
+    case CableKindMirrow:
+        return &mirrow;
     case CableKindDruvel:
+        return &druvel;
     default:
         return nullptr;
     }
@@ -273,17 +286,34 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     }
 }
 
-// Not built yet: these cables' routines come with their own source files.
-bool TJtagExecuter::OpenMirrow()
+int32_t TJtagExecuter::RequestedFrequency(int32_t Hz, bool Apply)
 {
-    CloseCable(false);
-    Message("Fatal error: MIRROW cable support is not built in", MessageKind::Error);
-    return false;
+    if (!IgnoreFreqCmd)
+        return Hz;
+    if (Apply && Hz < CurrentFrequency)
+        Message("Warning: Ignoring maximum frequency " + IntToStrGrouped(Hz) + " Hz", MessageKind::Warning);
+    else if (Apply && Hz > CurrentFrequency)
+        Message("Info: Current maximum frequency " + IntToStrGrouped(Hz) + " Hz, forced " +
+                    IntToStrGrouped(CurrentFrequency) + " Hz",
+                MessageKind::Info);
+    const int32_t forced = DefFreqHz(DefFreq);
+    return forced != 0 ? forced : Hz;
 }
 
-bool TJtagExecuter::OpenDruvel()
+bool TJtagExecuter::FindAndOpen(const TCableIdentity& Id, const char* Name)
 {
     CloseCable(false);
-    Message("Fatal error: DRUVEL cable support is not built in", MessageKind::Error);
-    return false;
+    int32_t index = -1;
+    std::vector<int32_t> serials;
+    FindDevices(Id.Vid, Id.Pid, Id.SerialMask, SelectedCable & 0xFFFFFF, &index, serials);
+    if (index == -1) {
+        Message(std::string("Fatal error: Cannot find ") + Name, MessageKind::Error);
+        return false;
+    }
+    if (FtOpen(index, FtHandle) != FT_OK) {
+        FtHandle = nullptr;
+        Message("Fatal error: FT_Open failed", MessageKind::Error);
+        return false;
+    }
+    return true;
 }
