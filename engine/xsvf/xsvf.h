@@ -113,7 +113,9 @@ public:
     bool DoCommandReadWrite(const TXSVFCommand& Command);
     bool ShiftWithRetries();
     bool ShiftAndVerifyOnce();
-    void ReportShiftError(const std::vector<uint8_t>& BitsRead);
+    // "Error on SD instruction: " and, below the dump limit, the expected
+    // and the read bits where Mask has a 1.
+    void ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask);
     // One report line's bits, bit 0 first, "x" where not compared, in
     // groups of four each followed by a blank.
     static std::string FormatExpected(const TVarLen& Mask, const TVarLen& Expected);

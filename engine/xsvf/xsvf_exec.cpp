@@ -204,8 +204,17 @@ ReadResult TXSVFFile::ReadBits(bool All)
     if (result != ReadResult::Ready)
         return result;
     for (int32_t i = 0; i < count; ++i)
-        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i))
+        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i)) {
+            // A failed run says why, as the XC9500 method does.
+            if (All) {
+                TVarLen every = TVarLen::CreateSized(count);
+                every.FillOnes();
+                ReportShiftError(tdo, every);
+            } else {
+                ReportShiftError(tdo, TdoMask);
+            }
             return ReadResult::Mismatch;
+        }
     return ReadResult::Ready;
 }
 

@@ -80,7 +80,7 @@ inline std::string JudgeStarted(TJtagFile& Player, TFakeCable& Cable, int64_t Bu
 }
 
 // Plays the SVF file at Path to its end on a fresh judged chain.
-inline std::string JudgePlay(const std::string& Path, TFakeCable& Cable, int64_t Budget = JudgeBudget)
+inline std::string JudgePlay(const std::string& Path, TFakeCable& Cable, int64_t Budget)
 {
     TSVFFile player(Path);
     return JudgeStarted(player, Cable, Budget, true);

@@ -3,6 +3,7 @@
 // fake cable that drives that model through the nine player events.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -85,7 +86,8 @@ inline std::vector<uint8_t> BitsOf(uint64_t Value, int Count)
 // A cable with one TAP device behind it. Every event is recorded; TMS
 // clocks and shifts move the model, which checks that shifts only happen
 // in a Shift state, that RUNTEST waits in a stable state, and that every
-// read asks for the capture pattern of the oldest shift not yet read.
+// read that captures asks for the capture pattern of the oldest capturing
+// shift not yet read.
 // Captured TDO bits reach OnRead only after OnFlush, as on a real cable,
 // unless DataAfterFlush is cleared.
 class TFakeCable {
@@ -261,7 +263,10 @@ private:
             Violations.push_back("shift of 0 bits");
         ShiftTdi.emplace_back(Tdi, Tdi + Count);
         ShiftCapture.emplace_back(Capture, Capture + Count);
-        Unread.emplace_back(Capture, Capture + Count);
+        // Only captured bits come back; a shift that captures none is not
+        // read (the XSVF player never reads its XSIR).
+        if (std::any_of(Capture, Capture + Count, [](uint8_t c) { return c != 0; }))
+            Unread.emplace_back(Capture, Capture + Count);
         for (int32_t i = 0; i < Count; ++i) {
             const uint8_t tdo = Clock(Tdi[i] != 0, i == Count - 1 ? LastTms : false);
             if (Capture[i] != 0)
@@ -284,10 +289,11 @@ private:
             need += Capture[i] != 0;
         if (Received.size() < need)
             return ReadResult::NotYet;
-        // A scan of no bits is not shifted, and its read takes nothing.
-        if (Count > 0) {
+        // A read that captures nothing (a scan of no bits is not even
+        // shifted) takes nothing.
+        if (need > 0) {
             if (Unread.empty())
-                Violations.push_back("read of " + std::to_string(Count) + " bits without a shift");
+                Violations.push_back("read of " + std::to_string(Count) + " bits without a capturing shift");
             else if (Unread.front() != std::vector<uint8_t>(Capture, Capture + Count))
                 Violations.push_back("read of " + std::to_string(Count) + " bits does not match its shift of " +
                                      std::to_string(Unread.front().size()));

@@ -233,9 +233,21 @@ TEST_F(XsvfReadBack, ComparesUnderTheMaskOrEveryBit)
         cable = TFakeCable();
         cable.DrCapture = readsA5;
         cable.HighValue = 0x80; // a cable may leave any nonzero byte for a 1
-        EXPECT_EQ(PlayAndRead(c.File.Bytes()), c.Results);
-        EXPECT_THAT(cable.Messages, testing::IsEmpty());
+        const std::vector<ReadResult> results = PlayAndRead(c.File.Bytes());
+        EXPECT_EQ(results, c.Results);
+        // Each mismatch is reported, the read bits where they were compared.
+        Strings reports;
+        for (const auto& m : cable.MessagesOf(MessageKind::Error))
+            if (m.rfind("Error on SD instruction: ", 0) == 0)
+                reports.push_back(m);
+        EXPECT_EQ(reports.size(), static_cast<size_t>(std::count(results.begin(), results.end(), R::Mismatch)));
     }
+    cable = TFakeCable();
+    cable.DrCapture = readsA5;
+    PlayAndRead(TXsvf().TdoMask(0x00).SdrTdiTdo(0x0F, 0, 0xA4).Bytes());
+    EXPECT_EQ(cable.MessagesOf(MessageKind::Error),
+              (Strings{"Error on SD instruction: ", "Expected: 0010 0101 ", "Read:     1010 0101 "}))
+        << "every bit compared whatever the mask";
 }
 
 TEST_F(XsvfReadBack, NotYetIsPassedOnAndACommunicationErrorIsNamed)
