@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz_common.h"
+#include "xsvf_size_limit.h"
 #include "xsvf/xsvf.h"
 
 namespace {
@@ -16,15 +17,11 @@ constexpr int CommandBudget = 100000;
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::LimitMemory(uint64_t{1} << 30);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
-    const std::string path = fuzz::InputFile(Data, Size);
+    const std::string path = fuzz::XsvfInputFile(Data, Size);
+    if (path.empty())
+        return -1; // kept out of the corpus
     bool accepted = false;
     try {
         const TXSVFFile scanned(path);

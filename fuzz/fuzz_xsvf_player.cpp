@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fuzz_common.h"
+#include "xsvf_size_limit.h"
 #include "support/svf_playcheck.h"
 #include "xsvf/xsvf.h"
 
@@ -17,17 +18,14 @@ constexpr int64_t EventBudget = 20000;
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz::LimitMemory(uint64_t{1} << 30);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
+    const std::string path = fuzz::XsvfInputFile(Data, Size);
+    if (path.empty())
+        return -1; // kept out of the corpus
     std::unique_ptr<TXSVFFile> player;
     try {
-        player = std::make_unique<TXSVFFile>(fuzz::InputFile(Data, Size));
+        player = std::make_unique<TXSVFFile>(path);
     } catch (const Exception&) {
         return 0;
     } catch (const std::bad_alloc&) {

@@ -101,6 +101,9 @@ public:
     // Reads back and compares what the write side captured for Command.
     ReadResult DoCommandRead(const TXSVFCommand& Command);
     bool GotoState(TapState Target);
+    // Raises when the walk is not in Shift-DR, before a command that shifts
+    // on in it.
+    void RequireShiftDr(const char* Name);
     bool ShiftNoCapture(bool LastTms);
     bool ShiftCaptureMasked(bool LastTms);
     bool ShiftCaptureAll(bool LastTms);

@@ -99,6 +99,29 @@ TEST_F(XsvfExec, WalksAndShiftsMatchTheTapModel)
     }
 }
 
+TEST_F(XsvfExec, ScanContinuationsOutsideShiftDrAreRefusedBeforeTheirBits)
+{
+    struct TCase {
+        TXsvf File;
+        std::string Message;
+        size_t Shifts; // before the refused command
+    };
+    const TCase cases[] = {
+        {TXsvf().Sir(8, 1).SdrTdiOnly(0x0E, 3), "XSDRE without a data scan begun by XSDRB or XSDRTDOB", 1},
+        {TXsvf().State(6).SdrTdiOnly(0x0D, 3), "XSDRC without a data scan begun by XSDRB or XSDRTDOB", 0},
+        {TXsvf().Sir(8, 1).SdrTdiTdo(0x10, 1, 0), "XSDRTDOC without a data scan begun by XSDRB or XSDRTDOB", 1},
+        {TXsvf().SdrTdiOnly(0x0C, 1).SdrTdiOnly(0x0E, 2).SdrTdiTdo(0x11, 1, 0),
+         "XSDRTDOE without a data scan begun by XSDRB or XSDRTDOB", 2},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Message);
+        cable = TFakeCable();
+        EXPECT_EQ(RaisedBy([&] { Play(c.File.Bytes()); }), c.Message);
+        EXPECT_THAT(cable.Violations, testing::IsEmpty());
+        EXPECT_EQ(cable.ShiftTdi.size(), c.Shifts) << "the refused command shifted";
+    }
+}
+
 TEST_F(XsvfExec, APauseThatIsAlsoTheTargetIsLeftAndEnteredAgain)
 {
     Load(TXsvf().Complete().Bytes());
