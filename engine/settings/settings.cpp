@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "hexdigit.h"
 #include "inifile.h"
 #include "executor/jtag_execute.h"
 #include "progpath.h"
@@ -195,4 +196,42 @@ bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool W
     for (const char* obsolete : {"RTwTime", "RTwCount", "IgnoreFreq", "PActive", "PInactive"})
         ini.DeleteKey(SettingsSection, obsolete);
     return ini.UpdateFile();
+}
+
+bool SerialTextToInt64(const std::string& Text, int64_t& Value)
+{
+    if (Text.empty())
+        return false;
+    uint64_t v = 0;
+    for (const char c : Text) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0)
+            return false;
+        // The limit is the value's, not the digits': leading zeros are fine.
+        if (v > 0x0FFFFFFFFFFFFFFFull)
+            return false;
+        v = v << 4 | static_cast<uint64_t>(digit);
+    }
+    Value = static_cast<int64_t>(v);
+    return true;
+}
+
+void ChooseCableFromSerial(TJtagExecuter& Executer, const std::string& SerialText, int32_t CableKind)
+{
+    constexpr int32_t SerialPartMask = 0xFFFFFF;
+    constexpr int32_t SerialMiddleByte = 0xFF0000;
+    constexpr int32_t SerialDefaultMiddle = 0x010000;
+    Executer.SelectedCable = -1;
+    int64_t serial = 0;
+    if (SerialTextToInt64(SerialText, serial)) {
+        int32_t id = static_cast<int32_t>(serial & SerialPartMask);
+        // A short serial names the usual A601 range.
+        if ((id & SerialMiddleByte) == 0)
+            id |= SerialDefaultMiddle;
+        Executer.SelectedCable = id | CableKind;
+        return;
+    }
+    Executer.SelectedCable = SerialText == "-" ? AutoIgnoringLastSerial : -1;
+    if (CableKind == PreferMirrow)
+        Executer.PreferredKind = PreferMirrow;
 }

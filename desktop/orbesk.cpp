@@ -1,0 +1,27 @@
+// orbesk: the desktop program. Plays SVF files on a USB JTAG cable from its
+// menu, or the one named on its command line, unattended, with the outcome
+// in its exit status.
+#include <QApplication>
+
+#include <string>
+#include <vector>
+
+#include "mainform.h"
+#include "signalwatch.h"
+#include "svf/svf.h"
+
+int main(int argc, char** argv)
+{
+    // The toolkit takes its own options out of argv: the command line is
+    // read from a copy taken first.
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    RegisterSvfPlayer();
+
+    QApplication app(argc, argv);
+    TJtagMainForm form(args);
+    TSignalWatcher watcher;
+    QObject::connect(&watcher, &TSignalWatcher::Signalled, &form, &TJtagMainForm::EndOnSignal);
+    form.show();
+    app.exec();
+    return ExitStatus;
+}
