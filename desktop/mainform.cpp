@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
 
 #include "base/sysutils.h"
 #include "cmdline.h"
@@ -39,6 +41,7 @@ TJtagMainForm::TJtagMainForm(const std::vector<std::string>& Args, QWidget* Pare
 {
     FUi->setupUi(this);
     JtagMainForm = this;
+    OpenUrl = [](const QUrl& Url) { return QDesktopServices::openUrl(Url); };
 
     QFont font("Lucida Console");
     font.setStyleHint(QFont::Monospace);

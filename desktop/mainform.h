@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@ class QLabel;
 class QProgressBar;
 class QTextEdit;
 class QTimer;
+class QUrl;
 class TJtagMainForm;
 namespace Ui {
 class JtagMainForm;
@@ -84,6 +86,9 @@ public:
     std::string OpenDialogFilter;
     int OpenDialogFilterIndex = 1;
 
+    // Hands an address to the desktop's URL handler; tests stand in.
+    std::function<bool(const QUrl&)> OpenUrl;
+
     QTextEdit* MainMemo() const;
     QProgressBar* MainProgress() const;
     QString StatusText() const;
@@ -95,8 +100,9 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // One line at the end of the log.
+    // One line at the end of the log; and the log emptied.
     void AppendLog(const QString& Text, const QColor& Colour);
+    void ClearLog();
 
     // The driver library, when the window is first shown.
     void FormShow();
@@ -107,6 +113,8 @@ public:
     // SIGTERM or SIGINT: a run still going ends as a failed run, the cable
     // is parked and closed, and the window closes.
     void EndOnSignal();
+    // The window has closed (its settings written).
+    bool Closed() const { return FClosed; }
 
 public Q_SLOTS:
     void File1Click();
@@ -133,7 +141,6 @@ private:
     // Ends the run held in CurrentFile by its outcome.
     void EndRun(bool Failed);
     void DrainLog();
-    void ClearLog();
     // Options and Select Programmer only while idle.
     void UpdateRunControls();
     void CloseModalDialogs();

@@ -1,5 +1,4 @@
 // The menu's dialogs: options, cable selection, about and the manual.
-#include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -52,5 +51,5 @@ void TJtagMainForm::Help2Click()
         this, "Confirmation", "User manual is accessible on the internet. Do you want to open " + url + "?",
         QMessageBox::Yes | QMessageBox::No);
     if (answer == QMessageBox::Yes)
-        QDesktopServices::openUrl(QUrl(url));
+        OpenUrl(QUrl(url));
 }

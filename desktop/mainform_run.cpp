@@ -89,6 +89,9 @@ void TJtagMainForm::StartFromMenu()
 
 void TJtagMainForm::TimerTimer()
 {
+    // A close asked for while a modal loop ran waits for a tick that
+    // begins outside of one.
+    const bool modalAtStart = QApplication::activeModalWidget() != nullptr;
     if (!Executer->CurrentFile && ProcessAtStart && !FCloseRequested) {
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
@@ -114,7 +117,7 @@ void TJtagMainForm::TimerTimer()
 
     DrainLog();
 
-    if (FCloseRequested && !FClosed && !QApplication::activeModalWidget())
+    if (FCloseRequested && !FClosed && !modalAtStart && !QApplication::activeModalWidget())
         close();
 }
 
