@@ -161,21 +161,9 @@ protected:
         App();
         RegisterPlayers();
         ExitStatus = 0;
-        FtLockSettings().Name = "ORBESK_DESKTOP_TEST_" + std::to_string(getpid());
-        FtLockSettings().WaitMs = 1000;
-        FtUnload();
-        FtSetLibraryFolder(exectest::PlainDriverFolder());
-        ASSERT_TRUE(FtLoad());
+        ASSERT_TRUE(exectest::LoadPlainDriver("ORBESK_DESKTOP_TEST_"));
         Sim = std::make_unique<simctl::TSimLibrary>(exectest::PlainDriverFolder() + "/libftd2xx.so");
-        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '_';
-        Folder = (std::filesystem::temp_directory_path() / ("orbesk_desktop_" + std::to_string(getpid()) + "_" + name))
-                     .string();
-        std::filesystem::remove_all(Folder);
-        std::filesystem::create_directories(Folder);
+        Folder = e2e::FreshTestFolder("orbesk_desktop_");
         Ini = Folder + "/orbesk.ini";
         Sim->Load(exectest::Scenario({}));
     }
@@ -183,10 +171,7 @@ protected:
     {
         Form.reset();
         Sim.reset();
-        FtUnload();
-        FtSetLibraryFolder("");
-        unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
-        FtLockSettings() = TFtLockSettings();
+        exectest::UnloadPlainDriver();
         std::filesystem::remove_all(Folder);
     }
 
