@@ -58,13 +58,16 @@ TEST_F(NamedLock, KillingTheHolderFreesItWhileItsForkedChildLivesOn)
         TNamedLock lock(Name);
         if (lock.Wait(5000) != TLockWait::Acquired)
             _exit(1);
-        const pid_t child = fork();
-        if (child == 0) {
+        // The child says it is there once its fork handlers have run, so
+        // that the descriptor it inherited is closed by then.
+        if (fork() == 0) {
+            const pid_t self = getpid();
+            (void)!write(ready[1], &self, sizeof self);
             close(ready[1]);
             for (;;)
                 pause();
         }
-        (void)!write(ready[1], &child, sizeof child);
+        close(ready[1]);
         for (;;)
             pause();
     }
