@@ -57,16 +57,22 @@ protected:
     std::string Bad;
 };
 
-// The cable kinds whose device side the emulator has, with a device of
-// each that carries the two-device chain.
+// The cable kinds whose device side the emulator has, each with the
+// two-device chain: the device, its kind option, the ProgrammerId the
+// settings remember and the trace line of the cable let go at the end.
 struct TCableCase {
     const char* Name;
     std::string Device;
+    std::vector<std::string> KindArgs;
     int32_t LastSerial;
+    std::string Closed;
 };
 std::vector<TCableCase> CableCases()
 {
-    return {{"varnel", Varnel("A6010001", TwoDevices), 0x00010001}};
+    return {
+        {"varnel", Varnel("A6010001", TwoDevices), {}, 0x00010001, "varnel:A6010001 close "},
+        {"druvel", Druvel("A6123456", TwoDevices), {"-DRUVEL"}, 0x7B123456, "druvel:A6123456 mode reset"},
+    };
 }
 
 TEST_F(OrbeskUnattended, ExitStatusZeroAfterAGoodFileOneAfterAFailingOneOnEachCable)
@@ -81,11 +87,15 @@ TEST_F(OrbeskUnattended, ExitStatusZeroAfterAGoodFileOneAfterAFailingOneOnEachCa
         for (const TCase& c : {TCase{Good, 0}, TCase{Bad, 1}}) {
             SCOPED_TRACE(c.File);
             std::filesystem::remove(Ini);
-            const TRunResult r = RunDesktop({"-F", c.File, "-P", "-C", "-CC"});
+            std::filesystem::remove(TracePath);
+            std::vector<std::string> args = {"-F", c.File, "-P", "-C", "-CC"};
+            args.insert(args.end(), cable.KindArgs.begin(), cable.KindArgs.end());
+            const TRunResult r = RunDesktop(args);
             EXPECT_EQ(r.Status, c.Status);
             // Closed as usual: the settings remember the cable.
             EXPECT_THAT(ReadText(Ini), HasSubstr("LastSerial=" + std::to_string(cable.LastSerial) + "\n"));
-            EXPECT_THAT(TraceWith(" close "), Not(IsEmpty()));
+            EXPECT_THAT(TraceWith(cable.Closed), Not(IsEmpty()));
+            EXPECT_THAT(TraceWith("scan "), Not(IsEmpty()));
         }
     }
 }
