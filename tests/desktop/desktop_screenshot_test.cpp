@@ -44,11 +44,13 @@ TEST_F(OrbeskOnXvfb, TheWindowAfterARunIsNotBlank)
         GTEST_SKIP() << "xvfb-run or ImageMagick's import is not installed";
     const std::string example = std::string(ORBESK_EXAMPLES_DIR) + "/program_memory";
     ScenarioText = ReadText(example + ".json");
+    // Named from the test's folder, so that the echo reads as a user's would.
+    Write("program_memory.svf", ReadText(example + ".svf"));
     const std::string shot = Folder + "/shot.png";
     // The program's own closing bytes in the trace mark the run's end; the
     // log is drawn on the same tick.
     const std::string script = Write("shot.sh", R"(
-"$1" -I "$2/orbesk.ini" -F "$3" -P &
+"$1" -I orbesk.ini -F program_memory.svf -P &
 pid=$!
 for i in $(seq 1 300); do
   grep -q 'last=A3 A8 EC C8' "$2/trace.txt" 2>/dev/null && break
@@ -63,7 +65,7 @@ wait $pid
     env["QT_QPA_PLATFORM"] = std::nullopt;
     TChild child("/bin/sh",
                  {"-c", "exec xvfb-run -a -s '-screen 0 720x480x24' /bin/sh \"$0\" \"$@\"", script,
-                  std::string(ORBESK_DESKTOP_BIN) + "/orbesk", Folder, example + ".svf", shot},
+                  std::string(ORBESK_DESKTOP_BIN) + "/orbesk", Folder, "", shot},
                  env, Folder);
     child.CloseIn();
     const TRunResult r = child.Finish(RunLimitMs);
