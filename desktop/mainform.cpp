@@ -97,6 +97,8 @@ void TJtagMainForm::FormCreate(const std::vector<std::string>& Args)
     if (line.DataFile)
         OpenDialogFileName = *line.DataFile;
     ChooseCableFromSerial(*Executer, line.SerialText, line.CableKind);
+    // Without a usable serial the kind is a preference (only a Mirrow's
+    // changes the automatic choice).
     if (Executer->SelectedCable == -1 || Executer->SelectedCable == AutoIgnoringLastSerial)
         Executer->PreferredKind = line.CableKind;
 

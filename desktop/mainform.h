@@ -138,6 +138,8 @@ private:
     void FormClose();
     // A menu start: nothing while a file plays or a close is pending.
     void StartFromMenu();
+    // OpenAndStart of the last file; false when it is not playing.
+    bool StartRun();
     // Ends the run held in CurrentFile by its outcome.
     void EndRun(bool Failed);
     void DrainLog();

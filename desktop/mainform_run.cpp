@@ -83,8 +83,18 @@ void TJtagMainForm::StartFromMenu()
     // Cleared only now, so the status line names the cable before the
     // run's first line. The result shows in the log.
     ClearLog();
-    Executer->OpenAndStart(OpenDialogFileName);
+    StartRun();
+}
+
+bool TJtagMainForm::StartRun()
+{
+    const bool started = Executer->OpenAndStart(OpenDialogFileName);
+    // A cable opened for a file that could not be started is let go at
+    // once: no target stays powered or driven until the next run.
+    if (!started)
+        Executer->CloseCable(true);
     UpdateRunControls();
+    return started;
 }
 
 void TJtagMainForm::TimerTimer()
@@ -95,9 +105,7 @@ void TJtagMainForm::TimerTimer()
     if (!Executer->CurrentFile && ProcessAtStart && !FCloseRequested) {
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
-        const bool started = Executer->PrepareCable() && Executer->OpenAndStart(OpenDialogFileName);
-        UpdateRunControls();
-        if (!started) {
+        if (!(Executer->PrepareCable() && StartRun())) {
             ExitStatus = 2;
             if (CloseOnFailure)
                 RequestClose();
