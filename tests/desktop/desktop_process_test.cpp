@@ -100,6 +100,15 @@ TEST_F(OrbeskUnattended, ExitStatusZeroAfterAGoodFileOneAfterAFailingOneOnEachCa
     }
 }
 
+TEST_F(OrbeskUnattended, TheCommandLineIsReadAsGivenBeforeTheToolkitTakesItsOwnOptions)
+{
+    // The toolkit takes "-style" and the argument after it; the program
+    // still sees -F and plays the file.
+    ScenarioText = Scenario({Varnel("A6010001", TwoDevices)});
+    const TRunResult r = RunDesktop({"-style", "-F", Good, "-P", "-C", "-CC"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+}
+
 TEST_F(OrbeskUnattended, ExitStatusTwoWithNoCableOrNoDriverAndNothingPlayed)
 {
     ScenarioText = Scenario({});
