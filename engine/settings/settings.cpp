@@ -200,18 +200,9 @@ bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool W
 
 bool SerialTextToInt64(const std::string& Text, int64_t& Value)
 {
-    if (Text.empty())
-        return false;
     uint64_t v = 0;
-    for (const char c : Text) {
-        const int digit = HexDigitValue(c);
-        if (digit < 0)
-            return false;
-        // The limit is the value's, not the digits': leading zeros are fine.
-        if (v > 0x0FFFFFFFFFFFFFFFull)
-            return false;
-        v = v << 4 | static_cast<uint64_t>(digit);
-    }
+    if (!HexDigitsToUInt(Text, UINT64_MAX, v))
+        return false;
     Value = static_cast<int64_t>(v);
     return true;
 }

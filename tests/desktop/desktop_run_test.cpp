@@ -20,15 +20,12 @@
 namespace {
 
 using namespace desktoptest;
-using testing::Contains;
+using e2e::FailureLine;
+using e2e::SuccessLine;
 using testing::ElementsAre;
-using testing::ElementsAreArray;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
-
-const std::string SuccessLine = "File processing completed successfully";
-const std::string FailureLine = "!! ERROR !! File processing failed";
 const QColor Black(0, 0, 0);
 const QColor Grey(0x80, 0x80, 0x80);
 const QColor Red(0xFF, 0, 0);
