@@ -193,10 +193,10 @@ TEST_F(DesktopStartUp, CaptionFilterAndTheSettingsRead)
     TJtagMainForm& form = Create();
     EXPECT_EQ(form.windowTitle().toStdString(), "orbesk " + form.ProgramVersion);
     EXPECT_THAT(form.ProgramVersion, testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
-    // The players this program registers, in their order.
-    EXPECT_EQ(form.OpenDialogFilter, BuildOpenFilter(JtagFilesList).Filter);
-    EXPECT_EQ(form.OpenDialogFilter.rfind("SVF files (*.svf)|*.SVF", 0), 0u);
-    EXPECT_EQ(form.OpenDialogFilterIndex, BuildOpenFilter(JtagFilesList).FilterIndex);
+    // The players the program registers, in their order.
+    EXPECT_EQ(form.OpenDialogFilter,
+              "SVF files (*.svf)|*.SVF|XSVF files (*.xsvf)|*.XSVF|All supported files|*.SVF;*.XSVF");
+    EXPECT_EQ(form.OpenDialogFilterIndex, 3);
     EXPECT_EQ(form.Executer->DefFreq, 10);
     EXPECT_EQ(form.Executer->VarnelVPPActive, 0);
     EXPECT_EQ(form.Executer->MirrowPActive, 0);

@@ -29,6 +29,7 @@
 #include "executor/executor_fixture.h"
 #include "mainform.h"
 #include "svf/svf.h"
+#include "xsvf/xsvf.h"
 
 namespace desktoptest {
 
@@ -44,11 +45,13 @@ inline QApplication& App()
     return *app;
 }
 
-// As the program does at start: SVF first (the registry keeps duplicates).
+// As the program does at start: SVF, then XSVF (once: the registry keeps
+// duplicates).
 inline void RegisterPlayers()
 {
     static const bool done = [] {
         RegisterSvfPlayer();
+        RegisterXsvfPlayer();
         return true;
     }();
     (void)done;
