@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "console_e2e/e2e_fixture.h"
+#include "support/xsvf_bytes.h"
 
 namespace {
 
@@ -30,6 +31,20 @@ protected:
         Ini = Folder + "/orbesk.ini";
         Good = Write("good.svf", IdcodeSvf(true));
         Bad = Write("bad.svf", IdcodeSvf(false));
+        // The same two IDCODE reads as XSVF.
+        const auto idcodes = [](uint64_t Expected) {
+            return xsvftest::TXsvf()
+                .State(0)
+                .State(1)
+                .Sir(12, 0x101)
+                .SdrSize(64)
+                .TdoMask(~uint64_t{0})
+                .SdrTdo(0, Expected)
+                .Complete()
+                .Bytes();
+        };
+        GoodXsvf = Write("good.xsvf", idcodes(0x123450930ABC1DEFull));
+        BadXsvf = Write("bad.xsvf", idcodes(0x123450930ABC1DEEull));
     }
     TEnvironment DesktopEnvironment() const
     {
@@ -55,11 +70,13 @@ protected:
     std::string Ini;
     std::string Good;
     std::string Bad;
+    std::string GoodXsvf;
+    std::string BadXsvf;
 };
 
-// The cable kinds whose device side the emulator has, each with the
-// two-device chain: the device, its kind option, the ProgrammerId the
-// settings remember and the trace line of the cable let go at the end.
+// The cable kinds, each with the two-device chain: the device, its kind
+// option, the ProgrammerId the settings remember and the trace line of the
+// cable let go at the end.
 struct TCableCase {
     const char* Name;
     std::string Device;
@@ -71,6 +88,7 @@ std::vector<TCableCase> CableCases()
 {
     return {
         {"varnel", Varnel("A6010001", TwoDevices), {}, 0x00010001, "varnel:A6010001 close "},
+        {"mirrow", Mirrow("A6040001", TwoDevices), {"-MIRROW"}, 0x02040001, "mirrow:A6040001 register r=91 "},
         {"druvel", Druvel("A6123456", TwoDevices), {"-DRUVEL"}, 0x7B123456, "druvel:A6123456 mode reset"},
     };
 }
@@ -84,7 +102,7 @@ TEST_F(OrbeskUnattended, ExitStatusZeroAfterAGoodFileOneAfterAFailingOneOnEachCa
             std::string File;
             int Status;
         };
-        for (const TCase& c : {TCase{Good, 0}, TCase{Bad, 1}}) {
+        for (const TCase& c : {TCase{Good, 0}, TCase{Bad, 1}, TCase{GoodXsvf, 0}, TCase{BadXsvf, 1}}) {
             SCOPED_TRACE(c.File);
             std::filesystem::remove(Ini);
             std::filesystem::remove(TracePath);
@@ -94,8 +112,13 @@ TEST_F(OrbeskUnattended, ExitStatusZeroAfterAGoodFileOneAfterAFailingOneOnEachCa
             EXPECT_EQ(r.Status, c.Status);
             // Closed as usual: the settings remember the cable.
             EXPECT_THAT(ReadText(Ini), HasSubstr("LastSerial=" + std::to_string(cable.LastSerial) + "\n"));
-            EXPECT_THAT(TraceWith(cable.Closed), Not(IsEmpty()));
+            const std::vector<std::string> closed = TraceWith(cable.Closed);
+            ASSERT_THAT(closed, Not(IsEmpty()));
             EXPECT_THAT(TraceWith("scan "), Not(IsEmpty()));
+            // The Mirrow's closing packet tells a failed run from a good one.
+            if (std::string(cable.Name) == "mirrow") {
+                EXPECT_THAT(closed.back(), EndsWith(c.Status == 0 ? "value=8000" : "value=8200"));
+            }
         }
     }
 }
@@ -129,7 +152,7 @@ TEST_F(OrbeskUnattended, ExitStatusTwoWithNoCableOrNoDriverAndNothingPlayed)
     EXPECT_THAT(TraceWith("setup"), IsEmpty());
 }
 
-TEST_F(OrbeskUnattended, ASignalEndsTheRunAsFailedAndParksTheCable)
+TEST_F(OrbeskUnattended, ASignalEndsTheRunAsFailedParksTheCableAndUnpowersTheTarget)
 {
     // Paced replies keep this file playing for about six seconds. The
     // worker stops once the replies already asked for are in, so a run
@@ -138,22 +161,47 @@ TEST_F(OrbeskUnattended, ASignalEndsTheRunAsFailedAndParksTheCable)
     for (int i = 0; i < 600; ++i)
         text += "SDR 32 TDI (00000000) TDO (0ABC1DEF);\n";
     const std::string slow = Write("slow.svf", text);
-    ScenarioText = Scenario({Varnel("A6010001", TwoDevices + ",\"faults\":{\"reply_interval_ms\":1}")});
-    for (const int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
-        std::filesystem::remove(Ini);
-        std::unique_ptr<TChild> child = StartDesktop({"-F", slow, "-P", "-C", "-CC"});
+    const std::string paced = TwoDevices + ",\"faults\":{\"reply_interval_ms\":1}";
+    struct TCase {
+        int Signal;
+        std::string Device;
+        std::vector<std::string> KindArgs;
+        std::string Closed;
+        std::string LastBytes;
+    };
+    const TCase cases[] = {
+        {SIGTERM, Varnel("A6010001", paced), {}, "varnel:A6010001 close ", "last=A3 A8 EC C8"},
+        {SIGINT, Varnel("A6010001", paced), {}, "varnel:A6010001 close ", "last=A3 A8 EC C8"},
+        // A Mirrow that powers the target: the closing packet of a failed run.
+        {SIGTERM, Mirrow("A6040001", paced), {"-MIRROW"}, "mirrow:A6040001 register r=91 ", "value=8200"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Device + " signal " + std::to_string(c.Signal));
+        ScenarioText = Scenario({c.Device});
+        Write("orbesk.ini", "[Params]\nMirrowVddOut=1\n");
+        std::filesystem::remove(TracePath);
+        std::vector<std::string> args = {"-F", slow, "-P", "-C", "-CC"};
+        args.insert(args.end(), c.KindArgs.begin(), c.KindArgs.end());
+        std::unique_ptr<TChild> child = StartDesktop(args);
         child->CloseIn();
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         ASSERT_TRUE(child->Running());
-        kill(child->Pid(), signal);
+        kill(child->Pid(), c.Signal);
         const TRunResult r = child->Finish(RunLimitMs);
         EXPECT_FALSE(r.TimedOut);
         EXPECT_EQ(r.Status, 1);
-        EXPECT_TRUE(std::filesystem::exists(Ini));
-        const std::vector<std::string> closes = TraceWith("varnel:A6010001 close ");
+        EXPECT_THAT(ReadText(Ini), HasSubstr("LastSerial="));
+        const std::vector<std::string> closes = TraceWith(c.Closed);
         ASSERT_THAT(closes, Not(IsEmpty()));
-        EXPECT_THAT(closes.back(), EndsWith("last=A3 A8 EC C8"));
+        EXPECT_THAT(closes.back(), EndsWith(c.LastBytes));
+        // Whatever was powered is off at the end.
+        const std::vector<std::string> power = TraceWith(" power ");
+        if (!c.KindArgs.empty()) {
+            EXPECT_THAT(TraceWith(" power on "), Not(IsEmpty()));
+        }
+        if (!power.empty()) {
+            EXPECT_THAT(power.back(), EndsWith("power off"));
+        }
     }
 }
 
