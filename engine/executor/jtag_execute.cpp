@@ -112,6 +112,13 @@ int32_t DefFreqHz(uint8_t DefFreq)
     }
 }
 
+std::string TJtagExecuter::CableInUseText() const
+{
+    if (!IsVarnel() && !IsMirrow() && !IsDruvel())
+        return "";
+    return std::string("Using ") + CableName(KindOf(SelectedCable)) + " S/N A6" + Hex6(SelectedCable);
+}
+
 int TJtagExecuter::PinBitsForActive(uint8_t Code)
 {
     static constexpr int map[] = {2, 3, 0, 0, 2};
@@ -246,8 +253,7 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
         return false;
     }
-    Message(std::string("Using ") + CableName(KindOf(SelectedCable)) + " S/N A6" + Hex6(SelectedCable),
-            MessageKind::Info);
+    Message(CableInUseText(), MessageKind::Info);
     Message("Reading file " + path, MessageKind::Info);
     RxReset();
 

@@ -130,6 +130,9 @@ public:
     bool IsVarnel() const { return KindOf(SelectedCable) == CableKindVarnel; }
     bool IsMirrow() const { return KindOf(SelectedCable) == CableKindMirrow; }
     bool IsDruvel() const { return KindOf(SelectedCable) == CableKindDruvel; }
+    // "Using VARNEL S/N A6" and the six hex digits of SelectedCable (MIRROW,
+    // DRUVEL by kind); empty when SelectedCable names no cable.
+    std::string CableInUseText() const;
     static int32_t KindOf(int32_t ProgrammerId) { return (static_cast<uint32_t>(ProgrammerId) >> 24) & 0xFF; }
 
     // Plays FileName on the selected (or first found) cable; true while it
