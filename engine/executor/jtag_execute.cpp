@@ -111,6 +111,11 @@ constexpr int32_t FallbackStartHz = 3000000;
 
 } // namespace
 
+std::string ProgrammerText(int32_t ProgrammerId)
+{
+    return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N A6" + Hex6(ProgrammerId);
+}
+
 int TJtagExecuter::PinBitsForActive(uint8_t Code)
 {
     static constexpr int map[] = {2, 3, 0, 0, 2};
@@ -233,8 +238,7 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
         return false;
     }
-    Message(std::string("Using ") + CableName(KindOf(SelectedCable)) + " S/N A6" + Hex6(SelectedCable),
-            MessageKind::Info);
+    Message("Using " + ProgrammerText(SelectedCable), MessageKind::Info);
     Message("Reading file " + path, MessageKind::Info);
     RxReset();
 

@@ -51,6 +51,10 @@ constexpr TCableIdentity VarnelIdentity{0x0403, 0xF1A0, "A601????"};
 constexpr TCableIdentity MirrowIdentity{0xA600, 0xA003, "A604????"};
 constexpr TCableIdentity DruvelIdentity{0xA600, 0xDBCA, "A6??????"};
 
+// How a cable is named to the user: "VARNEL S/N A6" and the six upper-case
+// hex digits of its serial (MIRROW, DRUVEL by the kind byte).
+std::string ProgrammerText(int32_t ProgrammerId);
+
 class TJtagExecuter {
 public:
     TJtagExecuter();
