@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTabBar>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -55,6 +56,9 @@ struct TOptionsForm::TDefaultSet {
 TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner), ui(std::make_unique<Ui::OptionsForm>()), FOwner(Owner)
 {
     ui->setupUi(this);
+    // All seven tabs in view on their one row (the bar scrolls only when
+    // the fonts are larger than here).
+    ui->PageControl1->setMinimumWidth(ui->PageControl1->tabBar()->sizeHint().width() + 4);
     Inform = [this](const QString& Text) { QMessageBox::information(this, windowTitle(), Text); };
 
     connect(ui->Button1, &QPushButton::clicked, this, &QDialog::accept);
