@@ -111,11 +111,6 @@ constexpr int32_t FallbackStartHz = 3000000;
 
 } // namespace
 
-std::string ProgrammerText(int32_t ProgrammerId)
-{
-    return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N A6" + Hex6(ProgrammerId);
-}
-
 int TJtagExecuter::PinBitsForActive(uint8_t Code)
 {
     static constexpr int map[] = {2, 3, 0, 0, 2};
@@ -126,6 +121,11 @@ int TJtagExecuter::PinBitsForInactive(uint8_t Code)
 {
     static constexpr int map[] = {2, 3, 0};
     return Code < 3 ? map[Code] : -1;
+}
+
+std::string ProgrammerText(int32_t ProgrammerId)
+{
+    return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N A6" + Hex6(ProgrammerId);
 }
 
 bool TJtagExecuter::AutoSelectCable()
@@ -238,7 +238,8 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
         return false;
     }
-    Message("Using " + ProgrammerText(SelectedCable), MessageKind::Info);
+    Message(std::string("Using ") + CableName(KindOf(SelectedCable)) + " S/N A6" + Hex6(SelectedCable),
+            MessageKind::Info);
     Message("Reading file " + path, MessageKind::Info);
     RxReset();
 
