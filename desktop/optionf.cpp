@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <algorithm>
 #include <charconv>
@@ -40,6 +41,15 @@ int32_t DecimalOrZero(const QString& Text)
     return error == std::errc() && end == s.data() + s.size() ? value : 0;
 }
 
+// What the spin edit's text says, whether or not it was left: a number
+// clamped to the range, anything else the lowest value.
+int32_t SpinEditValue(const QSpinBox* Spin)
+{
+    bool ok = false;
+    const int value = Spin->cleanText().toInt(&ok);
+    return ok ? std::clamp(value, Spin->minimum(), Spin->maximum()) : Spin->minimum();
+}
+
 } // namespace
 
 // One ready-made set: the controls it sets that differ between the sets;
@@ -56,8 +66,7 @@ struct TOptionsForm::TDefaultSet {
 TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner), ui(std::make_unique<Ui::OptionsForm>()), FOwner(Owner)
 {
     ui->setupUi(this);
-    // All seven tabs in view on their one row (the bar scrolls only when
-    // the fonts are larger than here).
+    // All seven tabs in view on their one row: as wide as the tab bar needs.
     ui->PageControl1->setMinimumWidth(ui->PageControl1->tabBar()->sizeHint().width() + 4);
     Inform = [this](const QString& Text) { QMessageBox::information(this, windowTitle(), Text); };
 
@@ -305,7 +314,7 @@ void TOptionsForm::Save(TJtagExecuter& Executer)
         MIRROWVDDEditExit(v.Edit);
         v.Field = ReadVoltageEdit(v.Edit);
     }
-    Executer.MirrowVddDelay = ui->MIRROWVDDDelaySpinEdit->value();
+    Executer.MirrowVddDelay = SpinEditValue(ui->MIRROWVDDDelaySpinEdit);
 }
 
 bool ShowOptionsDialog(QWidget* Owner, TJtagExecuter& Executer)

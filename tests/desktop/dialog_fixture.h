@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <ostream>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,57 @@ public:
     std::vector<std::string> Lines;
 };
 
+// Every settings field the dialog edits, as one value.
+struct TSettings {
+    uint8_t DefFreq, DefFreqRuntestTime, DefFreqRuntestPuls, RuntestRecalculate;
+    bool RuntestRecalculateOnly1000TCK;
+    uint8_t VarnelVPPActive, MirrowPActive, VarnelVPPInactive, MirrowPInactive;
+    int32_t SecurityTime;
+    bool IgnoreFreqCmd;
+    uint8_t FreqToFast;
+    int32_t MirrowVddVal, MirrowVddMin, MirrowVddMax, MirrowVddDelay;
+    bool MirrowVddOut;
+
+    auto Tie() const
+    {
+        return std::tie(DefFreq, DefFreqRuntestTime, DefFreqRuntestPuls, RuntestRecalculate,
+                        RuntestRecalculateOnly1000TCK, VarnelVPPActive, MirrowPActive, VarnelVPPInactive,
+                        MirrowPInactive, SecurityTime, IgnoreFreqCmd, FreqToFast, MirrowVddVal, MirrowVddMin,
+                        MirrowVddMax, MirrowVddDelay, MirrowVddOut);
+    }
+    bool operator==(const TSettings& Other) const { return Tie() == Other.Tie(); }
+
+    void Put(TJtagExecuter& E) const
+    {
+        std::tie(E.DefFreq, E.DefFreqRuntestTime, E.DefFreqRuntestPuls, E.RuntestRecalculate,
+                 E.RuntestRecalculateOnly1000TCK, E.VarnelVPPActive, E.MirrowPActive, E.VarnelVPPInactive,
+                 E.MirrowPInactive, E.SecurityTime, E.IgnoreFreqCmd, E.FreqToFast, E.MirrowVddVal, E.MirrowVddMin,
+                 E.MirrowVddMax, E.MirrowVddDelay, E.MirrowVddOut) = Tie();
+    }
+    static TSettings Of(const TJtagExecuter& E)
+    {
+        return {E.DefFreq,         E.DefFreqRuntestTime, E.DefFreqRuntestPuls, E.RuntestRecalculate,
+                E.RuntestRecalculateOnly1000TCK, E.VarnelVPPActive, E.MirrowPActive, E.VarnelVPPInactive,
+                E.MirrowPInactive, E.SecurityTime,       E.IgnoreFreqCmd,      E.FreqToFast,
+                E.MirrowVddVal,    E.MirrowVddMin,       E.MirrowVddMax,       E.MirrowVddDelay,
+                E.MirrowVddOut};
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& Out, const TSettings& S)
+{
+    return Out << "DefFreq " << int(S.DefFreq) << ", RuntestTime " << int(S.DefFreqRuntestTime) << ", RuntestPuls "
+               << int(S.DefFreqRuntestPuls) << ", Recalculate " << int(S.RuntestRecalculate) << ", Only1000 "
+               << S.RuntestRecalculateOnly1000TCK << ", VPPActive " << int(S.VarnelVPPActive) << ", PActive "
+               << int(S.MirrowPActive) << ", VPPInactive " << int(S.VarnelVPPInactive) << ", PInactive "
+               << int(S.MirrowPInactive) << ", SecurityTime " << S.SecurityTime << ", IgnoreFreq "
+               << S.IgnoreFreqCmd << ", FreqToFast " << int(S.FreqToFast) << ", Vdd " << S.MirrowVddVal << " "
+               << S.MirrowVddMin << " " << S.MirrowVddMax << ", Delay " << S.MirrowVddDelay << ", VddOut "
+               << S.MirrowVddOut;
+}
+
+// The settings file's defaults.
+constexpr TSettings FileDefaults{0, 0, 2, 0, false, 0, 0, 0, 0, 0, false, 0, 33, 18, 55, 10000, false};
 template <typename T>
 T* Control(const QObject* Root, const char* Name)
 {

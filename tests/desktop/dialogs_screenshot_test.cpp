@@ -60,12 +60,9 @@ void DrawAll(const fs::path& Folder)
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     dialogtest::TRecordingExecuter executer;
     // The settings file's defaults, with recalculation by FREQUENCY.
-    executer.DefFreqRuntestPuls = 2;
-    executer.RuntestRecalculate = 1;
-    executer.MirrowVddVal = 33;
-    executer.MirrowVddMin = 18;
-    executer.MirrowVddMax = 55;
-    executer.MirrowVddDelay = 10000;
+    dialogtest::TSettings settings = dialogtest::FileDefaults;
+    settings.RuntestRecalculate = 1;
+    settings.Put(executer);
     TOptionsForm options(nullptr);
     options.Load(executer);
     options.show();

@@ -26,58 +26,9 @@
 namespace {
 
 using dialogtest::Control;
+using dialogtest::FileDefaults;
+using dialogtest::TSettings;
 
-// Every settings field the dialog edits, as one value.
-struct TSettings {
-    uint8_t DefFreq, DefFreqRuntestTime, DefFreqRuntestPuls, RuntestRecalculate;
-    bool RuntestRecalculateOnly1000TCK;
-    uint8_t VarnelVPPActive, MirrowPActive, VarnelVPPInactive, MirrowPInactive;
-    int32_t SecurityTime;
-    bool IgnoreFreqCmd;
-    uint8_t FreqToFast;
-    int32_t MirrowVddVal, MirrowVddMin, MirrowVddMax, MirrowVddDelay;
-    bool MirrowVddOut;
-
-    auto Tie() const
-    {
-        return std::tie(DefFreq, DefFreqRuntestTime, DefFreqRuntestPuls, RuntestRecalculate,
-                        RuntestRecalculateOnly1000TCK, VarnelVPPActive, MirrowPActive, VarnelVPPInactive,
-                        MirrowPInactive, SecurityTime, IgnoreFreqCmd, FreqToFast, MirrowVddVal, MirrowVddMin,
-                        MirrowVddMax, MirrowVddDelay, MirrowVddOut);
-    }
-    bool operator==(const TSettings& Other) const { return Tie() == Other.Tie(); }
-
-    void Put(TJtagExecuter& E) const
-    {
-        std::tie(E.DefFreq, E.DefFreqRuntestTime, E.DefFreqRuntestPuls, E.RuntestRecalculate,
-                 E.RuntestRecalculateOnly1000TCK, E.VarnelVPPActive, E.MirrowPActive, E.VarnelVPPInactive,
-                 E.MirrowPInactive, E.SecurityTime, E.IgnoreFreqCmd, E.FreqToFast, E.MirrowVddVal, E.MirrowVddMin,
-                 E.MirrowVddMax, E.MirrowVddDelay, E.MirrowVddOut) = Tie();
-    }
-    static TSettings Of(const TJtagExecuter& E)
-    {
-        return {E.DefFreq,         E.DefFreqRuntestTime, E.DefFreqRuntestPuls, E.RuntestRecalculate,
-                E.RuntestRecalculateOnly1000TCK, E.VarnelVPPActive, E.MirrowPActive, E.VarnelVPPInactive,
-                E.MirrowPInactive, E.SecurityTime,       E.IgnoreFreqCmd,      E.FreqToFast,
-                E.MirrowVddVal,    E.MirrowVddMin,       E.MirrowVddMax,       E.MirrowVddDelay,
-                E.MirrowVddOut};
-    }
-};
-
-std::ostream& operator<<(std::ostream& Out, const TSettings& S)
-{
-    return Out << "DefFreq " << int(S.DefFreq) << ", RuntestTime " << int(S.DefFreqRuntestTime) << ", RuntestPuls "
-               << int(S.DefFreqRuntestPuls) << ", Recalculate " << int(S.RuntestRecalculate) << ", Only1000 "
-               << S.RuntestRecalculateOnly1000TCK << ", VPPActive " << int(S.VarnelVPPActive) << ", PActive "
-               << int(S.MirrowPActive) << ", VPPInactive " << int(S.VarnelVPPInactive) << ", PInactive "
-               << int(S.MirrowPInactive) << ", SecurityTime " << S.SecurityTime << ", IgnoreFreq "
-               << S.IgnoreFreqCmd << ", FreqToFast " << int(S.FreqToFast) << ", Vdd " << S.MirrowVddVal << " "
-               << S.MirrowVddMin << " " << S.MirrowVddMax << ", Delay " << S.MirrowVddDelay << ", VddOut "
-               << S.MirrowVddOut;
-}
-
-// The settings file's defaults.
-constexpr TSettings FileDefaults{0, 0, 2, 0, false, 0, 0, 0, 0, 0, false, 0, 33, 18, 55, 10000, false};
 // Every field off its default and inside its range.
 constexpr TSettings Unusual{5, 3, 4, 2, true, 4, 3, 3, 1, 37, true, 4, 42, 20, 50, 2500, true};
 
@@ -381,6 +332,23 @@ TEST_F(OptionsDialog, CoefficientEditTakesOnlyDigitsAndBackspace)
         edit->setText(pasted);
         Form->Save(Executer);
         EXPECT_EQ(Executer.SecurityTime, 0);
+    }
+}
+
+TEST_F(OptionsDialog, DelayTextThatIsNoWholeNumberGivesTheLowestDelay)
+{
+    auto* spin = Find<QSpinBox>("MIRROWVDDDelaySpinEdit");
+    auto* text = spin->findChild<QLineEdit*>();
+    ASSERT_NE(text, nullptr);
+    const struct {
+        const char* Typed;
+        int32_t Written;
+    } cases[] = {{"2500", 2500}, {"", 100}, {"abc", 100}, {"50", 100}, {"9999999", 1000000}};
+    for (const auto& c : cases) {
+        spin->setValue(10000);
+        text->setText(c.Typed);
+        Form->Save(Executer);
+        EXPECT_EQ(Executer.MirrowVddDelay, c.Written) << '"' << c.Typed << '"';
     }
 }
 
