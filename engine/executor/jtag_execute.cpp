@@ -131,6 +131,11 @@ int TJtagExecuter::PinBitsForInactive(uint8_t Code)
     return Code < 3 ? map[Code] : -1;
 }
 
+std::string ProgrammerText(int32_t ProgrammerId)
+{
+    return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N A6" + Hex6(ProgrammerId);
+}
+
 bool TJtagExecuter::AutoSelectCable()
 {
     const int32_t varnel = FirstUsable(SerialsOf(VarnelIdentity));

@@ -54,6 +54,10 @@ constexpr TCableIdentity DruvelIdentity{0xA600, 0xDBCA, "A6??????"};
 // The TCK a DefFreq value names, Hz; 0 for a value that names none.
 int32_t DefFreqHz(uint8_t DefFreq);
 
+// How a cable is named to the user: "VARNEL S/N A6" and the six upper-case
+// hex digits of its serial (MIRROW, DRUVEL by the kind byte).
+std::string ProgrammerText(int32_t ProgrammerId);
+
 class TJtagExecuter {
 public:
     TJtagExecuter();
