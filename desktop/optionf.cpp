@@ -14,7 +14,7 @@
 #include <limits>
 #include <string>
 
-#include "connector_pictures.h"
+#include "resource.h"
 #include "executor/jtag_execute.h"
 #include "pngimage.h"
 #include "ui_optionf.h"
@@ -95,12 +95,15 @@ TOptionsForm::~TOptionsForm() = default;
 void TOptionsForm::FormCreate()
 {
     const struct {
-        const TResourceBytes& Png;
+        const char* Name;
         QLabel* Image;
-    } pictures[] = {{MirrowJtagConnectorPng, ui->ImageMirrow}, {VarnelJtagConnectorPng, ui->ImageVarnel}};
+    } pictures[] = {{"MirrowJtagConnectorPng", ui->ImageMirrow}, {"VarnelJtagConnectorPng", ui->ImageVarnel}};
     for (const auto& p : pictures) {
-        // Sized to the picture; the page's layout centres it.
-        const QPixmap picture = QPixmap::fromImage(DecodePng(p.Png.Data, p.Png.Size));
+        // Sized to the picture; the page's layout centres it. A missing
+        // resource decodes to an empty picture, as a broken one does.
+        const platform::TResource* png = platform::FindResource(p.Name);
+        const QPixmap picture =
+            png ? QPixmap::fromImage(DecodePng(png->Data, png->Size)) : QPixmap();
         p.Image->setPixmap(picture);
         p.Image->setFixedSize(picture.size());
     }

@@ -116,7 +116,7 @@ std::string TJtagExecuter::CableInUseText() const
 {
     if (!IsVarnel() && !IsMirrow() && !IsDruvel())
         return "";
-    return std::string("Using ") + CableName(KindOf(SelectedCable)) + " S/N A6" + Hex6(SelectedCable);
+    return "Using " + ProgrammerText(SelectedCable);
 }
 
 int TJtagExecuter::PinBitsForActive(uint8_t Code)

@@ -16,7 +16,7 @@
 #include <memory>
 #include <tuple>
 
-#include "connector_pictures.h"
+#include "resource.h"
 #include "desktop/dialog_fixture.h"
 #include "optionf.h"
 #include "pngimage.h"
@@ -408,20 +408,22 @@ TEST_F(OptionsDialog, ConnectorPicturesDecodeToTheirSizesAndSizeTheirImages)
 {
     const std::filesystem::path resources = std::filesystem::path(__FILE__).parent_path() / "../../resources";
     const struct {
-        const TResourceBytes& Png;
+        const char* Resource;
         const char* File;
         const char* Image;
         QSize Size;
-    } cases[] = {{VarnelJtagConnectorPng, "varnel_connector.png", "ImageVarnel", {261, 115}},
-                 {MirrowJtagConnectorPng, "mirrow_connector.png", "ImageMirrow", {271, 128}}};
+    } cases[] = {{"VarnelJtagConnectorPng", "varnel_connector.png", "ImageVarnel", {261, 115}},
+                 {"MirrowJtagConnectorPng", "mirrow_connector.png", "ImageMirrow", {271, 128}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File);
+        const platform::TResource* png = platform::FindResource(c.Resource);
+        ASSERT_NE(png, nullptr);
         const std::vector<unsigned char> file = ReadFile(resources / c.File);
-        EXPECT_EQ(std::vector<unsigned char>(c.Png.Data, c.Png.Data + c.Png.Size), file)
-            << "the carried bytes are not the file's: run resources/draw_connectors.sh";
+        EXPECT_EQ(std::vector<unsigned char>(png->Data, png->Data + png->Size), file)
+            << "the program does not carry the file's bytes";
         ASSERT_GT(file.size(), 26u);
         EXPECT_EQ(file[25], 3) << "not a palette PNG";
-        const QImage image = DecodePng(c.Png.Data, c.Png.Size);
+        const QImage image = DecodePng(png->Data, png->Size);
         EXPECT_EQ(image.size(), c.Size);
         EXPECT_GT(image.pixelColor(0, 0).lightness(), 200); // a white ground
         EXPECT_EQ(Find<QLabel>(c.Image)->pixmap().size(), c.Size);
@@ -429,7 +431,9 @@ TEST_F(OptionsDialog, ConnectorPicturesDecodeToTheirSizesAndSizeTheirImages)
     }
     const unsigned char notPng[] = {0x89, 'P', 'N', 'G', 0, 0};
     EXPECT_TRUE(DecodePng(notPng, sizeof notPng).isNull());
-    std::vector<unsigned char> cut(VarnelJtagConnectorPng.Data, VarnelJtagConnectorPng.Data + 100);
+    const platform::TResource* varnel = platform::FindResource("VarnelJtagConnectorPng");
+    ASSERT_NE(varnel, nullptr);
+    std::vector<unsigned char> cut(varnel->Data, varnel->Data + 100);
     EXPECT_TRUE(DecodePng(cut.data(), cut.size()).isNull());
 }
 
