@@ -96,9 +96,6 @@ bool ConsoleOptions(TConsoleState& State);
 // anything else leaves the choice automatic, Mirrow then preferred.
 void ChooseConsoleCable(TJtagExecuter& Executer, const std::string& SerialText, bool Mirrow, bool Druvel);
 
-// The -S text as hexadecimal digits (as after "$"), at most 64 bits.
-bool SerialTextToInt64(const std::string& Text, int64_t& Value);
-
 // Position * 100 div Total in 64 bits, so large files give no overflow.
 int64_t ProgressPercent(int32_t Position, int32_t Total);
 

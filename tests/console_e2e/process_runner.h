@@ -133,6 +133,8 @@ public:
         return true;
     }
 
+    pid_t Pid() const { return FPid; }
+
     // Still running (it has not exited).
     bool Running()
     {
