@@ -61,6 +61,11 @@ void DeclareConsoleOptions()
     params.GetParameter("VARNEL");
 }
 
+std::string SerialRefusalText(const std::string& SerialText)
+{
+    return "Error, the serial \"" + SerialText + "\" is not a hexadecimal number of at most 64 bits.";
+}
+
 bool SerialTextToInt64(const std::string& Text, int64_t& Value)
 {
     if (Text.empty())
@@ -138,6 +143,12 @@ bool ConsoleOptions(TConsoleState& State)
     if (const std::string extension = UpperExtension(State.DataFileName);
         extension != ".SVF" && extension != ".XSVF")
         Refuse("Error, only .SVF and .XSVF data file types are supported.", ExitUsage);
+
+    // A mistyped serial must not send the file to another cable: only "-"
+    // and hexadecimal numbers choose one.
+    int64_t serial = 0;
+    if (Found("S") && State.SerialText != "-" && !SerialTextToInt64(State.SerialText, serial))
+        Refuse(SerialRefusalText(State.SerialText), ExitUsage);
 
     TConsoleExecuter& executer = *State.Executer;
     ChooseConsoleCable(executer, State.SerialText, Found("MIRROW"), Found("DRUVEL"));

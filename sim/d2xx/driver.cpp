@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "device_lock.h"
 #include "loopback.h"
 #include "cables/protocol.h"
 #include "scenario/scenario.h"
@@ -24,6 +25,9 @@ struct TDevice {
     sim::ScenarioDevice Info;
     std::unique_ptr<sim::Protocol> Proto;
     uintptr_t Handle = 0; // 0: not open
+    // Names the device to other processes; held while it is open here.
+    std::string LockKey;
+    TDeviceLock CrossProcess;
 };
 
 struct THandle {
@@ -54,6 +58,19 @@ void Trace(const std::string& Text)
     sim::TraceLine("d2xx " + Text);
 }
 
+// USB ids and serial; a scenario that lists one device twice gets a
+// count after the second, so that each is a device of its own.
+std::string LockKeyFor(const sim::ScenarioDevice& Info)
+{
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04X-%04X-", Info.Vid, Info.Pid);
+    const std::string key = ids + Info.Serial;
+    int same = 0;
+    for (const TDevice& d : Devices)
+        same += d.LockKey.rfind(key, 0) == 0 && (d.LockKey.size() == key.size() || d.LockKey[key.size()] == '#');
+    return same ? key + "#" + std::to_string(same) : key;
+}
+
 void Install(sim::Scenario Scenario)
 {
     for (TDevice& d : Devices)
@@ -72,6 +89,7 @@ void Install(sim::Scenario Scenario)
         else
             d.Proto = sim::CreateProtocol(device.Kind, device.Config);
         d.Info = std::move(device);
+        d.LockKey = LockKeyFor(d.Info);
         Devices.push_back(std::move(d));
     }
     sim::TraceClear();
@@ -200,6 +218,10 @@ FT_STATUS Open(int Index, FT_HANDLE* Handle)
         Trace("open-refused " + d.Info.Serial + (d.Info.Busy ? " busy" : " already open"));
         return FT_DEVICE_NOT_OPENED;
     }
+    if (!d.CrossProcess.Take(d.LockKey)) {
+        Trace("open-refused " + d.Info.Serial + " open in another process");
+        return FT_DEVICE_NOT_OPENED;
+    }
     d.Handle = NextHandle++;
     Handles[d.Handle] = THandle{listed[static_cast<size_t>(Index)], d.Info.ReadTimeoutMs};
     ++Counters["open_handles"];
@@ -234,6 +256,7 @@ FT_STATUS Close(FT_HANDLE Handle)
         return FT_INVALID_HANDLE;
     Handles.erase(d->Handle);
     d->Handle = 0;
+    d->CrossProcess.Release();
     --Counters["open_handles"];
     Trace("close " + d->Info.Serial);
     d->Proto->Closed();
