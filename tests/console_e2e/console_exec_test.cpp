@@ -350,32 +350,6 @@ TEST(ConsolePollRun, ProgressAboutOnceASecondWhileCommentsAreShownThenTheOutcome
     }
 }
 
-TEST(ConsolePollRun, OnlyAFailedRunWaitsForEnterAndOnlyWhenAskedTo)
-{
-    struct TCase {
-        FileStatus Outcome;
-        bool Wait;
-        long Consumed; // of "first\nsecond\n"
-    };
-    const TCase cases[] = {
-        {FileStatus::Failed, true, 6},
-        {FileStatus::Failed, false, 0},
-        {FileStatus::Succeeded, true, 0},
-    };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << static_cast<int>(c.Outcome) << " wait " << c.Wait);
-        TCapturedStreams streams;
-        streams.Input("first\nsecond\n");
-        TSleepClock clock(0);
-        bool freed = false;
-        TConsoleState state;
-        state.Executer = std::make_unique<TConsoleExecuter>();
-        state.Executer->CurrentFile = std::make_unique<TTimedPlayer>(clock, 100, 10, c.Outcome, freed);
-        PollRun(state, c.Wait);
-        EXPECT_EQ(streams.InputConsumed(), c.Consumed);
-    }
-}
-
 struct sigaction SignalAction(int Signal)
 {
     struct sigaction action = {};
@@ -383,29 +357,49 @@ struct sigaction SignalAction(int Signal)
     return action;
 }
 
-TEST(ConsolePollRun, AStopSignalStopsThePlayerAndTheRunEndsAsAFailedOneWithoutWaiting)
+TEST(ConsolePollRun, OnlyAFailedRunWaitsForEnterOnlyWhenAskedToAndNotAfterAStopSignal)
 {
-    TCapturedStreams streams;
-    streams.Input("\n");
-    TSleepClock clock(0);
-    bool freed = false;
-    TConsoleState state;
-    state.Executer = std::make_unique<TConsoleExecuter>();
-    state.Executer->ShowComments = 0;
-    // Would run for an hour and then succeed.
-    state.Executer->CurrentFile = std::make_unique<TTimedPlayer>(clock, 3600000, 1000, FileStatus::Succeeded, freed);
-    CatchStopSignals();
-    EXPECT_FALSE(StopRequested());
-    raise(SIGTERM);
-    EXPECT_TRUE(StopRequested());
-    EXPECT_EQ(PollRun(state, true), 1);
-    EXPECT_TRUE(freed);
-    EXPECT_THAT(streams.Out(), ElementsAre("!! ERROR !! File processing failed"));
-    EXPECT_LT(clock.Now.load(), 1000u);
-    EXPECT_EQ(streams.InputConsumed(), 0) << "waited for Enter after a stop signal";
-    // The cable is closed: the signals have their old meaning again.
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        EXPECT_EQ(SignalAction(signal).sa_handler, SIG_DFL) << signal;
+    struct TCase {
+        FileStatus Outcome;
+        bool Wait;
+        bool Signal; // a stop signal before the first look
+        int Status;
+        long Consumed; // of "first\nsecond\n"
+    };
+    const TCase cases[] = {
+        {FileStatus::Failed, true, false, 1, 6},
+        {FileStatus::Failed, false, false, 1, 0},
+        {FileStatus::Succeeded, true, false, 0, 0},
+        // Would run for an hour and then succeed.
+        {FileStatus::Succeeded, true, true, 1, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.Outcome) << " wait " << c.Wait << " signal "
+                                        << c.Signal);
+        TCapturedStreams streams;
+        streams.Input("first\nsecond\n");
+        TSleepClock clock(0);
+        bool freed = false;
+        TConsoleState state;
+        state.Executer = std::make_unique<TConsoleExecuter>();
+        state.Executer->CurrentFile =
+            std::make_unique<TTimedPlayer>(clock, c.Signal ? 3600000 : 100, 10, c.Outcome, freed);
+        CatchStopSignals();
+        EXPECT_FALSE(StopRequested());
+        if (c.Signal) {
+            raise(SIGTERM);
+            EXPECT_TRUE(StopRequested());
+        }
+        EXPECT_EQ(PollRun(state, c.Wait), c.Status);
+        EXPECT_EQ(streams.InputConsumed(), c.Consumed);
+        EXPECT_TRUE(freed);
+        EXPECT_LT(clock.Now.load(), 1000u);
+        EXPECT_EQ(streams.Out(), c.Status == 1 ? std::vector<std::string>{"!! ERROR !! File processing failed"}
+                                               : std::vector<std::string>{});
+        // The cable is closed: the signals have their old meaning again.
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            EXPECT_EQ(SignalAction(signal).sa_handler, SIG_DFL) << signal;
+    }
 }
 
 TEST(ConsoleStopSignals, ASignalIgnoredFromTheStartStaysIgnored)

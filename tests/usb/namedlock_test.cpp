@@ -58,13 +58,15 @@ TEST_F(NamedLock, KillingTheHolderFreesItWhileItsForkedChildLivesOn)
         TNamedLock lock(Name);
         if (lock.Wait(5000) != TLockWait::Acquired)
             _exit(1);
-        const pid_t child = fork();
-        if (child == 0) {
+        // The child tells its own pid once fork has returned in it, that
+        // is after its fork handlers dropped its copy of the lock.
+        if (fork() == 0) {
+            const pid_t self = getpid();
+            (void)!write(ready[1], &self, sizeof self);
             close(ready[1]);
             for (;;)
                 pause();
         }
-        (void)!write(ready[1], &child, sizeof child);
         for (;;)
             pause();
     }
