@@ -67,7 +67,7 @@ std::string LockKeyFor(const sim::ScenarioDevice& Info)
     const std::string key = ids + Info.Serial;
     int same = 0;
     for (const TDevice& d : Devices)
-        same += d.LockKey.rfind(key, 0) == 0 && (d.LockKey.size() == key.size() || d.LockKey[key.size()] == '#');
+        same += d.Info.Vid == Info.Vid && d.Info.Pid == Info.Pid && d.Info.Serial == Info.Serial;
     return same ? key + "#" + std::to_string(same) : key;
 }
 
