@@ -43,8 +43,9 @@ bool TJtagExecuter::Flush()
     case CableKindVarnel:
         return VarnelFlush();
     case CableKindMirrow:
-    case CableKindDruvel:
         return PlainFlush();
+    case CableKindDruvel:
+        return DruvelFlush();
     default:
         return false;
     }
@@ -60,6 +61,30 @@ bool TJtagExecuter::PlainFlush()
     if (FtWrite(FtHandle, OutBuffer.data(), OutCount, written) != FT_OK || written != OutCount)
         return false;
     OutCount = 0;
+    return true;
+}
+
+bool TJtagExecuter::DrainStaleBytes()
+{
+    DWORD queued = 0;
+    if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
+        return false;
+    // A device that never stops sending would keep the drain going for
+    // ever: it gets as long as a silent cable does.
+    const uint32_t start = platform::GetTickCount();
+    while (queued > 0) {
+        if (platform::GetTickCount() - start > ReplyTimeoutMs)
+            return false;
+        uint8_t scratch[16];
+        DWORD read = 0;
+        // A read that takes nothing of what is queued would never end.
+        if (FtRead(FtHandle, scratch, std::min<DWORD>(queued, sizeof scratch), read) != FT_OK || read == 0)
+            return false;
+        if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
+            return false;
+        if (queued < 16)
+            platform::Sleep(100);
+    }
     return true;
 }
 
@@ -167,6 +192,21 @@ int32_t TJtagExecuter::RxCount() const
 {
     const int32_t held = RxWriteIndex - RxReadIndex;
     return held < 0 ? held + static_cast<int32_t>(RxRing.size()) : held;
+}
+
+ReadResult TJtagExecuter::TakeReplies(uint8_t* Dest, int32_t N)
+{
+    switch (RxTake(Dest, N)) {
+    case -1:
+        return ReadResult::CommError;
+    case 0:
+        // Replies still queued here are owed by nobody yet; those written
+        // are given the device's time and then some.
+        return PendingReplies >= N && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
+    default:
+        PendingReplies -= N;
+        return ReadResult::Ready;
+    }
 }
 
 void TJtagExecuter::NoteDeviceTime(uint64_t Nanoseconds)

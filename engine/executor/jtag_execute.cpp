@@ -85,6 +85,12 @@ const char* CableName(int32_t Kind)
     }
 }
 
+// A start frequency that is no frequency at all would reach the cable's
+// division by it.
+constexpr int32_t FallbackStartHz = 3000000;
+
+} // namespace
+
 int32_t DefFreqHz(uint8_t DefFreq)
 {
     switch (DefFreq) {
@@ -104,12 +110,6 @@ int32_t DefFreqHz(uint8_t DefFreq)
         return 0;
     }
 }
-
-// A start frequency that is no frequency at all would reach the cable's
-// division by it.
-constexpr int32_t FallbackStartHz = 3000000;
-
-} // namespace
 
 int TJtagExecuter::PinBitsForActive(uint8_t Code)
 {
@@ -198,11 +198,17 @@ const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
         &TJtagExecuter::VarnelTmsClock,    &TJtagExecuter::VarnelRuntestTime,  &TJtagExecuter::VarnelRuntestClocks,
         &TJtagExecuter::VarnelTrst,        &TJtagExecuter::VarnelSetFrequency,
     };
+    static const TCableEvents druvel{
+        &TJtagExecuter::DruvelShift,       &TJtagExecuter::DruvelReadTdo,      &TJtagExecuter::DruvelSync,
+        &TJtagExecuter::DruvelTmsClock,    &TJtagExecuter::DruvelRuntestTime,  &TJtagExecuter::DruvelRuntestClocks,
+        &TJtagExecuter::DruvelTrst,        &TJtagExecuter::DruvelSetFrequency,
+    };
     switch (Kind) {
     case CableKindVarnel:
         return &varnel;
-    case CableKindMirrow: // its routines come with the Mirrow's own source file
     case CableKindDruvel:
+        return &druvel;
+    case CableKindMirrow: // its routines come with the Mirrow's own source file
     default:
         return nullptr;
     }
@@ -273,17 +279,28 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     }
 }
 
-// Not built yet: these cables' routines come with their own source files.
+bool TJtagExecuter::FindAndOpen(const TCableIdentity& Id, const char* Name)
+{
+    CloseCable(false);
+    int32_t index = -1;
+    std::vector<int32_t> serials;
+    FindDevices(Id.Vid, Id.Pid, Id.SerialMask, SelectedCable & 0xFFFFFF, &index, serials);
+    if (index == -1) {
+        Message(std::string("Fatal error: Cannot find ") + Name, MessageKind::Error);
+        return false;
+    }
+    if (FtOpen(index, FtHandle) != FT_OK) {
+        FtHandle = nullptr;
+        Message("Fatal error: FT_Open failed", MessageKind::Error);
+        return false;
+    }
+    return true;
+}
+
+// Not built yet: the Mirrow's routines come with its own source file.
 bool TJtagExecuter::OpenMirrow()
 {
     CloseCable(false);
     Message("Fatal error: MIRROW cable support is not built in", MessageKind::Error);
-    return false;
-}
-
-bool TJtagExecuter::OpenDruvel()
-{
-    CloseCable(false);
-    Message("Fatal error: DRUVEL cable support is not built in", MessageKind::Error);
     return false;
 }

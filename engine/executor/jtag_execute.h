@@ -51,6 +51,9 @@ constexpr TCableIdentity VarnelIdentity{0x0403, 0xF1A0, "A601????"};
 constexpr TCableIdentity MirrowIdentity{0xA600, 0xA003, "A604????"};
 constexpr TCableIdentity DruvelIdentity{0xA600, 0xDBCA, "A6??????"};
 
+// The TCK a DefFreq value names, Hz; 0 for a value that names none.
+int32_t DefFreqHz(uint8_t DefFreq);
+
 class TJtagExecuter {
 public:
     TJtagExecuter();
@@ -171,6 +174,10 @@ public:
     // No reply for ReplyTimeoutMs after both the last reply and the end of
     // the device's work.
     bool RepliesOverdue() const;
+    // The N replies of one read-back, all or none: Ready when taken (and
+    // no longer owed), NotYet while they may still come, CommError on a
+    // USB error or once the replies owed are overdue.
+    ReadResult TakeReplies(uint8_t* Dest, int32_t N);
 
     // ---- Varnel (jtag_varnel.cpp)
 
@@ -195,10 +202,50 @@ public:
     // The Varnel's native clock byte last written, for its device time.
     uint8_t VarnelDeviceClock = 0xA8;
 
-    // ---- Mirrow and Druvel (their own source files)
+    // ---- Mirrow (its own source file)
 
     bool OpenMirrow();
+
+    // ---- Druvel (jtag_druvel.cpp): MPSSE commands on the chip's low byte
+
     bool OpenDruvel();
+    // PlainFlush, then the replies and device time of the commands written
+    // go to the reply watch.
+    bool DruvelFlush();
+    bool DruvelSync();
+    bool DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int32_t Count, bool LastTms);
+    ReadResult DruvelReadTdo(uint8_t* Tdo, const uint8_t* Capture, int32_t Count);
+    bool DruvelTmsClock(bool Tdi, bool Tms);
+    bool DruvelTrst(bool Level, bool Driven);
+    int32_t DruvelSetFrequency(int32_t Hz, bool Apply);
+    // The RUNTEST policy with the Druvel's bytes (jtag_druvel_runtest.cpp).
+    bool DruvelRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
+    bool DruvelRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
+
+    // The pin command (TCK low), the clock divisor, and N cycles with TDI 0
+    // and TMS as the pins hold it; each false at the first byte that
+    // cannot be queued.
+    bool DruvelPutPins(bool Tdi, bool Tms);
+    bool DruvelPutDivisor(int32_t Divisor);
+    bool DruvelPutCycles(uint64_t N);
+
+    // Of the commands queued whole and not yet written: the replies they
+    // owe and the device time they take (in periods of the 6 MHz base).
+    // A command split by a flush counts with the flush that ends it.
+    int32_t DruvelQueuedReplies = 0;
+    uint64_t DruvelQueuedPeriods = 0;
+    // The divisor last queued: the clock the queued cycles run at.
+    int32_t DruvelQueuedDivisor = 1;
+
+    // ---- what every kind's open shares
+
+    // CloseCable, then finds the one cable of Id named by SelectedCable and
+    // opens it; false after "Fatal error: Cannot find " Name or "Fatal
+    // error: FT_Open failed".
+    bool FindAndOpen(const TCableIdentity& Id, const char* Name);
+    // Reads and drops what the device still holds from before; false on a
+    // driver error, or when it never stops sending.
+    bool DrainStaleBytes();
 
     // The cable routines of one kind, as OpenAndStart wires them.
     struct TCableEvents {

@@ -98,20 +98,8 @@ int32_t ShiftReplies(const uint8_t* Capture, int32_t Count, bool Native)
 
 bool TJtagExecuter::OpenVarnel()
 {
-    CloseCable(false);
-    int32_t index = -1;
-    std::vector<int32_t> serials;
-    FindDevices(VarnelIdentity.Vid, VarnelIdentity.Pid, VarnelIdentity.SerialMask, SelectedCable & 0xFFFFFF, &index,
-                serials);
-    if (index == -1) {
-        Message("Fatal error: Cannot find VARNEL", MessageKind::Error);
+    if (!FindAndOpen(VarnelIdentity, "VARNEL"))
         return false;
-    }
-    if (FtOpen(index, FtHandle) != FT_OK) {
-        FtHandle = nullptr;
-        Message("Fatal error: FT_Open failed", MessageKind::Error);
-        return false;
-    }
     OpenedKind = CableKindVarnel;
 
     // From here every failure closes the device without parking its pins.
@@ -133,26 +121,8 @@ bool TJtagExecuter::OpenVarnel()
     resetReplies();
     platform::Sleep(250);
 
-    // Whatever the device still holds from before is thrown away.
-    DWORD queued = 0;
-    if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
+    if (!DrainStaleBytes())
         return fail();
-    // A device that never stops sending would keep the drain going for
-    // ever: it gets as long as a silent cable does.
-    const uint32_t drainStart = platform::GetTickCount();
-    while (queued > 0) {
-        if (platform::GetTickCount() - drainStart > ReplyTimeoutMs)
-            return fail();
-        uint8_t scratch[16];
-        DWORD read = 0;
-        // A read that takes nothing of what is queued would never end.
-        if (FtRead(FtHandle, scratch, std::min<DWORD>(queued, sizeof scratch), read) != FT_OK || read == 0)
-            return fail();
-        if (FtGetQueueStatus(FtHandle, queued) != FT_OK)
-            return fail();
-        if (queued < 16)
-            platform::Sleep(100);
-    }
 
     for (uint8_t b : {0xC1, 0xC1, 0xD1, 0xC0, 0xD0})
         if (!PutByte(b))
@@ -277,17 +247,8 @@ ReadResult TJtagExecuter::VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
     if (n == 0)
         return ReadResult::Ready;
     std::vector<uint8_t> replies(static_cast<size_t>(n));
-    switch (RxTake(replies.data(), n)) {
-    case -1:
-        return ReadResult::CommError;
-    case 0:
-        // Replies still queued here are owed by nobody yet; those written
-        // are given the device's time and then some.
-        return PendingReplies >= n && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
-    default:
-        break;
-    }
-    PendingReplies -= n;
+    if (const ReadResult taken = TakeReplies(replies.data(), n); taken != ReadResult::Ready)
+        return taken;
     if (!VarnelShiftModes.empty())
         VarnelShiftModes.pop_front();
 

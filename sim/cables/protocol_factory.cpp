@@ -1,3 +1,4 @@
+#include "cables/druvel.h"
 #include "cables/protocol.h"
 #include "cables/varnel.h"
 
@@ -7,6 +8,8 @@ std::unique_ptr<Protocol> CreateProtocol(const std::string& Kind, const nlohmann
 {
     if (Kind == "varnel")
         return std::make_unique<VarnelProtocol>(Device);
+    if (Kind == "druvel")
+        return std::make_unique<DruvelProtocol>(Device);
     return std::make_unique<SilentProtocol>();
 }
 

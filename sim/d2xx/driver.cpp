@@ -369,6 +369,7 @@ FT_STATUS SetBitMode(FT_HANDLE Handle, UCHAR Mask, UCHAR Mode)
     TDevice* d = nullptr;
     if (const FT_STATUS status = LiveDevice(call, Handle, d); status != FT_OK)
         return status;
+    Trace("bitmode " + d->Info.Serial + " mask=" + sim::HexByte(Mask) + " mode=" + sim::HexByte(Mode));
     if (!d->Proto->SetBitMode(Mask, Mode))
         return FT_IO_ERROR;
     return FT_OK;

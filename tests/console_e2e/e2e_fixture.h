@@ -50,6 +50,10 @@ inline std::string Mirrow(const std::string& Serial)
 {
     return Device("0xA600", "0xA003", Serial, "mirrow");
 }
+inline std::string Druvel(const std::string& Serial, const std::string& Extra = "")
+{
+    return Device("0xA600", "0xDBCA", Serial, "druvel", Extra);
+}
 // An FTDI device that is no cable of ours.
 inline std::string OtherFtdi(const std::string& Serial)
 {

@@ -180,7 +180,6 @@ TEST_F(Executor, CablesNotYetSupportedFailCleanly)
     };
     const TCase cases[] = {
         {{Mirrow("A6040002")}, 0x02040002, "Fatal error: MIRROW cable support is not built in"},
-        {{Druvel("A6000002")}, 0x7B000002, "Fatal error: DRUVEL cable support is not built in"},
         {{Varnel("A6010001")}, 0x05010001, "Fatal error: No JTAG cable is selected."},
         // Only -1 asks for a cable to be found; the front ends' -2 is theirs.
         {{Varnel("A6010001")}, -2, "Fatal error: No JTAG cable is selected."},

@@ -10,9 +10,8 @@
 
 #include "chain/chain.h"
 #include "support/vendor_samples.h"
-#include "executor_fixture.h"
 #include "cables/protocol.h"
-#include "svf/svf.h"
+#include "svf_play_fixture.h"
 
 namespace {
 
@@ -20,10 +19,6 @@ using namespace exectest;
 using testing::Contains;
 using testing::HasSubstr;
 
-class TRegisterSvf : public testing::Environment {
-public:
-    void SetUp() override { RegisterSvfPlayer(); }
-};
 testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
 
 std::string ReadFile(const std::string& Path)
@@ -61,47 +56,21 @@ std::string WithIdcodes(const std::string& Idcodes)
     return text;
 }
 
-class SvfOnVarnel : public TExecutorTest {
+class SvfOnVarnel : public TSvfPlayTest {
 protected:
     void SetUp() override
     {
-        TExecutorTest::SetUp();
-        Folder = std::filesystem::temp_directory_path() /
-                 ("orbesk_exec_svf_" + std::to_string(getpid()) + "_" +
-                  testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(Folder);
+        TSvfPlayTest::SetUp();
         Exec->SelectedCable = 0x010001;
         Exec->DefFreq = 0;
     }
-    void TearDown() override
-    {
-        if (Exec) {
-            Exec->CurrentFile.reset();
-            Exec->CloseCable(false);
-        }
-        std::filesystem::remove_all(Folder);
-        TExecutorTest::TearDown();
-    }
 
-    void LoadVarnel(const std::string& Members) { Load({Varnel("A6010001", Members)}); }
-
-    // Plays Text as an SVF file to its end, as a front end would: start,
-    // poll, close the cable by the outcome, free the player.
-    FileStatus Play(const std::string& Text, const std::string& Name = "run.svf")
+    void LoadCable(const std::string& Members) override
     {
-        const std::string path = (Folder / Name).string();
-        std::ofstream(path) << Text;
-        return PlayFile(path);
+        Load({Varnel("A6010001", Members)});
+        Exec->ClearLog();
     }
-    FileStatus PlayFile(const std::string& Path) { return PlayToEnd(Path); }
-    std::vector<std::string> Errors()
-    {
-        std::vector<std::string> lines;
-        for (const TLogLine& line : Exec->Log())
-            if (line.Kind == MessageKind::Error)
-                lines.push_back(line.Text);
-        return lines;
-    }
+    std::vector<std::string> Errors() { return LogOf(MessageKind::Error); }
     sim::Chain& ChainOf(size_t Device)
     {
         auto* protocol = static_cast<sim::Protocol*>(Sim->Protocol(Device));
@@ -109,13 +78,11 @@ protected:
             throw std::runtime_error("no chain");
         return *protocol->JtagChain();
     }
-
-    std::filesystem::path Folder;
 };
 
 TEST_F(SvfOnVarnel, ReadsAndComparesTheIdcodesOfATwoDeviceChain)
 {
-    LoadVarnel(TwoDevices);
+    LoadCable(TwoDevices);
     EXPECT_EQ(Play(WithIdcodes("123450930ABC1DEF")), FileStatus::Succeeded);
     EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
     EXPECT_THAT(TraceWith(" scan dr "), Contains(HasSubstr("bits=64 in=0000000000000000 out=123450930ABC1DEF")));
@@ -123,7 +90,7 @@ TEST_F(SvfOnVarnel, ReadsAndComparesTheIdcodesOfATwoDeviceChain)
 
 TEST_F(SvfOnVarnel, AWrongExpectedIdcodeIsReportedAndFailsTheRun)
 {
-    LoadVarnel(TwoDevices);
+    LoadCable(TwoDevices);
     EXPECT_EQ(Play(WithIdcodes("123450930ABC1DEE")), FileStatus::Failed);
     const std::vector<std::string> errors = Errors();
     ASSERT_GE(errors.size(), 3u);
@@ -135,7 +102,7 @@ TEST_F(SvfOnVarnel, AWrongExpectedIdcodeIsReportedAndFailsTheRun)
 
 TEST_F(SvfOnVarnel, ProgramsAMemoryAndVerifiesIt)
 {
-    LoadVarnel(Memory);
+    LoadCable(Memory);
     const char* const text = R"(STATE RESET;
 STATE IDLE;
 ! program three words from address 10
@@ -165,7 +132,7 @@ STATE RESET;
 
 TEST_F(SvfOnVarnel, AVerifyOfWhatWasNotWrittenFails)
 {
-    LoadVarnel(Memory);
+    LoadCable(Memory);
     const char* const text = R"(STATE RESET;
 SIR 4 TDI (2);
 SDR 8 TDI (20);
@@ -188,7 +155,7 @@ TEST_F(SvfOnVarnel, ADeviceUnpluggedMidRunEndsItWithACommunicationError)
     // Gone after the probe and about half of the file's bytes.
     for (const char* fault : {"\"unplug_after\":8000", "\"write_fail_after\":8000"}) {
         SCOPED_TRACE(fault);
-        LoadVarnel(std::string("\"faults\":{") + fault + "}");
+        LoadCable(std::string("\"faults\":{") + fault + "}");
         Exec->ClearLog();
         EXPECT_EQ(Play(text), FileStatus::Failed);
         EXPECT_THAT(Errors(), Contains("USB communication error"));
@@ -201,7 +168,7 @@ TEST_F(SvfOnVarnel, AFrequencyChangeBetweenAScanAndItsReadBackReadsRight)
     // Replies come late, so the write side runs ahead of the read side
     // across each FREQUENCY, which switches between native and repeated
     // mode every time.
-    LoadVarnel("\"faults\":{\"reply_delay\":40}");
+    LoadCable("\"faults\":{\"reply_delay\":40}");
     std::string text = "STATE RESET;\nSTATE IDLE;\n";
     for (const char* hz : {"3E6", "2E5", "3E6", "1E6", "3E6", "7.8125E3"})
         text += std::string("FREQUENCY ") + hz + " HZ;\nSDR 32 TDI (00000000) TDO (0ABC1DEF);\n" +
@@ -219,9 +186,9 @@ TEST_F(SvfOnVarnel, RealVendorFilesPlayOnAChainThatAnswersThem)
         // The chain file is one object; its members go into the device.
         chain = chain.substr(chain.find('{') + 1);
         chain = chain.substr(0, chain.rfind('}'));
-        LoadVarnel(chain);
+        LoadCable(chain);
         Exec->ClearLog();
-        EXPECT_EQ(PlayFile(std::string(ORBESK_SAMPLES_DIR) + "/" + c.Sample), FileStatus::Succeeded);
+        EXPECT_EQ(PlayToEnd(std::string(ORBESK_SAMPLES_DIR) + "/" + c.Sample), FileStatus::Succeeded);
         EXPECT_TRUE(Errors().empty()) << testing::PrintToString(Errors());
     }
 }

@@ -58,8 +58,8 @@ TEST_F(NamedLock, KillingTheHolderFreesItWhileItsForkedChildLivesOn)
         TNamedLock lock(Name);
         if (lock.Wait(5000) != TLockWait::Acquired)
             _exit(1);
-        // The child tells its own pid once fork has returned in it, that
-        // is after its fork handlers dropped its copy of the lock.
+        // The child says it is there once its fork handlers have run, so
+        // that the descriptor it inherited is closed by then.
         if (fork() == 0) {
             const pid_t self = getpid();
             (void)!write(ready[1], &self, sizeof self);
@@ -67,6 +67,7 @@ TEST_F(NamedLock, KillingTheHolderFreesItWhileItsForkedChildLivesOn)
             for (;;)
                 pause();
         }
+        close(ready[1]);
         for (;;)
             pause();
     }
