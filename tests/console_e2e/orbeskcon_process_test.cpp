@@ -51,6 +51,28 @@ protected:
 // About 30 s when nothing stops it.
 constexpr int LongScans = 1000;
 
+// The cables a stop signal is tried on, each with the proof in the trace
+// that it was closed as after any run.
+struct TStoppedCable {
+    const char* Name;
+    std::string Device;
+    std::vector<std::string> Options;
+    // The trace line that the close writes, and what it must show.
+    std::string CloseLine;
+    std::string Closed;
+};
+
+std::vector<TStoppedCable> StoppedCables()
+{
+    const std::string paced = "\"faults\":{\"reply_interval_ms\":3}";
+    return {
+        // The pins parked.
+        {"Varnel", Varnel("A6010001", paced), {}, "varnel:A6010001 close ", ClosingBytes},
+        // Out of MPSSE mode.
+        {"Druvel", Druvel("A6123456", TwoDevices + "," + paced), {"-druvel"}, "druvel:A6123456 mode ", "mode reset"},
+    };
+}
+
 TEST_F(OrbeskconAmongProcesses, AStopSignalEndsTheRunAsAFailedOneThroughTheCablesClose)
 {
     const std::string file = PacedSvf("long.svf", LongScans);
@@ -65,26 +87,32 @@ TEST_F(OrbeskconAmongProcesses, AStopSignalEndsTheRunAsAFailedOneThroughTheCable
         // Whoever sent the signal wants the program ended, not waiting.
         {SIGINT, {"-w", file}},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << strsignal(c.Signal) << " " << testing::PrintToString(c.Args));
-        std::filesystem::remove(TracePath);
-        // Its input stays open: a wait for Enter would never end.
-        std::unique_ptr<TChild> child = Start(c.Args);
-        ASSERT_TRUE(child->ReadUntil("! scan 3\n", RunLimitMs));
-        const auto sent = std::chrono::steady_clock::now();
-        child->SendSignal(c.Signal);
-        const TRunResult r = child->Finish(RunLimitMs);
-        const auto took = std::chrono::steady_clock::now() - sent;
-        ASSERT_FALSE(r.TimedOut);
-        EXPECT_EQ(r.Signal, 0);
-        EXPECT_EQ(r.Status, 1);
-        ASSERT_FALSE(r.OutLines().empty());
-        EXPECT_EQ(r.OutLines().back(), FailureLine);
-        // Ended soon, far from the read-back's own end, with the pins
-        // parked.
-        EXPECT_LT(took, std::chrono::seconds(3));
-        EXPECT_THAT(LastClose(), EndsWith(ClosingBytes));
-    }
+    for (const TStoppedCable& cable : StoppedCables())
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(testing::Message() << cable.Name << " " << strsignal(c.Signal) << " "
+                                            << testing::PrintToString(c.Args));
+            ScenarioText = Scenario({cable.Device});
+            std::filesystem::remove(TracePath);
+            std::vector<std::string> args = cable.Options;
+            args.insert(args.end(), c.Args.begin(), c.Args.end());
+            // Its input stays open: a wait for Enter would never end.
+            std::unique_ptr<TChild> child = Start(args);
+            ASSERT_TRUE(child->ReadUntil("! scan 3\n", RunLimitMs));
+            const auto sent = std::chrono::steady_clock::now();
+            child->SendSignal(c.Signal);
+            const TRunResult r = child->Finish(RunLimitMs);
+            const auto took = std::chrono::steady_clock::now() - sent;
+            ASSERT_FALSE(r.TimedOut);
+            EXPECT_EQ(r.Signal, 0);
+            EXPECT_EQ(r.Status, 1);
+            ASSERT_FALSE(r.OutLines().empty());
+            EXPECT_EQ(r.OutLines().back(), FailureLine);
+            // Ended soon, far from the read-back's own end, and closed.
+            EXPECT_LT(took, std::chrono::seconds(3));
+            const std::vector<std::string> closes = TraceWith(cable.CloseLine);
+            ASSERT_FALSE(closes.empty());
+            EXPECT_THAT(closes.back(), testing::HasSubstr(cable.Closed));
+        }
 }
 
 // Waits until Signal is no longer pending for the process: its handler has
