@@ -43,6 +43,7 @@ bool TJtagExecuter::Flush()
     case CableKindVarnel:
         return VarnelFlush();
     case CableKindMirrow:
+        return MirrowFlush();
         return PlainFlush();
     case CableKindDruvel:
         return DruvelFlush();

@@ -274,17 +274,7 @@ int32_t TJtagExecuter::DruvelSetFrequency(int32_t Hz, bool Apply)
     if (Hz <= 0)
         return CurrentFrequency;
     DesignFrequency = Hz;
-    int32_t f = Hz;
-    if (IgnoreFreqCmd) {
-        if (Apply && Hz < CurrentFrequency)
-            Message("Warning: Ignoring maximum frequency " + IntToStrGrouped(Hz) + " Hz", MessageKind::Warning);
-        else if (Apply && Hz > CurrentFrequency)
-            Message("Info: Current maximum frequency " + IntToStrGrouped(Hz) + " Hz, forced " +
-                        IntToStrGrouped(CurrentFrequency) + " Hz",
-                    MessageKind::Info);
-        if (const int32_t forced = DefFreqHz(DefFreq); forced != 0)
-            f = forced;
-    }
+    const int32_t f = RequestedFrequency(Hz, Apply);
     const int32_t divisor = DruvelDivisorFor(f);
     if (!DruvelPutDivisor(divisor))
         return -1;

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "svf/svf_error.h"
+#include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
 #include "executor/varnel2low.h"
 
@@ -198,6 +199,11 @@ const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
         &TJtagExecuter::VarnelTmsClock,    &TJtagExecuter::VarnelRuntestTime,  &TJtagExecuter::VarnelRuntestClocks,
         &TJtagExecuter::VarnelTrst,        &TJtagExecuter::VarnelSetFrequency,
     };
+    static const TCableEvents mirrow{
+        &TJtagExecuter::MirrowShift,       &TJtagExecuter::MirrowReadTdo,      &TJtagExecuter::MirrowSync,
+        &TJtagExecuter::MirrowTmsClock,    &TJtagExecuter::MirrowRuntestTime,  &TJtagExecuter::MirrowRuntestClocks,
+        &TJtagExecuter::MirrowTrst,        &TJtagExecuter::MirrowSetFrequency,
+    };
     static const TCableEvents druvel{
         &TJtagExecuter::DruvelShift,       &TJtagExecuter::DruvelReadTdo,      &TJtagExecuter::DruvelSync,
         &TJtagExecuter::DruvelTmsClock,    &TJtagExecuter::DruvelRuntestTime,  &TJtagExecuter::DruvelRuntestClocks,
@@ -206,9 +212,10 @@ const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
     switch (Kind) {
     case CableKindVarnel:
         return &varnel;
+    case CableKindMirrow:
+        return &mirrow;
     case CableKindDruvel:
         return &druvel;
-    case CableKindMirrow: // its routines come with the Mirrow's own source file
     default:
         return nullptr;
     }
@@ -279,6 +286,20 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     }
 }
 
+int32_t TJtagExecuter::RequestedFrequency(int32_t Hz, bool Apply)
+{
+    if (!IgnoreFreqCmd)
+        return Hz;
+    if (Apply && Hz < CurrentFrequency)
+        Message("Warning: Ignoring maximum frequency " + IntToStrGrouped(Hz) + " Hz", MessageKind::Warning);
+    else if (Apply && Hz > CurrentFrequency)
+        Message("Info: Current maximum frequency " + IntToStrGrouped(Hz) + " Hz, forced " +
+                    IntToStrGrouped(CurrentFrequency) + " Hz",
+                MessageKind::Info);
+    const int32_t forced = DefFreqHz(DefFreq);
+    return forced != 0 ? forced : Hz;
+}
+
 bool TJtagExecuter::FindAndOpen(const TCableIdentity& Id, const char* Name)
 {
     CloseCable(false);
@@ -295,12 +316,4 @@ bool TJtagExecuter::FindAndOpen(const TCableIdentity& Id, const char* Name)
         return false;
     }
     return true;
-}
-
-// Not built yet: the Mirrow's routines come with its own source file.
-bool TJtagExecuter::OpenMirrow()
-{
-    CloseCable(false);
-    Message("Fatal error: MIRROW cable support is not built in", MessageKind::Error);
-    return false;
 }

@@ -73,7 +73,7 @@ public:
     // ---- device and buffers
 
     FT_HANDLE FtHandle = nullptr; // null: no device open
-    // Varnel: reply bytes owed for bytes written and not yet taken by a
+    // Varnel and Mirrow: reply bytes owed for bytes written and not yet taken by a
     // read-back, those already in the ring included.
     int32_t PendingReplies = 0;
     std::array<uint8_t, OutBufferSize> OutBuffer{};
@@ -202,9 +202,37 @@ public:
     // The Varnel's native clock byte last written, for its device time.
     uint8_t VarnelDeviceClock = 0xA8;
 
-    // ---- Mirrow (its own source file)
+    // The clock a frequency request of Hz asks of a Mirrow or a Druvel:
+    // Hz, or under IgnoreFreqCmd the DefFreq clock (Hz when DefFreq names
+    // none), with a note when Apply of what was ignored or forced.
+    int32_t RequestedFrequency(int32_t Hz, bool Apply);
+
+    // ---- Mirrow (jtag_mirrow.cpp, its RUNTEST bytes in jtag_mirrow_runtest.cpp)
 
     bool OpenMirrow();
+    // PlainFlush, and the device time and replies of what it wrote.
+    bool MirrowFlush();
+    bool MirrowSync();
+    bool MirrowShift(const uint8_t* Tdi, const uint8_t* Capture, int32_t Count, bool LastTms);
+    ReadResult MirrowReadTdo(uint8_t* Tdo, const uint8_t* Capture, int32_t Count);
+    bool MirrowTmsClock(bool Tdi, bool Tms);
+    bool MirrowTrst(bool Level, bool Driven);
+    int32_t MirrowSetFrequency(int32_t Hz, bool Apply);
+    // A wait timed by the device in 60 MHz ticks; nothing for 0 or less.
+    bool MirrowWait(int64_t Nanoseconds);
+    bool MirrowRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
+    bool MirrowRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
+
+    // Where the Mirrow's byte stream stood at the end of the last write:
+    // the command in force, the operands seen since, the clock index the
+    // device runs at. The flush reads what it writes with it.
+    struct TMirrowStream {
+        uint8_t Command = 0x11;
+        uint32_t Operands = 0;
+        uint8_t WaitOperand = 0;
+        int32_t ClockIndex = 31;
+    };
+    TMirrowStream MirrowStream;
 
     // ---- Druvel (jtag_druvel.cpp): MPSSE commands on the chip's low byte
 

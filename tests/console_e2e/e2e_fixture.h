@@ -46,9 +46,9 @@ inline std::string Varnel(const std::string& Serial, const std::string& Extra = 
 {
     return Device("0x0403", "0xF1A0", Serial, "varnel", Extra);
 }
-inline std::string Mirrow(const std::string& Serial)
+inline std::string Mirrow(const std::string& Serial, const std::string& Extra = "")
 {
-    return Device("0xA600", "0xA003", Serial, "mirrow");
+    return Device("0xA600", "0xA003", Serial, "mirrow", Extra);
 }
 inline std::string Druvel(const std::string& Serial, const std::string& Extra = "")
 {

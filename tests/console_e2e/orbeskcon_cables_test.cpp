@@ -20,6 +20,7 @@ struct TCable {
 const TCable Cables[] = {
     {"VARNEL", Varnel, "A6010001", {}},
     {"DRUVEL", Druvel, "A6123456", {"-druvel"}},
+    {"MIRROW", Mirrow, "A6040001", {"-mirrow"}},
 };
 
 using OrbeskconOnEveryCable = TOrbeskconTest;

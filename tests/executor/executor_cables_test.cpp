@@ -24,6 +24,7 @@ struct TCable {
 const TCable Cables[] = {
     {"Varnel", [](const std::string& M) { return Varnel("A6010001", M); }, 0x00010001},
     {"Druvel", [](const std::string& M) { return Druvel("A6123456", M); }, 0x7B123456},
+    {"Mirrow", [](const std::string& M) { return Mirrow("A6040001", M); }, 0x02040001},
 };
 
 class EveryCable : public TSvfPlayTest {
@@ -50,6 +51,8 @@ TEST_F(EveryCable, PlaysEachFileWithTheSameChainHistory)
             Exec->DefFreqRuntestTime = 2;
             Exec->DefFreqRuntestPuls = 3;
             Exec->RuntestRecalculate = 1;
+            Exec->MirrowVddMin = 18;
+            Exec->MirrowVddMax = 55;
             EXPECT_EQ(PlayToEnd(f.Svf), FileStatus::Succeeded) << testing::PrintToString(LogOf(MessageKind::Error));
             const std::vector<std::string> history = ChainHistory(Sim->Trace());
             EXPECT_THAT(history, testing::Contains(testing::StartsWith("scan ")));

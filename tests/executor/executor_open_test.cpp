@@ -179,7 +179,6 @@ TEST_F(Executor, CablesNotYetSupportedFailCleanly)
         const char* Text;
     };
     const TCase cases[] = {
-        {{Mirrow("A6040002")}, 0x02040002, "Fatal error: MIRROW cable support is not built in"},
         {{Varnel("A6010001")}, 0x05010001, "Fatal error: No JTAG cable is selected."},
         // Only -1 asks for a cable to be found; the front ends' -2 is theirs.
         {{Varnel("A6010001")}, -2, "Fatal error: No JTAG cable is selected."},
