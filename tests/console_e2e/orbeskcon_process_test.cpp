@@ -15,7 +15,6 @@ using namespace e2e;
 using testing::Contains;
 using testing::ElementsAre;
 using testing::EndsWith;
-using testing::SizeIs;
 
 // What the Varnel sends last when it is closed: the pins parked.
 const std::string ClosingBytes = "bytes=4 last=A3 A8 EC C8";
@@ -51,27 +50,17 @@ protected:
 // About 30 s when nothing stops it.
 constexpr int LongScans = 1000;
 
-// The cables a stop signal is tried on, each with the proof in the trace
-// that it was closed as after any run.
+// A cable a stop signal is tried on, with the proof in the trace that it
+// was closed as after any run: the last of the lines that the close writes
+// shows it.
 struct TStoppedCable {
     const char* Name;
     std::string Device;
     std::vector<std::string> Options;
-    // The trace line that the close writes, and what it must show.
+    std::string Opened; // what the open did, to be undone
     std::string CloseLine;
     std::string Closed;
 };
-
-std::vector<TStoppedCable> StoppedCables()
-{
-    const std::string paced = "\"faults\":{\"reply_interval_ms\":3}";
-    return {
-        // The pins parked.
-        {"Varnel", Varnel("A6010001", paced), {}, "varnel:A6010001 close ", ClosingBytes},
-        // Out of MPSSE mode.
-        {"Druvel", Druvel("A6123456", TwoDevices + "," + paced), {"-druvel"}, "druvel:A6123456 mode ", "mode reset"},
-    };
-}
 
 TEST_F(OrbeskconAmongProcesses, AStopSignalEndsTheRunAsAFailedOneThroughTheCablesClose)
 {
@@ -87,7 +76,20 @@ TEST_F(OrbeskconAmongProcesses, AStopSignalEndsTheRunAsAFailedOneThroughTheCable
         // Whoever sent the signal wants the program ended, not waiting.
         {SIGINT, {"-w", file}},
     };
-    for (const TStoppedCable& cable : StoppedCables())
+    const std::string paced = "\"faults\":{\"reply_interval_ms\":3}";
+    const TStoppedCable cables[] = {
+        // The pins parked.
+        {"Varnel", Varnel("A6010001", paced), {}, "varnel:A6010001 setup byte=A7", "varnel:A6010001 close ",
+         ClosingBytes},
+        // Out of MPSSE mode.
+        {"Druvel", Druvel("A6123456", TwoDevices + "," + paced), {"-druvel"}, "druvel:A6123456 mode mpsse",
+         "druvel:A6123456 mode ", "mode reset"},
+        // The target it powered switched off.
+        {"Mirrow", Mirrow("A6040001", TwoDevices + ",\"target\":{\"supply\":\"cable\"}," + paced),
+         {"-mirrow", "-i", Write("mirrow.ini", "[Params]\nMirrowVddOut=1\n")}, "mirrow:A6040001 power on",
+         "mirrow:A6040001 power ", "power off"},
+    };
+    for (const TStoppedCable& cable : cables)
         for (const TCase& c : cases) {
             SCOPED_TRACE(testing::Message() << cable.Name << " " << strsignal(c.Signal) << " "
                                             << testing::PrintToString(c.Args));
@@ -109,6 +111,7 @@ TEST_F(OrbeskconAmongProcesses, AStopSignalEndsTheRunAsAFailedOneThroughTheCable
             EXPECT_EQ(r.OutLines().back(), FailureLine);
             // Ended soon, far from the read-back's own end, and closed.
             EXPECT_LT(took, std::chrono::seconds(3));
+            EXPECT_THAT(TraceWith(cable.Opened), testing::Not(testing::IsEmpty()));
             const std::vector<std::string> closes = TraceWith(cable.CloseLine);
             ASSERT_FALSE(closes.empty());
             EXPECT_THAT(closes.back(), testing::HasSubstr(cable.Closed));
