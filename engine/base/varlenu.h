@@ -21,6 +21,8 @@ public:
     // player may address bits past the vector without checking.
     uint8_t GetByte(int32_t Index) const;
     void SetByte(int32_t Index, uint8_t Value);
+    // Bit Index; 0 outside the vector's bytes.
+    bool GetBit(int32_t Index) const { return Index >= 0 && ((GetByte(Index / 8) >> (Index % 8)) & 1); }
 
     void FillOnes();
     void FillZeros();

@@ -72,7 +72,6 @@ public:
     // has been reported as "USB communication error".
     bool ExecuteStatement(const TSVFCommand& Statement);
     bool GotoState(TapState Target);
-    bool ClockTMS(bool Tms);
     // Header, body and trailer of the DR (IsDr) or IR set as one shift.
     bool ShiftBits(bool IsDr);
 

@@ -2,39 +2,13 @@
 // under the mask and reports a mismatch; keeps the LOOP decision.
 #include <vector>
 
+#include "base/bitdump.h"
 #include "svf/svf.h"
 
 namespace {
 
 // Dumps of longer scans would make lines of millions of characters.
 constexpr int64_t DumpLimit = 10000;
-
-bool Bit(const TVarLen& Vector, int32_t Index)
-{
-    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
-
-void AppendGrouped(std::string& Line, int& Group, char c)
-{
-    Line.push_back(c);
-    if (++Group == 4) {
-        Line.push_back(' ');
-        Group = 0;
-    }
-}
-
-void FormatExpected(std::string& Line, int& Group, const TVarLen& Mask, const TVarLen& Tdo)
-{
-    for (int32_t i = 0; i < Mask.BitLength(); ++i)
-        AppendGrouped(Line, Group, !Bit(Mask, i) || Tdo.BitLength() == 0 ? 'x' : (Bit(Tdo, i) ? '1' : '0'));
-}
-
-void FormatRead(std::string& Line, int& Group, const TVarLen& Mask, const TVarLen& Tdo, const uint8_t* Read,
-                int32_t Offset)
-{
-    for (int32_t i = 0; i < Mask.BitLength(); ++i)
-        AppendGrouped(Line, Group, !Bit(Mask, i) || Tdo.BitLength() == 0 ? 'x' : (Read[Offset + i] != 0 ? '1' : '0'));
-}
 
 } // namespace
 
@@ -51,7 +25,7 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
     for (int p = 0; p < 3; ++p) {
         const bool compared = tdo[p]->BitLength() > 0;
         for (int32_t i = 0; i < mask[p]->BitLength(); ++i)
-            capture[static_cast<size_t>(offset[p] + i)] = compared && Bit(*mask[p], i);
+            capture[static_cast<size_t>(offset[p] + i)] = compared && mask[p]->GetBit(i);
     }
 
     const ReadResult r = OnRead(read.data(), capture.data(), count);
@@ -62,9 +36,9 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
         if (tdo[p]->BitLength() == 0)
             continue;
         for (int32_t i = 0; i < mask[p]->BitLength(); ++i) {
-            if (!Bit(*mask[p], i))
+            if (!mask[p]->GetBit(i))
                 continue;
-            if ((read[static_cast<size_t>(offset[p] + i)] != 0) == Bit(*tdo[p], i))
+            if ((read[static_cast<size_t>(offset[p] + i)] != 0) == tdo[p]->GetBit(i))
                 continue;
             if (p != 1 || ReportMismatch) {
                 if (OnMessage) {
@@ -74,12 +48,13 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
                         std::string line = "Expected: ";
                         int group = 0;
                         for (int q = 0; q < 3; ++q)
-                            FormatExpected(line, group, *mask[q], *tdo[q]);
+                            AppendExpectedBits(line, group, *mask[q], *tdo[q]);
                         OnMessage(line, MessageKind::Error);
                         line = "Read:     ";
                         group = 0;
                         for (int q = 0; q < 3; ++q)
-                            FormatRead(line, group, *mask[q], *tdo[q], read.data(), offset[q]);
+                            AppendReadBits(line, group, *mask[q],
+                                           tdo[q]->BitLength() == 0 ? nullptr : read.data() + offset[q]);
                         OnMessage(line, MessageKind::Error);
                     }
                 }

@@ -6,23 +6,13 @@
 #include <vector>
 
 #include "base/StrUtilsEx.h"
+#include "base/tapwalk.h"
 #include "svf/svf.h"
-#include "svf/svf_tap.h"
 
 namespace {
 
 constexpr int64_t MaxBits = std::numeric_limits<int32_t>::max();
 const char* const UsbError = "USB communication error";
-
-bool Bit(const TVarLen& Vector, int32_t Index)
-{
-    return (Vector.GetByte(Index / 8) >> (Index % 8)) & 1;
-}
-
-bool IsState(TapState State)
-{
-    return static_cast<uint8_t>(State) <= static_cast<uint8_t>(TapState::IRUPDATE);
-}
 
 // Nearest integer, ties to even, kept inside the event's argument range.
 int32_t FrequencyArgument(long double Hz)
@@ -258,41 +248,9 @@ bool TSVFFile::ExecuteRuntest(const TSVFCommand& Statement)
     return true;
 }
 
-bool TSVFFile::ClockTMS(bool Tms)
-{
-    if (!OnTmsClock)
-        return true;
-    return OnTmsClock(false, Tms);
-}
-
 bool TSVFFile::GotoState(TapState Target)
 {
-    if (!IsState(Target) || !IsState(CurrentState))
-        RaiseLineError("Unhandled TAP State change");
-    if (Target == TapState::RESET) {
-        // A failed clock leaves the chain somewhere unknown: report it.
-        for (int k = 0; k < 6; ++k)
-            if (!ClockTMS(true))
-                return false;
-        CurrentState = TapState::RESET;
-        return true;
-    }
-    if (CurrentState == Target && (Target == TapState::DRPAUSE || Target == TapState::IRPAUSE)) {
-        // Leave the pause and come back through the capture state.
-        if (!GotoState(TapState::DRSELECT)) {
-            SendNote(UsbError, MessageKind::Error);
-            return false;
-        }
-    }
-    for (int steps = 0; CurrentState != Target; ++steps) {
-        if (steps > 16)
-            RaiseLineError("Unhandled TAP State change");
-        const TTapStep step = TapWalkStep(CurrentState, Target);
-        if (!ClockTMS(step.Tms))
-            return false;
-        CurrentState = step.Next;
-    }
-    return true;
+    return GotoTapState(*this, CurrentState, Target, [this](const std::string& Message) { RaiseLineError(Message); });
 }
 
 TSVFFile::TScanParts TSVFFile::ScanParts(bool IsDr) const
@@ -326,8 +284,8 @@ bool TSVFFile::ShiftBits(bool IsDr)
     for (int p = 0; p < 3; ++p) {
         const bool compared = tdo[p]->BitLength() > 0;
         for (int32_t i = 0; i < tdi[p]->BitLength(); ++i, ++pos) {
-            bits[pos] = Bit(*tdi[p], i);
-            capture[pos] = compared && Bit(*mask[p], i);
+            bits[pos] = tdi[p]->GetBit(i);
+            capture[pos] = compared && mask[p]->GetBit(i);
         }
     }
     if (count > 100000)

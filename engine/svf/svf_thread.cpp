@@ -3,18 +3,11 @@
 #include "svf/svf_thread.h"
 
 #include <mutex>
-#include <new>
-
-#include "ticks.h"
 
 namespace {
 
 std::mutex CommentSwitchLock;
 TSvfCommentSwitch CommentSwitch;
-
-// Idle turns (nothing advanced) spent yielding before the worker starts to
-// sleep a millisecond per turn while the cable's data is still on its way.
-constexpr int SpinTurns = 64;
 
 } // namespace
 
@@ -35,65 +28,42 @@ void RegisterSvfPlayer()
     RegisterJtagFileClass(JtagFileClassOf<TSVFFile>());
 }
 
-TReadWriteThread::TReadWriteThread() : FThread([this](platform::TThread& Self) { Execute(Self); }) {}
-
 TReadWriteThread::~TReadWriteThread()
 {
-    FThread.WaitFor();
+    WaitFor();
     ReadParser.reset();
     WriteParser.reset();
 }
 
-FileStatus TReadWriteThread::Status() const
+void TReadWriteThread::Report(const std::string& Text)
 {
-    if (!FThread.Finished())
-        return FileStatus::Running;
-    return FErrorFlag.load() ? FileStatus::Failed : FileStatus::Succeeded;
-}
-
-void TReadWriteThread::Fatal(const std::string& Text)
-{
-    FErrorFlag.store(true);
-    try {
-        if (WriteParser && WriteParser->OnMessage)
-            WriteParser->OnMessage(Text, MessageKind::Error);
-    } catch (...) {
-        // The run has failed already; a message that cannot be delivered
-        // changes nothing.
-    }
+    if (WriteParser && WriteParser->OnMessage)
+        WriteParser->OnMessage(Text, MessageKind::Error);
 }
 
 void TReadWriteThread::UsbFailure()
 {
     if (WriteParser->OnMessage)
         WriteParser->OnMessage("USB communication error", MessageKind::Error);
-    FErrorFlag.store(true);
+    SetError();
 }
 
-void TReadWriteThread::Execute(platform::TThread& Self)
+std::string TReadWriteThread::FatalText(std::exception_ptr Error) const
 {
-    // The whole run, opening walk and flush included, stands in the guard:
-    // whatever is raised ends it with one message and status Failed.
     try {
-        Play(Self);
+        std::rethrow_exception(Error);
     } catch (const ELineException& e) {
-        Fatal("Fatal error " + e.Message() + " near line " + std::to_string(e.LineNumber) + "\r\n\"" + e.LineText +
-              "\"");
-    } catch (const Exception& e) {
-        Fatal("Fatal error " + e.Message());
-    } catch (const std::bad_alloc&) {
-        Fatal("Fatal error Out of memory");
-    } catch (const std::exception& e) {
-        Fatal(std::string("Fatal error ") + e.what());
+        return "Fatal error " + e.Message() + " near line " + std::to_string(e.LineNumber) + "\r\n\"" + e.LineText +
+               "\"";
     } catch (...) {
-        Fatal("Fatal error Unknown exception");
+        return TPlayerThread::FatalText(std::current_exception());
     }
 }
 
 void TReadWriteThread::Play(platform::TThread& Self)
 {
     if (Self.Terminated() || !WriteParser || !ReadParser) {
-        FErrorFlag.store(true);
+        SetError();
         return;
     }
     TSVFFile& writer = *WriteParser;
@@ -107,11 +77,11 @@ void TReadWriteThread::Play(platform::TThread& Self)
     TSVFCommand w;
     TSVFCommand r;
     reader.LoopControl = TLoopControl::GoOn;
-    int idleTurns = 0;
+    TIdleWait idle;
     for (;;) {
         if (Self.Terminated())
-            FErrorFlag.store(true);
-        if (FErrorFlag.load())
+            SetError();
+        if (ErrorFlag())
             return;
         if (w.Command == SvfCommand::Eof && r.Command == SvfCommand::Eof)
             return;
@@ -138,7 +108,7 @@ void TReadWriteThread::Play(platform::TThread& Self)
                 return;
             }
             if (!writer.ExecuteStatement(w)) {
-                FErrorFlag.store(true);
+                SetError();
                 return;
             }
             // The write side waits here until the read side has judged the
@@ -169,7 +139,7 @@ void TReadWriteThread::Play(platform::TThread& Self)
                 break;
             case ReadResult::CommError:
             case ReadResult::Mismatch:
-                FErrorFlag.store(true);
+                SetError();
                 break;
             case ReadResult::NotYet:
                 break;
@@ -177,13 +147,10 @@ void TReadWriteThread::Play(platform::TThread& Self)
         }
 
         // Waiting for the cable's data must not hold a core at full load.
-        if (advanced) {
-            idleTurns = 0;
-        } else if (++idleTurns <= SpinTurns) {
-            platform::YieldThread();
-        } else {
-            platform::Sleep(1);
-        }
+        if (advanced)
+            idle.Advanced();
+        else
+            idle.Idle();
     }
 }
 
@@ -201,32 +168,14 @@ bool TSVFFile::Start(int32_t FrequencyHz)
     if (commentSwitch && !commentSwitch())
         writer.CopyComments = false;
 
-    writer.OnMessage = OnMessage;
-    writer.OnShift = OnShift;
-    writer.OnFlush = OnFlush;
-    writer.OnTmsClock = OnTmsClock;
-    writer.OnRuntestTime = OnRuntestTime;
-    writer.OnRuntestClocks = OnRuntestClocks;
-    writer.OnTrst = OnTrst;
-    writer.OnSetFrequency = OnSetFrequency;
-    reader.OnMessage = OnMessage;
-    reader.OnRead = OnRead;
+    WireWorkerEvents(*this, writer, &reader);
     reader.CopyComments = false;
 
     DefaultFrequency = FrequencyHz;
     writer.DefaultFrequency = FrequencyHz;
     reader.DefaultFrequency = FrequencyHz;
 
-    bool result = true;
-    if (OnSetFrequency)
-        result = OnSetFrequency(FrequencyHz, true) != -1;
-    // A cable that failed its first call is not played on: the worker ends
-    // at once with status Failed.
-    if (!result)
-        FThread->Terminate();
-    if (!FThread->Resume())
-        return false;
-    return result;
+    return SetFrequencyAndResume(*FThread, OnSetFrequency, FrequencyHz);
 }
 
 void TSVFFile::Stop()

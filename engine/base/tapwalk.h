@@ -1,0 +1,39 @@
+// The players' walk through the TAP controller: one step towards a target
+// state, and the whole walk with its reset and pause re-entry rules.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "base/jtagfile.h"
+
+struct TTapStep {
+    bool Tms;
+    TapState Next;
+};
+
+// Current and Target are TAP states (codes 0..15); Current differs from
+// Target and Target is not RESET (the walk to RESET is six TMS-1 clocks).
+TTapStep TapWalkStep(TapState Current, TapState Target);
+
+bool IsTapState(TapState State);
+
+enum class TTapWalkResult : uint8_t {
+    Done,
+    ClockFailed,    // Current is the last state reached
+    ReentryFailed,  // leaving a pause to enter it again failed
+    BadState,       // Current or Target is no TAP state; nothing clocked
+};
+
+// Walks Current to Target with one ClockTms call per clock, keeping Current
+// equal to the chain's state after every clock. RESET is six TMS-1 clocks
+// whatever Current says; a pause that is both Current and Target is left
+// and entered again.
+TTapWalkResult WalkTap(TapState& Current, TapState Target, const std::function<bool(bool Tms)>& ClockTms);
+
+// A player's GotoState: the walk clocked through File's OnTmsClock (TDI
+// low; an empty event counts as done). False after a failed clock; a failed
+// exit from a pause is also reported as "USB communication error". A state
+// outside the sixteen is passed to Raise, which throws.
+bool GotoTapState(const TJtagFile& File, TapState& Current, TapState Target,
+                  const std::function<void(const std::string& Message)>& Raise);

@@ -1,0 +1,245 @@
+// XSVF command execution: the state each command sets, the write side that
+// drives the cable in pipelined play, the TAP walk, and the read side that
+// compares what the cable captured.
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "base/tapwalk.h"
+#include "xsvf/xsvf.h"
+
+namespace {
+
+const char* const UsbError = "USB communication error";
+
+bool IsTdoFamily(uint8_t Opcode)
+{
+    return Opcode == XSDRTDO || Opcode == XSDRTDOB || Opcode == XSDRTDOC || Opcode == XSDRTDOE;
+}
+
+} // namespace
+
+void TXSVFFile::ApplyCommand(const TXSVFCommand& Command)
+{
+    if (Command.empty())
+        return;
+    switch (Command[0]) {
+    case XTDOMASK:
+        LoadVector(Command, 1, TdoMask.BitLength(), TdoMask);
+        break;
+    case XRUNTEST:
+        RunTestTime = GetBE32(Command, 1);
+        break;
+    case XREPEAT:
+        RepeatCount = Command.size() > 1 ? Command[1] : 0;
+        if (RepeatCount >= 2) {
+            Xc9500Mode = true;
+            if (!FWarnedXc9500) {
+                FWarnedXc9500 = true;
+                SendNote("Warning: Using XC9500/XL/XV programming method.", MessageKind::Warning);
+            }
+        }
+        break;
+    case XSDRSIZE: {
+        const uint32_t bits = GetBE32(Command, 1);
+        if (bits > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
+            throw Exception("XSDRSIZE " + std::to_string(bits) + " is out of range (0 to 2147483647)");
+        TdoMask.SetBitLength(static_cast<int32_t>(bits));
+        break;
+    }
+    case XENDIR:
+        EndIrState = Command.size() > 1 && Command[1] != 0 ? TapState::IRPAUSE : TapState::IDLE;
+        break;
+    case XENDDR:
+        EndDrState = Command.size() > 1 && Command[1] != 0 ? TapState::DRPAUSE : TapState::IDLE;
+        break;
+    default:
+        break;
+    }
+}
+
+bool TXSVFFile::IsComplete(const TXSVFCommand& Command)
+{
+    if (Command.empty() || Command[0] != XCOMPLETE)
+        return false;
+    if (OnFlush)
+        OnFlush();
+    return true;
+}
+
+void TXSVFFile::LoadDataVectors(const TXSVFCommand& Command)
+{
+    const int32_t bits = TdoMask.BitLength();
+    LoadVector(Command, 1, bits, TdiValue);
+    if (!Command.empty() && IsTdoFamily(Command[0]))
+        LoadVector(Command, 1 + static_cast<size_t>(TdoMask.ByteLength()), bits, TdoExpected);
+}
+
+bool TXSVFFile::DoCommandWrite(const TXSVFCommand& Command)
+{
+    if (Command.empty())
+        return true;
+    const uint8_t opcode = Command[0];
+    bool ok = true;
+    switch (opcode) {
+    case XSIR: {
+        LoadVector(Command, 2, Command.size() > 1 ? Command[1] : 0, TdiValue);
+        // No bits: Shift-IR is not entered (its exit would need one).
+        if (TdiValue.BitLength() == 0) {
+            ok = RunTestTime == 0 || RunTest();
+            break;
+        }
+        ok = GotoState(TapState::IRSHIFT) && ShiftNoCapture(true);
+        if (ok) {
+            CurrentState = TapState::IREXIT1;
+            ok = RunTestTime != 0 ? RunTest() : GotoState(EndIrState);
+        }
+        break;
+    }
+    case XSDR:
+    case XSDRTDO:
+        LoadDataVectors(Command);
+        if (TdiValue.BitLength() == 0) {
+            ok = RunTestTime == 0 || RunTest();
+            break;
+        }
+        ok = GotoState(TapState::DRSHIFT) && ShiftCaptureMasked(true);
+        if (ok) {
+            CurrentState = TapState::DREXIT1;
+            ok = RunTestTime != 0 ? RunTest() : GotoState(EndDrState);
+        }
+        break;
+    case XSDRB:
+    case XSDRTDOB:
+        LoadDataVectors(Command);
+        if (TdiValue.BitLength() > 0)
+            ok = GotoState(TapState::DRSHIFT) && (opcode == XSDRB ? ShiftNoCapture(false) : ShiftCaptureAll(false));
+        break;
+    case XSDRC:
+    case XSDRTDOC:
+        LoadDataVectors(Command);
+        if (TdiValue.BitLength() > 0)
+            ok = opcode == XSDRC ? ShiftNoCapture(false) : ShiftCaptureAll(false);
+        break;
+    case XSDRE:
+    case XSDRTDOE:
+        LoadDataVectors(Command);
+        if (TdiValue.BitLength() > 0) {
+            ok = opcode == XSDRE ? ShiftNoCapture(true) : ShiftCaptureAll(true);
+            if (ok)
+                CurrentState = TapState::DREXIT1;
+        }
+        // With no bits shifted the walk starts where the chain is; a pause
+        // it is in already is not left and entered again.
+        if (ok && CurrentState != EndDrState)
+            ok = GotoState(EndDrState);
+        break;
+    case XSTATE:
+        // Any state but Test-Logic-Reset is taken as Run-Test/Idle.
+        ok = GotoState(Command.size() > 1 && Command[1] == 0 ? TapState::RESET : TapState::IDLE);
+        break;
+    default:
+        break;
+    }
+    if (!ok)
+        SendNote(UsbError, MessageKind::Error);
+    return ok;
+}
+
+bool TXSVFFile::GotoState(TapState Target)
+{
+    return GotoTapState(*this, CurrentState, Target, [](const std::string& Message) { throw Exception(Message); });
+}
+
+bool TXSVFFile::RunTest()
+{
+    if (!GotoState(TapState::IDLE))
+        return false;
+    if (!OnRuntestTime)
+        return true;
+    return OnRuntestTime(false, RunTestTime, false, TJtagMessageEvent());
+}
+
+bool TXSVFFile::ShiftBits(bool LastTms, TCapture Capture)
+{
+    const int32_t count = TdiValue.BitLength();
+    std::vector<uint8_t> tdi(static_cast<size_t>(count));
+    std::vector<uint8_t> capture(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        tdi[static_cast<size_t>(i)] = TdiValue.GetBit(i);
+        capture[static_cast<size_t>(i)] =
+            Capture == TCapture::All ? 1 : Capture == TCapture::Masked ? TdoMask.GetBit(i) : 0;
+    }
+    if (!OnShift)
+        return true;
+    return OnShift(tdi.data(), capture.data(), count, LastTms);
+}
+
+bool TXSVFFile::ShiftNoCapture(bool LastTms)
+{
+    return ShiftBits(LastTms, TCapture::None);
+}
+
+bool TXSVFFile::ShiftCaptureMasked(bool LastTms)
+{
+    return ShiftBits(LastTms, TCapture::Masked);
+}
+
+bool TXSVFFile::ShiftCaptureAll(bool LastTms)
+{
+    return ShiftBits(LastTms, TCapture::All);
+}
+
+ReadResult TXSVFFile::ReadBits(bool All)
+{
+    const int32_t count = TdiValue.BitLength();
+    // The write side shifted nothing for this command.
+    if (count == 0 || !OnRead)
+        return ReadResult::Ready;
+    std::vector<uint8_t> tdo(static_cast<size_t>(count));
+    std::vector<uint8_t> capture(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i)
+        capture[static_cast<size_t>(i)] = All ? 1 : TdoMask.GetBit(i);
+    const ReadResult result = OnRead(tdo.data(), capture.data(), count);
+    if (result != ReadResult::Ready)
+        return result;
+    for (int32_t i = 0; i < count; ++i)
+        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i))
+            return ReadResult::Mismatch;
+    return ReadResult::Ready;
+}
+
+ReadResult TXSVFFile::ReadAndCompare()
+{
+    return ReadBits(false);
+}
+
+ReadResult TXSVFFile::ReadAndCompareAll()
+{
+    return ReadBits(true);
+}
+
+ReadResult TXSVFFile::DoCommandRead(const TXSVFCommand& Command)
+{
+    if (Command.empty())
+        return ReadResult::Ready;
+    ReadResult result = ReadResult::Ready;
+    switch (Command[0]) {
+    case XSDR:
+    case XSDRTDO:
+        LoadDataVectors(Command);
+        result = ReadAndCompare();
+        break;
+    case XSDRTDOB:
+    case XSDRTDOC:
+    case XSDRTDOE:
+        LoadDataVectors(Command);
+        result = ReadAndCompareAll();
+        break;
+    default:
+        break;
+    }
+    if (result == ReadResult::CommError)
+        SendNote("USB Communication error", MessageKind::Error);
+    return result;
+}

@@ -1,0 +1,143 @@
+// The XSVF worker thread in its two modes, and Start, Stop and GetStatus.
+#include "xsvf/xsvf_thread.h"
+
+TXSVFReadWriteThread::~TXSVFReadWriteThread()
+{
+    WaitFor();
+    ReadParser.reset();
+    WriteParser.reset();
+}
+
+void TXSVFReadWriteThread::Report(const std::string& Text)
+{
+    if (WriteParser && WriteParser->OnMessage)
+        WriteParser->OnMessage(Text, MessageKind::Error);
+}
+
+void TXSVFReadWriteThread::Play(platform::TThread& Self)
+{
+    if (Self.Terminated() || !WriteParser || (!WriteParser->Xc9500Mode && !ReadParser)) {
+        SetError();
+        return;
+    }
+    TXSVFFile& writer = *WriteParser;
+    if (!writer.GotoState(TapState::RESET) || (writer.OnFlush && !writer.OnFlush())) {
+        Fatal("USB communication error ");
+        return;
+    }
+    if (writer.Xc9500Mode)
+        PlayXc9500(Self);
+    else
+        PlayPipelined(Self);
+}
+
+void TXSVFReadWriteThread::PlayXc9500(platform::TThread& Self)
+{
+    TXSVFFile& writer = *WriteParser;
+    TXSVFCommand command;
+    for (;;) {
+        if (Self.Terminated())
+            SetError();
+        if (ErrorFlag() || writer.IsComplete(command))
+            return;
+        TXSVFFile::ClearCommand(command);
+        writer.ReadCommand(command);
+        writer.ApplyCommand(command);
+        if (!writer.DoCommandReadWrite(command))
+            SetError();
+        writer.CountCommandDone();
+        writer.IsComplete(command);
+    }
+}
+
+void TXSVFReadWriteThread::PlayPipelined(platform::TThread& Self)
+{
+    TXSVFFile& writer = *WriteParser;
+    TXSVFFile& reader = *ReadParser;
+    TXSVFCommand w;
+    TXSVFCommand r;
+    TIdleWait idle;
+    for (;;) {
+        if (Self.Terminated())
+            SetError();
+        if (ErrorFlag())
+            return;
+        // Once the write side is done, each pass flushes again until the
+        // read side has caught up.
+        const bool writeDone = writer.IsComplete(w);
+        const bool readDone = reader.IsComplete(r);
+        if (writeDone && readDone)
+            return;
+
+        bool advanced = false;
+        if (!writeDone) {
+            TXSVFFile::ClearCommand(w);
+            writer.ReadCommand(w);
+            writer.ApplyCommand(w);
+            if (!writer.DoCommandWrite(w)) {
+                SetError();
+                return;
+            }
+            writer.CountCommandDone();
+            writer.IsComplete(w);
+            advanced = true;
+        }
+
+        if (!readDone) {
+            if (r.empty()) {
+                reader.ReadCommand(r);
+                reader.ApplyCommand(r);
+            }
+            switch (reader.DoCommandRead(r)) {
+            case ReadResult::Ready:
+                reader.CountCommandDone();
+                if (r[0] != XCOMPLETE)
+                    TXSVFFile::ClearCommand(r);
+                advanced = true;
+                break;
+            case ReadResult::CommError:
+            case ReadResult::Mismatch:
+                SetError();
+                break;
+            case ReadResult::NotYet:
+                break;
+            }
+        }
+
+        // Waiting for the cable's data must not hold a core at full load.
+        if (advanced)
+            idle.Advanced();
+        else
+            idle.Idle();
+    }
+}
+
+bool TXSVFFile::Start(int32_t FrequencyHz)
+{
+    if (FThread)
+        return false;
+    // The instances first: a file that cannot be opened any more raises
+    // here, and no worker is left to wait for.
+    std::unique_ptr<TXSVFFile> reader = Xc9500Mode ? nullptr : CreateReader(FFileName);
+    std::unique_ptr<TXSVFFile> writer = CreateReader(FFileName);
+    WireWorkerEvents(*this, *writer, reader.get());
+    writer->Xc9500Mode = Xc9500Mode;
+
+    FThread = std::make_unique<TXSVFReadWriteThread>();
+    FThread->ReadParser = std::move(reader);
+    FThread->WriteParser = std::move(writer);
+    return SetFrequencyAndResume(*FThread, OnSetFrequency, FrequencyHz);
+}
+
+void TXSVFFile::Stop()
+{
+    if (FThread)
+        FThread->Terminate();
+}
+
+FileStatus TXSVFFile::GetStatus()
+{
+    if (!FThread)
+        return FileStatus::Running;
+    return FThread->Status();
+}
