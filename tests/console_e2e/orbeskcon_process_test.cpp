@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "e2e_fixture.h"
+#include "support/xsvf_bytes.h"
 
 namespace {
 
@@ -116,6 +117,34 @@ TEST_F(OrbeskconAmongProcesses, AStopSignalEndsTheRunAsAFailedOneThroughTheCable
             ASSERT_FALSE(closes.empty());
             EXPECT_THAT(closes.back(), testing::HasSubstr(cable.Closed));
         }
+}
+
+TEST_F(OrbeskconAmongProcesses, AStopSignalEndsAnXsvfRunTheSameWay)
+{
+    // Both IDCODEs read a thousand times: about 30 s of paced replies.
+    xsvftest::TXsvf xsvf;
+    xsvf.State(0).State(1).Sir(12, 0x101).SdrSize(64).TdoMask(~uint64_t{0});
+    for (int i = 0; i < LongScans; ++i)
+        xsvf.SdrTdo(0, 0x123450930ABC1DEFull);
+    const std::string file = Write("long.xsvf", xsvf.Complete().Bytes());
+    ScenarioText = Scenario({Varnel("A6010001", TwoDevices + ",\"faults\":{\"reply_interval_ms\":3}")});
+    std::unique_ptr<TChild> child = Start({file});
+    ASSERT_TRUE(child->ReadUntil("Reading file " + file + "\n", RunLimitMs));
+    // Under way for a while, far from its end.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto sent = std::chrono::steady_clock::now();
+    child->SendSignal(SIGTERM);
+    const TRunResult r = child->Finish(RunLimitMs);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.Signal, 0);
+    EXPECT_EQ(r.Status, 1);
+    ASSERT_FALSE(r.OutLines().empty());
+    EXPECT_EQ(r.OutLines().back(), FailureLine);
+    // Stopped, not failed on its own.
+    for (const std::string& line : r.OutLines())
+        EXPECT_TRUE(line.rfind("Error", 0) != 0 && line.rfind("Fatal", 0) != 0) << line;
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));
+    EXPECT_THAT(LastClose(), EndsWith(ClosingBytes));
 }
 
 // Waits until Signal is no longer pending for the process: its handler has
