@@ -100,9 +100,6 @@ void ChooseConsoleCable(TJtagExecuter& Executer, const std::string& SerialText, 
 // The line that refuses an -S text that names no cable.
 std::string SerialRefusalText(const std::string& SerialText);
 
-// The -S text as hexadecimal digits (as after "$"), at most 64 bits.
-bool SerialTextToInt64(const std::string& Text, int64_t& Value);
-
 // Position * 100 div Total in 64 bits, so large files give no overflow.
 int64_t ProgressPercent(int32_t Position, int32_t Total);
 

@@ -153,6 +153,8 @@ public:
         return true;
     }
 
+    pid_t Pid() const { return FPid; }
+
     // Still running (it has not exited).
     bool Running()
     {
