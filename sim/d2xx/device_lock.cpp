@@ -13,10 +13,10 @@ namespace simd2xx {
 namespace {
 
 // Empty: no lock files.
-std::string LockFolder()
+std::string LockFolder(bool DefaultFolder)
 {
     const char* folder = std::getenv(LockDirEnvVar);
-    return folder ? folder : "/tmp";
+    return folder ? folder : DefaultFolder ? "/tmp" : "";
 }
 
 std::string FileName(const std::string& Key)
@@ -52,10 +52,10 @@ TDeviceLock& TDeviceLock::operator=(TDeviceLock&& Other) noexcept
     return *this;
 }
 
-bool TDeviceLock::Take(const std::string& Key)
+bool TDeviceLock::Take(const std::string& Key, bool DefaultFolder)
 {
     Release();
-    const std::string folder = LockFolder();
+    const std::string folder = LockFolder(DefaultFolder);
     if (folder.empty())
         return true;
     mkdir(folder.c_str(), 0777); // a folder the test names may not exist yet

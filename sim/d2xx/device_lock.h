@@ -7,7 +7,8 @@
 
 namespace simd2xx {
 
-// Folder of the device lock files: $ORBESK_SIM_LOCK_DIR, else /tmp. Set
+// Folder of the device lock files: $ORBESK_SIM_LOCK_DIR; unset, /tmp for
+// a program's scenario and none for one that a test loads in-process. Set
 // but empty: no lock files, every process sees its devices free (test
 // programs that run side by side on the same serials).
 inline constexpr const char* LockDirEnvVar = "ORBESK_SIM_LOCK_DIR";
@@ -24,7 +25,8 @@ public:
     // False when another process holds the device named Key. Without a
     // lock folder, or when its file cannot be made, the device counts as
     // free: the emulator then keeps its open state per process only.
-    bool Take(const std::string& Key);
+    // DefaultFolder: /tmp serves when no folder is named.
+    bool Take(const std::string& Key, bool DefaultFolder);
     void Release();
 
 private:

@@ -45,6 +45,10 @@ std::map<uintptr_t, THandle> Handles;
 // Never reused within a scenario, so a stale handle stays unknown.
 uintptr_t NextHandle = 1;
 std::map<std::string, unsigned long long> Counters;
+// Read from the environment, as a program under emulation does, rather
+// than loaded by a test in-process: its devices are held across processes
+// without a lock folder named.
+bool ScenarioOfAProgram = false;
 
 std::string Hex(uintptr_t Value)
 {
@@ -111,6 +115,7 @@ bool InstallFrom(const std::string& PathOrJson, std::string& Error)
 
 bool InstallFromEnvironment(std::string& Error)
 {
+    ScenarioOfAProgram = true;
     const char* trace = std::getenv(sim::TraceEnvVar);
     sim::TraceToFile(trace ? trace : "");
     const char* scenario = std::getenv(sim::ScenarioEnvVar);
@@ -218,7 +223,7 @@ FT_STATUS Open(int Index, FT_HANDLE* Handle)
         Trace("open-refused " + d.Info.Serial + (d.Info.Busy ? " busy" : " already open"));
         return FT_DEVICE_NOT_OPENED;
     }
-    if (!d.CrossProcess.Take(d.LockKey)) {
+    if (!d.CrossProcess.Take(d.LockKey, ScenarioOfAProgram)) {
         Trace("open-refused " + d.Info.Serial + " open in another process");
         return FT_DEVICE_NOT_OPENED;
     }
@@ -439,6 +444,7 @@ FT_STATUS Unused(const char* Name)
 bool LoadScenario(const std::string& PathOrJson, std::string& Error)
 {
     std::lock_guard<std::mutex> guard(Lock);
+    ScenarioOfAProgram = false;
     return InstallFrom(PathOrJson, Error);
 }
 

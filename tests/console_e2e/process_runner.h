@@ -133,8 +133,6 @@ public:
         FOut = -1;
     }
 
-    pid_t Pid() const { return FPid; }
-
     void SendSignal(int Signal)
     {
         if (FPid > 0 && !FExited)
