@@ -57,6 +57,11 @@ void DeclareConsoleOptions()
     params.GetParameter("VARNEL");
 }
 
+std::string SerialRefusalText(const std::string& SerialText)
+{
+    return "Error, the serial \"" + SerialText + "\" is not a hexadecimal number of at most 64 bits.";
+}
+
 void ChooseConsoleCable(TJtagExecuter& Executer, const std::string& SerialText, bool Mirrow, bool Druvel)
 {
     const int32_t kind = Mirrow ? int32_t{CableKindMirrow} << 24 : Druvel ? int32_t{CableKindDruvel} << 24 : 0;
@@ -101,6 +106,12 @@ bool ConsoleOptions(TConsoleState& State)
     if (const std::string extension = UpperExtension(State.DataFileName);
         extension != ".SVF" && extension != ".XSVF")
         Refuse("Error, only .SVF and .XSVF data file types are supported.", ExitUsage);
+
+    // A mistyped serial must not send the file to another cable: only "-"
+    // and hexadecimal numbers choose one.
+    int64_t serial = 0;
+    if (Found("S") && State.SerialText != "-" && !SerialTextToInt64(State.SerialText, serial))
+        Refuse(SerialRefusalText(State.SerialText), ExitUsage);
 
     TConsoleExecuter& executer = *State.Executer;
     ChooseConsoleCable(executer, State.SerialText, Found("MIRROW"), Found("DRUVEL"));

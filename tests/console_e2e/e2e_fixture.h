@@ -138,8 +138,11 @@ protected:
 
     TEnvironment Environment() const
     {
+        // The emulated cables are held across processes, as real ones, in
+        // the test's own folder.
         return {{"ORBESK_SIM_SCENARIO", ScenarioText},
                 {"ORBESK_SIM_TRACE", TracePath},
+                {"ORBESK_SIM_LOCK_DIR", Folder + "/locks"},
                 {"LD_LIBRARY_PATH", std::nullopt}};
     }
 
