@@ -129,6 +129,7 @@ private:
     int32_t ScanLength(bool IsDr, bool ByMask);
     bool ExecuteRuntest(const TSVFCommand& Statement);
     void CheckStates(const TSVFCommand& Statement);
+    void CheckStableState(SvfItemKind Kind);
 
     std::string FFileName;
     platform::TFileReader FFile;

@@ -66,7 +66,23 @@ std::string SecondsText(int64_t Microseconds)
     return std::to_string(mantissa / 100) + sep + fraction + "E+" + std::to_string(exponent);
 }
 
+// A state the TAP controller stays in while TCK runs with TMS held; a walk
+// that ends anywhere else leaves the chain one clock away from where the
+// player believes it is.
+bool IsStableKind(SvfItemKind Kind)
+{
+    return Kind == SvfItemKind::RESET || Kind == SvfItemKind::IDLE || Kind == SvfItemKind::DRPAUSE ||
+           Kind == SvfItemKind::IRPAUSE;
+}
+
 } // namespace
+
+void TSVFFile::CheckStableState(SvfItemKind Kind)
+{
+    if (!IsStableKind(Kind))
+        RaiseLineError(std::string(SvfItemKindName(Kind)) +
+                       " is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)");
+}
 
 void TSVFFile::CheckStates(const TSVFCommand& Statement)
 {
@@ -76,16 +92,33 @@ void TSVFFile::CheckStates(const TSVFCommand& Statement)
     case SvfCommand::ENDIR:
         if (items.empty() || !IsStateKind(items[0].Kind))
             RaiseLineError(std::string("TAP state expected after ") + SvfCommandName(Statement.Command));
+        CheckStableState(items[0].Kind);
         break;
     case SvfCommand::STATE:
+        if (items.empty())
+            RaiseLineError("TAP state expected after STATE");
         for (const SvfItem& item : items)
             if (!IsStateKind(item.Kind))
                 RaiseLineError("TAP state expected after STATE");
+        // The states before the last are the path and may pass anywhere.
+        CheckStableState(items.back().Kind);
         break;
     case SvfCommand::RUNTEST:
-        for (size_t k = 0; k < items.size(); ++k)
-            if (items[k].Kind == SvfItemKind::ENDSTATE && (k + 1 >= items.size() || !IsStateKind(items[k + 1].Kind)))
-                RaiseLineError("TAP state expected after ENDSTATE");
+        for (size_t k = 0; k < items.size(); ++k) {
+            if (items[k].Kind == SvfItemKind::ENDSTATE) {
+                if (k + 1 >= items.size() || !IsStateKind(items[k + 1].Kind))
+                    RaiseLineError("TAP state expected after ENDSTATE");
+                CheckStableState(items[k + 1].Kind);
+                ++k;
+            } else if (IsStateKind(items[k].Kind)) {
+                // Only the first item is the run state; a state anywhere
+                // else would be dropped without a word.
+                if (k != 0)
+                    RaiseLineError(std::string("TAP state ") + SvfItemKindName(items[k].Kind) +
+                                   " out of place in RUNTEST");
+                CheckStableState(items[k].Kind);
+            }
+        }
         break;
     default:
         break;

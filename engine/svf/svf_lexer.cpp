@@ -102,7 +102,15 @@ std::string TSVFFile::ReadStatementText()
     std::string comment;
     bool inComment = false;
     bool inParentheses = false;
+    // Line of the statement's first character, for a statement that the
+    // end of the file cuts off before its ';'.
+    int64_t firstLine = -1;
     for (;;) {
+        // The reader's end text is about to be handed out: whatever the
+        // statement holds by now was never ended. Left to run on, the end
+        // text would join it and be refused past the end of the file.
+        if (FEofReached && FBufferPos == 0 && firstLine >= 0)
+            RaiseLineErrorAt("Missing ';' at the end of the statement", firstLine);
         uint8_t c = ReadChar();
         if ((c == '/' && PeekChar() == '/') || c == '!')
             inComment = true;
@@ -124,6 +132,8 @@ std::string TSVFFile::ReadStatementText()
             if (inParentheses)
                 continue;
             c = ' ';
+        } else if (firstLine < 0 && c != ';') {
+            firstLine = LineCount;
         }
         buffer.push_back(static_cast<char>(c));
         if (c == ';')

@@ -90,7 +90,9 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
             Statement.Command = static_cast<SvfCommand>(c);
             break;
         }
-    if (Statement.Command == SvfCommand::None)
+    // "__EOF" is the reader's own end marker; written in the file it would
+    // end the run early as if the file were done.
+    if (Statement.Command == SvfCommand::None || (Statement.Command == SvfCommand::Eof && !FEofReached))
         RaiseLineError("Unknown SVF command " + word);
     tokens.Consume(0);
 
@@ -113,6 +115,9 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
         AddItem(Statement, SvfItemKind::Number).Value = length;
     } else if (Statement.Command == SvfCommand::LOOP) {
         const int32_t count = ParseIntToken(tokens, 1);
+        // A loop that runs no pass would skip its body, checks included.
+        if (count < 1)
+            RaiseLineError("LOOP count " + std::to_string(count) + " is below 1");
         AddItem(Statement, SvfItemKind::Number).Value = count;
     }
 
@@ -197,6 +202,8 @@ void TSVFFile::NextStatement(TSVFCommand& Statement)
     }
 
     ParseStatement(Statement);
+    if (Statement.Command == SvfCommand::ENDLOOP)
+        RaiseLineError("ENDLOOP without LOOP");
     if (Statement.Command != SvfCommand::LOOP)
         return;
 
@@ -210,6 +217,11 @@ void TSVFFile::NextStatement(TSVFCommand& Statement)
         const SvfCommand recorded = LoopRecording.back().Command;
         if (recorded == SvfCommand::ENDLOOP)
             break;
+        // Loops do not nest: replayed, an inner LOOP would repeat nothing.
+        if (recorded == SvfCommand::LOOP) {
+            LoopRecording.clear();
+            RaiseLineError("LOOP inside a LOOP body");
+        }
         // The reader supplies "__EOF" for ever: a body that reaches it has
         // no ENDLOOP and would never end.
         if (recorded == SvfCommand::Eof) {

@@ -118,13 +118,16 @@ bool TXSVFFile::DoCommandWrite(const TXSVFCommand& Command)
     case XSDRC:
     case XSDRTDOC:
         LoadDataVectors(Command);
-        if (TdiValue.BitLength() > 0)
+        if (TdiValue.BitLength() > 0) {
+            RequireShiftDr(opcode == XSDRC ? "XSDRC" : "XSDRTDOC");
             ok = opcode == XSDRC ? ShiftNoCapture(false) : ShiftCaptureAll(false);
+        }
         break;
     case XSDRE:
     case XSDRTDOE:
         LoadDataVectors(Command);
         if (TdiValue.BitLength() > 0) {
+            RequireShiftDr(opcode == XSDRE ? "XSDRE" : "XSDRTDOE");
             ok = opcode == XSDRE ? ShiftNoCapture(true) : ShiftCaptureAll(true);
             if (ok)
                 CurrentState = TapState::DREXIT1;
@@ -144,6 +147,15 @@ bool TXSVFFile::DoCommandWrite(const TXSVFCommand& Command)
     if (!ok)
         SendNote(UsbError, MessageKind::Error);
     return ok;
+}
+
+void TXSVFFile::RequireShiftDr(const char* Name)
+{
+    // These go on with a scan that an XSDRB or XSDRTDOB began. Anywhere
+    // else their bits would be clocked through whatever state the chain is
+    // in, and the walk after them would start from a state it is not in.
+    if (CurrentState != TapState::DRSHIFT)
+        throw Exception(std::string(Name) + " without a data scan begun by XSDRB or XSDRTDOB");
 }
 
 bool TXSVFFile::GotoState(TapState Target)
@@ -204,8 +216,17 @@ ReadResult TXSVFFile::ReadBits(bool All)
     if (result != ReadResult::Ready)
         return result;
     for (int32_t i = 0; i < count; ++i)
-        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i))
+        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i)) {
+            // A failed run says why, as the XC9500 method does.
+            if (All) {
+                TVarLen every = TVarLen::CreateSized(count);
+                every.FillOnes();
+                ReportShiftError(tdo, every);
+            } else {
+                ReportShiftError(tdo, TdoMask);
+            }
             return ReadResult::Mismatch;
+        }
     return ReadResult::Ready;
 }
 

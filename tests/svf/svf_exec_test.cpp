@@ -113,7 +113,7 @@ TEST_F(SvfExec, StatementsDriveTheCable)
         {"STATE RESET;", "111111", {}, {}},
         {"STATE IDLE; STATE IDLE;", "0", {}, {}},
         {"STATE DRPAUSE;", "01010", {}, {}},
-        {"STATE IDLE DRSELECT IRSELECT;", "011", {}, {}},
+        {"STATE IDLE DRSELECT IRSELECT RESET;", "011111111", {}, {}},
         {"STATE IDLE; SDR 8 TDI (A5);", "010010", {"shift 8"}, {}},
         {"STATE IDLE; SIR 4 TDI (A);", "0110010", {"shift 4"}, {}},
         {"ENDDR DRPAUSE; STATE IDLE; SDR 8 TDI (00);", "01000", {"shift 8"}, {}},
@@ -156,7 +156,7 @@ TEST_F(SvfExec, StatementsDriveTheCable)
         {"FREQUENCY 3E9 HZ;", "", {"freq 2147483647 test", "freq 2147483647 apply"}, {}},
         {"FREQUENCY -5 HZ;", "", {"freq 0 test", "freq 0 apply"}, {}},
         // Only an ENDLOOP of a pass that is not the last flushes.
-        {"ENDLOOP; LOOP 3; STATE IDLE; ENDLOOP;", "0", {"flush", "flush"}, {}},
+        {"LOOP 3; STATE IDLE; ENDLOOP;", "0", {"flush", "flush"}, {}},
         {"HDR 8 TDI (FF); TDR 8; HIR 8; TIR 8; LOOP 1; ENDLOOP;", "", {}, {}},
     };
     for (const auto& c : cases) {
@@ -247,6 +247,16 @@ TEST_F(SvfExec, StatementsThatCannotBePlayedAreLineErrors)
         {"STATE DRPAUSE TCK;", "TAP state expected after STATE"},
         {"RUNTEST 10 TCK ENDSTATE;", "TAP state expected after ENDSTATE"},
         {"RUNTEST 10 TCK ENDSTATE SCK;", "TAP state expected after ENDSTATE"},
+        {"STATE;", "TAP state expected after STATE"},
+        // A TAP cannot rest in any other state: a walk that ended there would
+        // leave the chain a clock away from where the player believes it is.
+        {"RUNTEST IRSELECT 1 TCK;", "IRSELECT is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)"},
+        {"RUNTEST DRSHIFT 1E-3 SEC;", "DRSHIFT is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)"},
+        {"RUNTEST 10 TCK ENDSTATE DRUPDATE;", "DRUPDATE is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)"},
+        {"RUNTEST 10 TCK IRPAUSE;", "TAP state IRPAUSE out of place in RUNTEST"},
+        {"ENDDR DREXIT1;", "DREXIT1 is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)"},
+        {"ENDIR IRSHIFT;", "IRSHIFT is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)"},
+        {"STATE DRPAUSE DREXIT2;", "DREXIT2 is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)"},
         {"RUNTEST TCK;", "RUNTEST without both parameters \"run_count\" and \"min_time SEC\""},
         {"RUNTEST DRPAUSE;", "RUNTEST without both parameters \"run_count\" and \"min_time SEC\""},
         {"RUNTEST -1 TCK;", "RUNTEST with a negative run_count"},

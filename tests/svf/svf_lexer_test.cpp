@@ -86,10 +86,33 @@ TEST_F(SvfLexer, StatementOverTwoLinesGivesItsTokens)
     EXPECT_EQ(got.Comments, Strings{"! end"});
 }
 
-TEST_F(SvfLexer, LastStatementWithoutSemicolonTakesTheEndText)
+TEST_F(SvfLexer, StatementCutOffByTheEndOfTheFileIsRefusedAtItsLine)
 {
-    TSVFFile file(dir.Write("f.svf", "RUNTEST 100 TCK"));
-    EXPECT_EQ(Tokens(file.ReadStatementText()), (Strings{"RUNTEST", "100", "TCK", "__EOF"}));
+    const struct {
+        const char* content;
+        int64_t line;
+        const char* text;
+    } cases[] = {
+        {"RUNTEST 100 TCK", 1, "RUNTEST 100 TCK"},
+        {"STATE RESET;\r\nSTATE IDLE\r\n", 2, "STATE IDLE"},
+        {"STATE RESET;\nSDR 16 TDI (00\n00) ! no end\n! trailing comment\n", 2, "SDR 16 TDI (00"},
+        {"STATE RESET;\n  SIR 8 TDI (00", 2, "  SIR 8 TDI (00"},
+    };
+    for (const auto& c : cases) {
+        TSVFFile file(dir.Write("f.svf", c.content));
+        try {
+            for (int guard = 0; guard < 10; ++guard)
+                file.ReadStatementText();
+            ADD_FAILURE() << "accepted: " << c.content;
+        } catch (const ELineException& e) {
+            EXPECT_EQ(e.Message(), "Missing ';' at the end of the statement") << c.content;
+            EXPECT_EQ(e.LineNumber, c.line) << c.content;
+            EXPECT_EQ(e.LineText, c.text) << c.content;
+        }
+    }
+    // A comment or blanks after the last ';' are no statement.
+    EXPECT_EQ(Lex("STATE IDLE; ! done").Statements, Strings{"STATE IDLE"});
+    EXPECT_EQ(Lex("STATE IDLE;\n  \t\n").Statements, Strings{"STATE IDLE"});
 }
 
 TEST_F(SvfLexer, CommentsOnlyWhenAskedForAndSomeoneListens)

@@ -101,6 +101,34 @@ TEST_F(SvfWorker, ParseErrorNamesItsLine)
               Strings{"Fatal error Unknown keyword XYZ near line 12\r\n\"SDR 8 TDI (00) XYZ;\""});
 }
 
+// Files that once played wrongly and still ended with status 2: each is
+// now a line error, and nothing of the faulty statement reaches the chain.
+TEST_F(SvfWorker, MalformedFilesFailBeforeTheirStatementClocks)
+{
+    const struct {
+        const char* content;
+        const char* error;
+    } cases[] = {
+        {"STATE IDLE;\nRUNTEST IRSELECT 1 TCK;\nSDR 8 TDI (00);\n",
+         "Fatal error IRSELECT is not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE) near line 2\r\n"
+         "\"RUNTEST IRSELECT 1 TCK;\""},
+        {"STATE IDLE;\nLOOP 0;\nSDR 8 TDI (00) TDO (FF);\nENDLOOP;\n",
+         "Fatal error LOOP count 0 is below 1 near line 2\r\n\"LOOP 0;\""},
+        {"STATE IDLE;\nENDLOOP;\n", "Fatal error ENDLOOP without LOOP near line 2\r\n\"ENDLOOP;\""},
+        {"STATE IDLE;\nSDR 8 TDI (00)\n",
+         "Fatal error Missing ';' at the end of the statement near line 2\r\n\"SDR 8 TDI (00)\""},
+    };
+    for (const auto& c : cases) {
+        cable = TFakeCable{};
+        EXPECT_EQ(Run(c.content), FileStatus::Failed) << c.content;
+        EXPECT_EQ(cable.MessagesOf(MessageKind::Error), Strings{c.error});
+        EXPECT_EQ(cable.Tms, "1111110") << "the opening reset and STATE IDLE only: " << c.content;
+        EXPECT_EQ(cable.Count("shift"), 0) << c.content;
+        EXPECT_TRUE(cable.Violations.empty()) << c.content;
+        player.reset();
+    }
+}
+
 TEST_F(SvfWorker, OtherErrorsNameOnlyTheirMessage)
 {
     EXPECT_EQ(Run("RUNTEST ABC;\n"), FileStatus::Failed);
