@@ -93,19 +93,22 @@ bool ConsoleOptions(TConsoleState& State);
 // SelectedCable and PreferredKind from the -S text and the kind options:
 // a hexadecimal serial names a cable (kind Varnel unless Mirrow or Druvel);
 // "-" asks for the automatic choice without the remembered cable (-2);
-// anything else leaves the choice automatic, Mirrow then preferred.
+// no serial leaves the choice automatic, Mirrow then preferred (any other
+// text is refused by ConsoleOptions before it gets here).
 void ChooseConsoleCable(TJtagExecuter& Executer, const std::string& SerialText, bool Mirrow, bool Druvel);
 
-// The -S text as hexadecimal digits (as after "$"), at most 64 bits.
-bool SerialTextToInt64(const std::string& Text, int64_t& Value);
+// The line that refuses an -S text that names no cable.
+std::string SerialRefusalText(const std::string& SerialText);
 
 // Position * 100 div Total in 64 bits, so large files give no overflow.
 int64_t ProgressPercent(int32_t Position, int32_t Total);
 
 // Polls the running player every 50 ms, with a progress line about once a
-// second while ShowComments is on, until it ends; then logs the outcome,
-// closes the cable, frees the player and the executer and, after a failed
-// run when WaitForEnter, waits for Enter. The exit status.
+// second while ShowComments is on, until it ends; a stop signal asks the
+// player to stop. Then logs the outcome, closes the cable, frees the player
+// and the executer, gives the stop signals back and, after a failed run
+// when WaitForEnter and no signal stopped it, waits for Enter. The exit
+// status.
 int PollRun(TConsoleState& State, bool WaitForEnter);
 
 // The program body: number format, options, settings, driver, start and

@@ -1,6 +1,7 @@
 // The console program's body: start-up, driver, start of the run, the poll
 // loop and the two endings.
 #include "console_exec.h"
+#include "console_signals.h"
 #include "paramutils.h"
 #include "ticks.h"
 #include "usb/usbplow.h"
@@ -22,7 +23,14 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
     TConsoleExecuter& executer = *State.Executer;
     TJtagFile& player = *executer.CurrentFile;
     State.Mark = platform::GetTickCount();
+    bool stopped = false;
     for (;;) {
+        // A stop signal: the run ends as a failed one does, through the
+        // cable's close.
+        if (!stopped && StopRequested()) {
+            player.Stop();
+            stopped = true;
+        }
         State.Total = player.GetSize();
         State.Position = player.GetPosition();
         // Unsigned difference: the tick counter's wrap does no harm.
@@ -43,9 +51,12 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
             executer.CloseCable(false);
             executer.CurrentFile.reset();
             State.Executer.reset();
+            // The cable is closed: a signal may end the program again.
+            ReleaseStopSignals();
             if (!failed)
                 return ExitSucceeded;
-            if (WaitForEnter)
+            // Whoever sent the signal wants the program ended, not waiting.
+            if (WaitForEnter && !stopped)
                 ReadInLine();
             return ExitRunFailed;
         }
@@ -55,6 +66,7 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
 
 int ConsoleMain()
 {
+    IgnoreBrokenPipe();
     MicroSign = 'u';
     FormatSettings.DecimalSeparator = '.';
     FormatSettings.ThousandSeparator = ' ';
@@ -74,11 +86,15 @@ int ConsoleMain()
         return ExitCannotStart;
     }
 
+    // Nothing has touched a cable so far; from here a signal must not end
+    // the program before the cable is closed.
+    CatchStopSignals();
     if (!state.Executer->OpenAndStart(state.DataFileName)) {
         // The cable may be open when the file could not be started; no
         // cable stays open and no Mirrow keeps powering the target.
         state.Executer->CloseCable(false);
         state.Executer.reset();
+        ReleaseStopSignals();
         return ExitCannotStart;
     }
     return PollRun(state, ParameterSingleton().GetParameter("W").Found);

@@ -37,10 +37,6 @@ std::string UpperExtension(const std::string& Name)
     return extension;
 }
 
-constexpr int32_t SerialPartMask = 0xFFFFFF;
-constexpr int32_t SerialMiddleByte = 0xFF0000;
-constexpr int32_t SerialDefaultMiddle = 0x010000;
-
 } // namespace
 
 void DeclareConsoleOptions()
@@ -61,43 +57,15 @@ void DeclareConsoleOptions()
     params.GetParameter("VARNEL");
 }
 
-bool SerialTextToInt64(const std::string& Text, int64_t& Value)
+std::string SerialRefusalText(const std::string& SerialText)
 {
-    if (Text.empty())
-        return false;
-    uint64_t v = 0;
-    for (const char c : Text) {
-        const int digit = HexDigitValue(c);
-        if (digit < 0)
-            return false;
-        // The limit is the value's, not the digits': leading zeros are fine.
-        if (v > 0x0FFFFFFFFFFFFFFFull)
-            return false;
-        v = v << 4 | static_cast<uint64_t>(digit);
-    }
-    Value = static_cast<int64_t>(v);
-    return true;
+    return "Error, the serial \"" + SerialText + "\" is not a hexadecimal number of at most 64 bits.";
 }
 
 void ChooseConsoleCable(TJtagExecuter& Executer, const std::string& SerialText, bool Mirrow, bool Druvel)
 {
-    Executer.SelectedCable = -1;
-    int64_t serial = 0;
-    if (SerialTextToInt64(SerialText, serial)) {
-        int32_t id = static_cast<int32_t>(serial & SerialPartMask);
-        // A short serial names the usual A601 range.
-        if ((id & SerialMiddleByte) == 0)
-            id |= SerialDefaultMiddle;
-        if (Mirrow)
-            id |= int32_t{CableKindMirrow} << 24;
-        else if (Druvel)
-            id |= int32_t{CableKindDruvel} << 24;
-        Executer.SelectedCable = id;
-        return;
-    }
-    Executer.SelectedCable = SerialText == "-" ? AutoIgnoringLastSerial : -1;
-    if (Mirrow)
-        Executer.PreferredKind = PreferMirrow;
+    const int32_t kind = Mirrow ? int32_t{CableKindMirrow} << 24 : Druvel ? int32_t{CableKindDruvel} << 24 : 0;
+    ChooseCableFromSerial(Executer, SerialText, kind);
 }
 
 bool ConsoleOptions(TConsoleState& State)
@@ -138,6 +106,12 @@ bool ConsoleOptions(TConsoleState& State)
     if (const std::string extension = UpperExtension(State.DataFileName);
         extension != ".SVF" && extension != ".XSVF")
         Refuse("Error, only .SVF and .XSVF data file types are supported.", ExitUsage);
+
+    // A mistyped serial must not send the file to another cable: only "-"
+    // and hexadecimal numbers choose one.
+    int64_t serial = 0;
+    if (Found("S") && State.SerialText != "-" && !SerialTextToInt64(State.SerialText, serial))
+        Refuse(SerialRefusalText(State.SerialText), ExitUsage);
 
     TConsoleExecuter& executer = *State.Executer;
     ChooseConsoleCable(executer, State.SerialText, Found("MIRROW"), Found("DRUVEL"));

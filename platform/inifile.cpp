@@ -90,17 +90,9 @@ TLine Classify(const std::string& Text)
 
 bool HexToInt(const std::string& Digits, int32_t& Value)
 {
-    if (Digits.empty())
-        return false;
     uint64_t v = 0;
-    for (const char c : Digits) {
-        const int d = HexDigitValue(c);
-        if (d < 0)
-            return false;
-        v = v * 16 + static_cast<uint64_t>(d);
-        if (v > 0xFFFFFFFFull)
-            return false;
-    }
+    if (!HexDigitsToUInt(Digits, 0xFFFFFFFFull, v))
+        return false;
     Value = static_cast<int32_t>(static_cast<uint32_t>(v));
     return true;
 }

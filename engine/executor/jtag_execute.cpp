@@ -112,6 +112,13 @@ int32_t DefFreqHz(uint8_t DefFreq)
     }
 }
 
+std::string TJtagExecuter::CableInUseText() const
+{
+    if (!IsVarnel() && !IsMirrow() && !IsDruvel())
+        return "";
+    return "Using " + ProgrammerText(SelectedCable);
+}
+
 int TJtagExecuter::PinBitsForActive(uint8_t Code)
 {
     static constexpr int map[] = {2, 3, 0, 0, 2};
@@ -122,6 +129,11 @@ int TJtagExecuter::PinBitsForInactive(uint8_t Code)
 {
     static constexpr int map[] = {2, 3, 0};
     return Code < 3 ? map[Code] : -1;
+}
+
+std::string ProgrammerText(int32_t ProgrammerId)
+{
+    return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N A6" + Hex6(ProgrammerId);
 }
 
 bool TJtagExecuter::AutoSelectCable()
@@ -246,8 +258,7 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
         return false;
     }
-    Message(std::string("Using ") + CableName(KindOf(SelectedCable)) + " S/N A6" + Hex6(SelectedCable),
-            MessageKind::Info);
+    Message(CableInUseText(), MessageKind::Info);
     Message("Reading file " + path, MessageKind::Info);
     RxReset();
 

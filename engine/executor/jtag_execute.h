@@ -55,6 +55,10 @@ constexpr TCableIdentity DruvelIdentity{0xA600, 0xDBCA, "A6??????"};
 // The TCK a DefFreq value names, Hz; 0 for a value that names none.
 int32_t DefFreqHz(uint8_t DefFreq);
 
+// How a cable is named to the user: "VARNEL S/N A6" and the six upper-case
+// hex digits of its serial (MIRROW, DRUVEL by the kind byte).
+std::string ProgrammerText(int32_t ProgrammerId);
+
 class TJtagExecuter {
 public:
     TJtagExecuter();
@@ -131,6 +135,9 @@ public:
     bool IsVarnel() const { return KindOf(SelectedCable) == CableKindVarnel; }
     bool IsMirrow() const { return KindOf(SelectedCable) == CableKindMirrow; }
     bool IsDruvel() const { return KindOf(SelectedCable) == CableKindDruvel; }
+    // "Using VARNEL S/N A6" and the six hex digits of SelectedCable (MIRROW,
+    // DRUVEL by kind); empty when SelectedCable names no cable.
+    std::string CableInUseText() const;
     static int32_t KindOf(int32_t ProgrammerId) { return (static_cast<uint32_t>(ProgrammerId) >> 24) & 0xFF; }
 
     // Plays FileName on the selected (or first found) cable; true while it

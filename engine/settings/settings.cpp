@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "hexdigit.h"
 #include "inifile.h"
 #include "executor/jtag_execute.h"
 #include "progpath.h"
@@ -195,4 +196,33 @@ bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool W
     for (const char* obsolete : {"RTwTime", "RTwCount", "IgnoreFreq", "PActive", "PInactive"})
         ini.DeleteKey(SettingsSection, obsolete);
     return ini.UpdateFile();
+}
+
+bool SerialTextToInt64(const std::string& Text, int64_t& Value)
+{
+    uint64_t v = 0;
+    if (!HexDigitsToUInt(Text, UINT64_MAX, v))
+        return false;
+    Value = static_cast<int64_t>(v);
+    return true;
+}
+
+void ChooseCableFromSerial(TJtagExecuter& Executer, const std::string& SerialText, int32_t CableKind)
+{
+    constexpr int32_t SerialPartMask = 0xFFFFFF;
+    constexpr int32_t SerialMiddleByte = 0xFF0000;
+    constexpr int32_t SerialDefaultMiddle = 0x010000;
+    Executer.SelectedCable = -1;
+    int64_t serial = 0;
+    if (SerialTextToInt64(SerialText, serial)) {
+        int32_t id = static_cast<int32_t>(serial & SerialPartMask);
+        // A short serial names the usual A601 range.
+        if ((id & SerialMiddleByte) == 0)
+            id |= SerialDefaultMiddle;
+        Executer.SelectedCable = id | CableKind;
+        return;
+    }
+    Executer.SelectedCable = SerialText == "-" ? AutoIgnoringLastSerial : -1;
+    if (CableKind == PreferMirrow)
+        Executer.PreferredKind = PreferMirrow;
 }

@@ -22,6 +22,18 @@ extern const char* const SettingsSection;
 // remembered cable alone.
 constexpr int32_t AutoIgnoringLastSerial = -2;
 
+// A serial given on a command line as hexadecimal digits (as after "$"),
+// at most 64 bits; false for an empty text or any other character.
+bool SerialTextToInt64(const std::string& Text, int64_t& Value);
+
+// SelectedCable and PreferredKind from a command line's serial text and
+// cable kind (0, or the kind byte in bits 24-31): a hexadecimal serial
+// names a cable of that kind by its low 24 bits (a short serial gets the
+// usual 01 in bits 16-23); "-" asks for the automatic choice without the
+// remembered cable (-2); anything else leaves the choice automatic, with a
+// Mirrow preferred when the kind is the Mirrow's.
+void ChooseCableFromSerial(TJtagExecuter& Executer, const std::string& SerialText, int32_t CableKind);
+
 // The console's refusal of a file with obsolete keys, for standard error.
 extern const char* const ObsoleteSettingsText;
 

@@ -101,6 +101,9 @@ public:
     // Reads back and compares what the write side captured for Command.
     ReadResult DoCommandRead(const TXSVFCommand& Command);
     bool GotoState(TapState Target);
+    // Raises when the walk is not in Shift-DR, before a command that shifts
+    // on in it.
+    void RequireShiftDr(const char* Name);
     bool ShiftNoCapture(bool LastTms);
     bool ShiftCaptureMasked(bool LastTms);
     bool ShiftCaptureAll(bool LastTms);
@@ -113,7 +116,9 @@ public:
     bool DoCommandReadWrite(const TXSVFCommand& Command);
     bool ShiftWithRetries();
     bool ShiftAndVerifyOnce();
-    void ReportShiftError(const std::vector<uint8_t>& BitsRead);
+    // "Error on SD instruction: " and, below the dump limit, the expected
+    // and the read bits where Mask has a 1.
+    void ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask);
     // One report line's bits, bit 0 first, "x" where not compared, in
     // groups of four each followed by a blank.
     static std::string FormatExpected(const TVarLen& Mask, const TVarLen& Expected);

@@ -119,13 +119,16 @@ bool TXSVFFile::DoCommandWrite(const TXSVFCommand& Command)
     case XSDRC:
     case XSDRTDOC:
         LoadDataVectors(Command);
-        if (TdiValue.BitLength() > 0)
+        if (TdiValue.BitLength() > 0) {
+            RequireShiftDr(opcode == XSDRC ? "XSDRC" : "XSDRTDOC");
             ok = opcode == XSDRC ? ShiftNoCapture(false) : ShiftCaptureAll(false);
+        }
         break;
     case XSDRE:
     case XSDRTDOE:
         LoadDataVectors(Command);
         if (TdiValue.BitLength() > 0) {
+            RequireShiftDr(opcode == XSDRE ? "XSDRE" : "XSDRTDOE");
             ok = opcode == XSDRE ? ShiftNoCapture(true) : ShiftCaptureAll(true);
             if (ok)
                 CurrentState = TapState::DREXIT1;
@@ -145,6 +148,15 @@ bool TXSVFFile::DoCommandWrite(const TXSVFCommand& Command)
     if (!ok)
         SendNote(UsbError, MessageKind::Error);
     return ok;
+}
+
+void TXSVFFile::RequireShiftDr(const char* Name)
+{
+    // These go on with a scan that an XSDRB or XSDRTDOB began. Anywhere
+    // else their bits would be clocked through whatever state the chain is
+    // in, and the walk after them would start from a state it is not in.
+    if (CurrentState != TapState::DRSHIFT)
+        throw Exception(std::string(Name) + " without a data scan begun by XSDRB or XSDRTDOB");
 }
 
 bool TXSVFFile::GotoState(TapState Target)
@@ -202,8 +214,17 @@ ReadResult TXSVFFile::ReadBits(bool All)
     const ReadResult result = OnRead(tdo.data(), capture.data(), count);
     if (result != ReadResult::Ready)
         return result;
-    return FirstMismatch(TdoExpected, capture.data(), tdo.data(), count) < 0 ? ReadResult::Ready
-                                                                             : ReadResult::Mismatch;
+    if (FirstMismatch(TdoExpected, capture.data(), tdo.data(), count) < 0)
+        return ReadResult::Ready;
+    // A failed run says why, as the XC9500 method does.
+    if (All) {
+        TVarLen every = TVarLen::CreateSized(count);
+        every.FillOnes();
+        ReportShiftError(tdo, every);
+    } else {
+        ReportShiftError(tdo, TdoMask);
+    }
+    return ReadResult::Mismatch;
 }
 
 ReadResult TXSVFFile::ReadAndCompare()

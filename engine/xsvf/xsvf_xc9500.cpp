@@ -101,7 +101,7 @@ bool TXSVFFile::ShiftAndVerifyOnce()
         if (capture[static_cast<size_t>(i)] != 0 && (bits[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i)) {
             // Retries with a wait to grow say enough by their notes.
             if (RepeatCount < 2 || RunTestTime == 0)
-                ReportShiftError(bits);
+                ReportShiftError(bits, TdoMask);
             return false;
         }
     }
@@ -139,15 +139,15 @@ bool TXSVFFile::ShiftWithRetries()
     return false;
 }
 
-void TXSVFFile::ReportShiftError(const std::vector<uint8_t>& BitsRead)
+void TXSVFFile::ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask)
 {
     if (!OnMessage)
         return;
     OnMessage("Error on SD instruction: ", MessageKind::Error);
     if (TdiValue.BitLength() >= DumpLimit)
         return;
-    OnMessage("Expected: " + FormatExpected(TdoMask, TdoExpected), MessageKind::Error);
-    OnMessage("Read:     " + FormatRead(TdoMask, BitsRead), MessageKind::Error);
+    OnMessage("Expected: " + FormatExpected(Mask, TdoExpected), MessageKind::Error);
+    OnMessage("Read:     " + FormatRead(Mask, BitsRead), MessageKind::Error);
 }
 
 std::string TXSVFFile::FormatExpected(const TVarLen& Mask, const TVarLen& Expected)

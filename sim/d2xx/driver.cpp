@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "device_lock.h"
 #include "loopback.h"
 #include "cables/protocol.h"
 #include "scenario/scenario.h"
@@ -25,6 +26,9 @@ struct TDevice {
     sim::ScenarioDevice Info;
     std::unique_ptr<sim::Protocol> Proto;
     uintptr_t Handle = 0; // 0: not open
+    // Names the device to other processes; held while it is open here.
+    std::string LockKey;
+    TDeviceLock CrossProcess;
 };
 
 struct THandle {
@@ -42,6 +46,10 @@ std::map<uintptr_t, THandle> Handles;
 // Never reused within a scenario, so a stale handle stays unknown.
 uintptr_t NextHandle = 1;
 std::map<std::string, unsigned long long, std::less<>> Counters;
+// Read from the environment, as a program under emulation does, rather
+// than loaded by a test in-process: its devices are held across processes
+// without a lock folder named.
+bool ScenarioOfAProgram = false;
 
 std::string Hex(uintptr_t Value)
 {
@@ -53,6 +61,19 @@ std::string Hex(uintptr_t Value)
 void Trace(const std::string& Text)
 {
     sim::TraceLine("d2xx " + Text);
+}
+
+// USB ids and serial; a scenario that lists one device twice gets a
+// count after the second, so that each is a device of its own.
+std::string LockKeyFor(const sim::ScenarioDevice& Info)
+{
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04X-%04X-", Info.Vid, Info.Pid);
+    const std::string key = ids + Info.Serial;
+    int same = 0;
+    for (const TDevice& d : Devices)
+        same += d.Info.Vid == Info.Vid && d.Info.Pid == Info.Pid && d.Info.Serial == Info.Serial;
+    return same ? key + "#" + std::to_string(same) : key;
 }
 
 void Install(sim::Scenario Scenario)
@@ -73,6 +94,7 @@ void Install(sim::Scenario Scenario)
         else
             d.Proto = sim::CreateProtocol(device.Kind, device.Config);
         d.Info = std::move(device);
+        d.LockKey = LockKeyFor(d.Info);
         Devices.push_back(std::move(d));
     }
     sim::TraceClear();
@@ -94,6 +116,7 @@ bool InstallFrom(const std::string& PathOrJson, std::string& Error)
 
 bool InstallFromEnvironment(std::string& Error)
 {
+    ScenarioOfAProgram = true;
     const char* trace = std::getenv(sim::TraceEnvVar);
     sim::TraceToFile(trace ? trace : "");
     const char* scenario = std::getenv(sim::ScenarioEnvVar);
@@ -206,6 +229,10 @@ FT_STATUS Open(int Index, FT_HANDLE* Handle)
         Trace("open-refused " + d.Info.Serial + (d.Info.Busy ? " busy" : " already open"));
         return FT_DEVICE_NOT_OPENED;
     }
+    if (!d.CrossProcess.Take(d.LockKey, ScenarioOfAProgram)) {
+        Trace("open-refused " + d.Info.Serial + " open in another process");
+        return FT_DEVICE_NOT_OPENED;
+    }
     d.Handle = NextHandle++;
     Handles[d.Handle] = THandle{listed[static_cast<size_t>(Index)], d.Info.ReadTimeoutMs};
     ++Counters["open_handles"];
@@ -240,6 +267,7 @@ FT_STATUS Close(FT_HANDLE Handle)
         return FT_INVALID_HANDLE;
     Handles.erase(d->Handle);
     d->Handle = 0;
+    d->CrossProcess.Release();
     --Counters["open_handles"];
     Trace("close " + d->Info.Serial);
     d->Proto->Closed();
@@ -426,6 +454,7 @@ FT_STATUS Unused(const char* Name)
 bool LoadScenario(const std::string& PathOrJson, std::string& Error)
 {
     std::lock_guard<std::mutex> guard(Lock);
+    ScenarioOfAProgram = false;
     return InstallFrom(PathOrJson, Error);
 }
 

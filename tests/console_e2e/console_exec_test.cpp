@@ -3,6 +3,7 @@
 // player on a clock the test drives, so that seconds of progress take none.
 #include <gmock/gmock.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "console_exec.h"
+#include "console_signals.h"
 #include "paramutils.h"
 #include "ticks.h"
 
@@ -279,13 +281,19 @@ public:
     }
     ~TTimedPlayer() override { FFreed = true; }
     bool Start(int32_t) override { return true; }
-    FileStatus GetStatus() override { return Elapsed() >= FDuration ? FOutcome : FileStatus::Running; }
+    FileStatus GetStatus() override
+    {
+        // A stop request ends the run at the next look, as a failure.
+        if (FStopped)
+            return FileStatus::Failed;
+        return Elapsed() >= FDuration ? FOutcome : FileStatus::Running;
+    }
     int32_t GetPosition() override
     {
         return static_cast<int32_t>(int64_t{FSize} * std::min(Elapsed(), FDuration) / FDuration);
     }
     int32_t GetSize() override { return FSize; }
-    void Stop() override {}
+    void Stop() override { FStopped = true; }
 
 private:
     uint32_t Elapsed() const { return FClock.Now.load() - FStart; }
@@ -295,6 +303,7 @@ private:
     int32_t FSize;
     FileStatus FOutcome;
     bool& FFreed;
+    bool FStopped = false;
 };
 
 TEST(ConsolePollRun, ProgressAboutOnceASecondWhileCommentsAreShownThenTheOutcome)
@@ -341,30 +350,72 @@ TEST(ConsolePollRun, ProgressAboutOnceASecondWhileCommentsAreShownThenTheOutcome
     }
 }
 
-TEST(ConsolePollRun, OnlyAFailedRunWaitsForEnterAndOnlyWhenAskedTo)
+struct sigaction SignalAction(int Signal)
+{
+    struct sigaction action = {};
+    sigaction(Signal, nullptr, &action);
+    return action;
+}
+
+TEST(ConsolePollRun, OnlyAFailedRunWaitsForEnterOnlyWhenAskedToAndNotAfterAStopSignal)
 {
     struct TCase {
         FileStatus Outcome;
         bool Wait;
+        bool Signal; // a stop signal before the first look
+        int Status;
         long Consumed; // of "first\nsecond\n"
     };
     const TCase cases[] = {
-        {FileStatus::Failed, true, 6},
-        {FileStatus::Failed, false, 0},
-        {FileStatus::Succeeded, true, 0},
+        {FileStatus::Failed, true, false, 1, 6},
+        {FileStatus::Failed, false, false, 1, 0},
+        {FileStatus::Succeeded, true, false, 0, 0},
+        // Would run for an hour and then succeed.
+        {FileStatus::Succeeded, true, true, 1, 0},
     };
     for (const TCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << static_cast<int>(c.Outcome) << " wait " << c.Wait);
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.Outcome) << " wait " << c.Wait << " signal "
+                                        << c.Signal);
         TCapturedStreams streams;
         streams.Input("first\nsecond\n");
         TSleepClock clock(0);
         bool freed = false;
         TConsoleState state;
         state.Executer = std::make_unique<TConsoleExecuter>();
-        state.Executer->CurrentFile = std::make_unique<TTimedPlayer>(clock, 100, 10, c.Outcome, freed);
-        PollRun(state, c.Wait);
+        state.Executer->CurrentFile =
+            std::make_unique<TTimedPlayer>(clock, c.Signal ? 3600000 : 100, 10, c.Outcome, freed);
+        CatchStopSignals();
+        EXPECT_FALSE(StopRequested());
+        if (c.Signal) {
+            raise(SIGTERM);
+            EXPECT_TRUE(StopRequested());
+        }
+        EXPECT_EQ(PollRun(state, c.Wait), c.Status);
         EXPECT_EQ(streams.InputConsumed(), c.Consumed);
+        EXPECT_TRUE(freed);
+        EXPECT_LT(clock.Now.load(), 1000u);
+        EXPECT_EQ(streams.Out(), c.Status == 1 ? std::vector<std::string>{"!! ERROR !! File processing failed"}
+                                               : std::vector<std::string>{});
+        // The cable is closed: the signals have their old meaning again.
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            EXPECT_EQ(SignalAction(signal).sa_handler, SIG_DFL) << signal;
     }
+}
+
+TEST(ConsoleStopSignals, ASignalIgnoredFromTheStartStaysIgnored)
+{
+    // As under nohup.
+    const struct sigaction saved = SignalAction(SIGHUP);
+    signal(SIGHUP, SIG_IGN);
+    CatchStopSignals();
+    EXPECT_EQ(SignalAction(SIGHUP).sa_handler, SIG_IGN);
+    EXPECT_NE(SignalAction(SIGINT).sa_handler, SIG_DFL);
+    raise(SIGHUP);
+    EXPECT_FALSE(StopRequested());
+    ReleaseStopSignals();
+    EXPECT_EQ(SignalAction(SIGHUP).sa_handler, SIG_IGN);
+    EXPECT_EQ(SignalAction(SIGINT).sa_handler, SIG_DFL);
+    sigaction(SIGHUP, &saved, nullptr);
 }
 
 TEST(ConsoleProgress, PercentIsTakenIn64BitsAndIsNeverNegative)

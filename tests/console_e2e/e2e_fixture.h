@@ -89,19 +89,27 @@ inline std::string IdcodeSvf(bool Good)
            (Good ? "123450930ABC1DEF" : "123450930ABC1DEE") + ");\nSTATE RESET;\n";
 }
 
+// An empty folder of the running test's own below the temporary folder:
+// Prefix, the process id, the suite and the test's name.
+inline std::string FreshTestFolder(const std::string& Prefix)
+{
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / (Prefix + std::to_string(getpid()) + "_" + name)).string();
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
 class TOrbeskconTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '_';
-        Folder = (std::filesystem::temp_directory_path() / ("orbeskcon_e2e_" + std::to_string(getpid()) + "_" + name))
-                     .string();
-        std::filesystem::remove_all(Folder);
-        std::filesystem::create_directories(Folder);
+        Folder = FreshTestFolder("orbeskcon_e2e_");
         TracePath = Folder + "/trace.txt";
     }
     void TearDown() override { std::filesystem::remove_all(Folder); }
@@ -130,8 +138,11 @@ protected:
 
     TEnvironment Environment() const
     {
+        // The emulated cables are held across processes, as real ones, in
+        // the test's own folder.
         return {{"ORBESK_SIM_SCENARIO", ScenarioText},
                 {"ORBESK_SIM_TRACE", TracePath},
+                {"ORBESK_SIM_LOCK_DIR", Folder + "/locks"},
                 {"LD_LIBRARY_PATH", std::nullopt}};
     }
 

@@ -107,6 +107,40 @@ TEST_F(OrbeskconRefuses, EachRefusalPrintsItsTextAndEndsWithItsStatus)
     EXPECT_TRUE(VarnelsSetUp().empty()) << "a refusal touched the cable";
 }
 
+TEST_F(OrbeskconRefuses, ASerialThatIsNoHexadecimalNumberIsRefusedBeforeAnyCableIsOpened)
+{
+    // A typo must not send the file to the remembered or the first cable.
+    Write("last.ini", "[Params]\nLastSerial=65537\n");
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Serial;
+    };
+    const TCase cases[] = {
+        {{"-s", "A601000G", "x.svf"}, "A601000G"},
+        {{"-s", "zz", "x.svf"}, "zz"},
+        {{"-s", "", "x.svf"}, ""},
+        {{"x.svf", "-S", "0x10001"}, "0x10001"},
+        {{"-s", " 10001", "x.svf"}, " 10001"},
+        {{"-s", "10001 ", "x.svf"}, "10001 "},
+        {{"-s", "1FFFFFFFFFFFFFFFF", "x.svf"}, "1FFFFFFFFFFFFFFFF"}, // more than 64 bits
+        {{"-mirrow", "-s", "12g", "x.svf"}, "12g"},
+        {{"-i", "last.ini", "-s", "A6O10001", "x.svf"}, "A6O10001"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.Args));
+        const TRunResult r = Run(c.Args);
+        EXPECT_THAT(r.OutLines(),
+                    ElementsAre("Error, the serial \"" + c.Serial + "\" is not a hexadecimal number of at most 64 bits."));
+        EXPECT_EQ(r.Err, "");
+        EXPECT_EQ(r.Status, 3);
+    }
+    EXPECT_THAT(TraceWith("d2xx open"), testing::IsEmpty()) << "a refused serial opened a cable";
+    // The data file is examined first, as before.
+    const TRunResult r = Run({"-s", "zz", "absent.svf"});
+    EXPECT_THAT(r.OutLines(), ElementsAre("Error, the selected data file does not exist:", "absent.svf"));
+    EXPECT_EQ(r.Status, 3);
+}
+
 TEST_F(OrbeskconRefuses, ASettingsFileWithTheOldRuntestKeysIsRefusedOnStandardError)
 {
     for (const char* ini : {"old.ini", "count.ini"}) {

@@ -294,7 +294,6 @@ TEST_F(OrbeskconChoosesTheCable, BySerialByTheRememberedSerialOrTheFirstFound)
         {{"-s", "1234"}, "65538", "A6011234"},
         {{"-s", "-"}, "65538", "A6010001"},
         {{"-mirrow"}, "65538", "A6010002"},
-        {{"-s", "0x1234"}, nullptr, "A6010001"}, // no hexadecimal serial: automatic
         {{"-s", "999999"}, nullptr, ""},        // not connected
         {{"-s", "5555"}, nullptr, ""},          // open in another program
         {{"-mirrow"}, nullptr, ""},             // no Mirrow, and no Varnel then

@@ -91,7 +91,13 @@ TEST_P(OrbeskconPlaysXsvf, AGoodFileEndsWithStatusZeroAndAMismatchWithOne)
     EXPECT_EQ(good.Status, 0);
 
     const TRunResult bad = Play(TXsvf(ReadIdCodes(IdCodes ^ 1)).Complete());
-    EXPECT_THAT(PlayerLines(bad), ElementsAre(FailureLine)) << "a pipelined mismatch has no report";
+    // The failure says why: the scan, its expected and its read bits.
+    const std::vector<std::string> lines = PlayerLines(bad);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Error on SD instruction: ");
+    EXPECT_EQ(lines[1].rfind("Expected: 0111 ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2].rfind("Read:     1111 ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3], FailureLine);
     EXPECT_EQ(bad.Status, 1);
 }
 

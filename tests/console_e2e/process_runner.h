@@ -35,6 +35,7 @@ inline std::vector<std::string> SplitLines(const std::string& Text)
 
 struct TRunResult {
     int Status = -1;       // exit status; -1 when it did not exit by itself
+    int Signal = 0;        // the signal that ended it, 0 when it exited
     bool TimedOut = false; // killed at the time limit
     std::string Out;
     std::string Err;
@@ -82,6 +83,9 @@ public:
             dup2(in[0], 0);
             dup2(out[1], 1);
             dup2(err[1], 2);
+            // As a shell starts it: our own ignored SIGPIPE must not pass
+            // on to the child.
+            signal(SIGPIPE, SIG_DFL);
             if (!Folder.empty() && chdir(Folder.c_str()) != 0)
                 _exit(126);
             execve(argv[0], argv.data(), envp.data());
@@ -121,6 +125,20 @@ public:
         FIn = -1;
     }
 
+    // Stops reading standard output: the child's next writes there fail.
+    void CloseOut()
+    {
+        if (FOut >= 0)
+            close(FOut);
+        FOut = -1;
+    }
+
+    void SendSignal(int Signal)
+    {
+        if (FPid > 0 && !FExited)
+            kill(FPid, Signal);
+    }
+
     // Collects output until standard output holds Text; false at the time
     // limit or when the child has closed its output first.
     bool ReadUntil(const std::string& Text, int TimeoutMs)
@@ -132,6 +150,8 @@ public:
         }
         return true;
     }
+
+    pid_t Pid() const { return FPid; }
 
     // Still running (it has not exited).
     bool Running()
@@ -179,6 +199,7 @@ private:
     {
         FExited = true;
         FResult.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+        FResult.Signal = WIFSIGNALED(Status) ? WTERMSIG(Status) : 0;
     }
 
     // One round of reading; false at the deadline.

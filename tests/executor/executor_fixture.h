@@ -124,17 +124,31 @@ inline std::string Scenario(const std::vector<std::string>& Devices)
     return "{\"devices\":[" + list + "]}";
 }
 
+// The emulated driver loaded through the binding, with a search lock of
+// this process alone (LockPrefix and the process id); and all of it undone.
+inline bool LoadPlainDriver(const std::string& LockPrefix)
+{
+    FtLockSettings().Name = LockPrefix + std::to_string(getpid());
+    FtLockSettings().WaitMs = 1000;
+    FtUnload();
+    FtSetLibraryFolder(PlainDriverFolder());
+    return FtLoad();
+}
+inline void UnloadPlainDriver()
+{
+    FtUnload();
+    FtSetLibraryFolder("");
+    unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
+    FtLockSettings() = TFtLockSettings();
+}
+
 // An executor over the emulated driver, on the test clock, with a search
 // lock of this process alone.
 class TExecutorTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        FtLockSettings().Name = "ORBESK_EXEC_TEST_" + std::to_string(getpid());
-        FtLockSettings().WaitMs = 1000;
-        FtUnload();
-        FtSetLibraryFolder(PlainDriverFolder());
-        ASSERT_TRUE(FtLoad());
+        ASSERT_TRUE(LoadPlainDriver("ORBESK_EXEC_TEST_"));
         Sim = std::make_unique<simctl::TSimLibrary>(PlainDriverFolder() + "/libftd2xx.so");
         Clock = std::make_unique<TTestClock>();
         Exec = std::make_unique<TTestExecuter>();
@@ -144,10 +158,7 @@ protected:
         Exec.reset();
         Clock.reset();
         Sim.reset();
-        FtUnload();
-        FtSetLibraryFolder("");
-        unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
-        FtLockSettings() = TFtLockSettings();
+        UnloadPlainDriver();
     }
 
     void Load(const std::vector<std::string>& Devices) { Sim->Load(Scenario(Devices)); }

@@ -3,6 +3,7 @@
 // fake cable that drives that model through the nine player events.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -84,8 +85,11 @@ inline std::vector<uint8_t> BitsOf(uint64_t Value, int Count)
 
 // A cable with one TAP device behind it. Every event is recorded; TMS
 // clocks and shifts move the model, which checks that shifts only happen
-// in a Shift state. Captured TDO bits reach OnRead only after OnFlush, as
-// on a real cable, unless DataAfterFlush is cleared.
+// in a Shift state, that RUNTEST waits in a stable state, and that every
+// read that captures asks for the capture pattern of the oldest capturing
+// shift not yet read.
+// Captured TDO bits reach OnRead only after OnFlush, as on a real cable,
+// unless DataAfterFlush is cleared.
 class TFakeCable {
 public:
     // --- the device
@@ -113,6 +117,11 @@ public:
     int NotYetAnswers = 0;     // OnRead answers "not yet" this many times first
     bool DataAfterFlush = true;
     uint8_t HighValue = 1;     // the byte written for a high TDO bit
+    // Work the cable still does, in events (a shift costs one per bit);
+    // then every event fails, so a file that legally asks for hours ends
+    // quickly. Negative: no limit.
+    int64_t Budget = -1;
+    bool BudgetSpent = false;
     std::function<void(const std::string& Event)> BeforeEvent;  // may throw or block
 
     void Attach(TJtagFile& File)
@@ -176,9 +185,17 @@ public:
 
 private:
     // Records the call; true when this call is to fail.
-    bool Event(const std::string& Line, const std::string& Name = "")
+    bool Event(const std::string& Line, const std::string& Name = "", int64_t Cost = 1)
     {
         const std::string name = Name.empty() ? Line : Name;
+        if (Budget >= 0 && name != "read") {
+            if (Cost > Budget) {
+                Budget = 0;
+                BudgetSpent = true;
+                return true;
+            }
+            Budget -= Cost;
+        }
         if (name != "tms")
             Calls.push_back(Line);
         if (BeforeEvent)
@@ -238,7 +255,7 @@ private:
 
     bool Shift(const uint8_t* Tdi, const uint8_t* Capture, int32_t Count, bool LastTms)
     {
-        if (Event("shift " + std::to_string(Count), "shift"))
+        if (Event("shift " + std::to_string(Count), "shift", Count))
             return false;
         if (Count > 0 && State != TapState::DRSHIFT && State != TapState::IRSHIFT)
             Violations.push_back(std::string("shift in ") + StateName(State));
@@ -246,6 +263,10 @@ private:
             Violations.push_back("shift of 0 bits");
         ShiftTdi.emplace_back(Tdi, Tdi + Count);
         ShiftCapture.emplace_back(Capture, Capture + Count);
+        // Only captured bits come back; a shift that captures none is not
+        // read (the XSVF player never reads its XSIR).
+        if (std::any_of(Capture, Capture + Count, [](uint8_t c) { return c != 0; }))
+            Unread.emplace_back(Capture, Capture + Count);
         for (int32_t i = 0; i < Count; ++i) {
             const uint8_t tdo = Clock(Tdi[i] != 0, i == Count - 1 ? LastTms : false);
             if (Capture[i] != 0)
@@ -268,6 +289,17 @@ private:
             need += Capture[i] != 0;
         if (Received.size() < need)
             return ReadResult::NotYet;
+        // A read that captures nothing (a scan of no bits is not even
+        // shifted) takes nothing.
+        if (need > 0) {
+            if (Unread.empty())
+                Violations.push_back("read of " + std::to_string(Count) + " bits without a capturing shift");
+            else if (Unread.front() != std::vector<uint8_t>(Capture, Capture + Count))
+                Violations.push_back("read of " + std::to_string(Count) + " bits does not match its shift of " +
+                                     std::to_string(Unread.front().size()));
+            if (!Unread.empty())
+                Unread.pop_front();
+        }
         for (int32_t i = 0; i < Count; ++i) {
             if (Capture[i] != 0) {
                 Tdo[i] = Received.front() != 0 ? HighValue : 0;
@@ -279,6 +311,7 @@ private:
         return ReadResult::Ready;
     }
 
+    std::deque<std::vector<uint8_t>> Unread; // capture patterns of shifts not yet read
     std::deque<uint8_t> Register;
     std::deque<uint8_t> Pending;
     std::deque<uint8_t> Received;

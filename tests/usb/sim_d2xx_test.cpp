@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "cables/protocol.h"
@@ -267,6 +269,40 @@ TEST_F(Emulator, ResetReadsTheScenarioAndTraceFileFromTheEnvironment)
 
 namespace {
 
+struct TProbeRun {
+    int Status = -1;
+    std::string Printed; // the Varnels it found
+};
+
+// The probe program with the emulator's scenario and trace file (and this
+// process's environment otherwise); killed when it takes over a minute.
+TProbeRun RunProbe(const std::string& Scenario, const std::string& Trace)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        setenv("ORBESK_SIM_SCENARIO", Scenario.c_str(), 1);
+        setenv("ORBESK_SIM_TRACE", Trace.c_str(), 1);
+        alarm(60);
+        execl(USB_PROBE, USB_PROBE, usbtest::VariantFolder("plain").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    TProbeRun run;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        run.Printed.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 // A program run with the emulator's environment variables, as the
 // end-to-end tests run the real programs: it finds the scenario's devices,
 // and the trace file shows what it did.
@@ -280,28 +316,9 @@ TEST(EmulatorInAnotherProcess, TakesItsScenarioFromTheEnvironmentAndWritesTheTra
         {"vid":"0x0403","pid":"0x6001","serial":"FT000001"},
         {"vid":"0403","pid":"F1A0","serial":"A6012345"}]})";
 
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        setenv("ORBESK_SIM_SCENARIO", scenario.c_str(), 1);
-        setenv("ORBESK_SIM_TRACE", trace.c_str(), 1);
-        execl(USB_PROBE, USB_PROBE, usbtest::VariantFolder("plain").c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string printed;
-    char buffer[256];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        printed.append(buffer, static_cast<size_t>(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(printed, "012345\n");
+    const TProbeRun run = RunProbe(scenario, trace);
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Printed, "012345\n");
 
     std::ifstream file(trace);
     std::vector<std::string> lines;
@@ -311,6 +328,45 @@ TEST(EmulatorInAnotherProcess, TakesItsScenarioFromTheEnvironmentAndWritesTheTra
                                                "d2xx open A6012345 index 1 handle 0x2", "d2xx close A6012345"}));
     std::remove(trace.c_str());
     std::remove(scenario.c_str());
+}
+
+// A device open in this process is held for every other one, as real
+// hardware is, until it is closed here.
+TEST_F(Emulator, ADeviceOpenHereIsRefusedToAnotherProcess)
+{
+    const std::string base = ::testing::TempDir() + "orbesk_held_" + std::to_string(getpid());
+    const std::string trace = base + ".trace";
+    std::remove(trace.c_str());
+    const char* saved = std::getenv("ORBESK_SIM_LOCK_DIR");
+    const std::optional<std::string> lockDir = saved ? std::optional<std::string>(saved) : std::nullopt;
+    setenv("ORBESK_SIM_LOCK_DIR", (base + "_locks").c_str(), 1);
+    Sim->Load(TwoDevices);
+    FT_HANDLE handle = OpenFirst();
+    const TProbeRun held = RunProbe(TwoDevices, trace);
+    EXPECT_EQ(held.Status, 0);
+    EXPECT_EQ(held.Printed, "");
+    std::ifstream file(trace);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("d2xx open-refused A6010001 open in another process"), std::string::npos) << text;
+
+    FtClose(handle);
+    EXPECT_EQ(RunProbe(TwoDevices, trace).Printed, "010001\n");
+
+    // One device listed twice is two devices: both open here.
+    Sim->Load(R"({"devices":[{"vid":"0x0403","pid":"0xF1A0","serial":"A6010001"},
+                             {"vid":"0x0403","pid":"0xF1A0","serial":"A6010001"}]})");
+    FT_HANDLE first = nullptr;
+    FT_HANDLE second = nullptr;
+    EXPECT_EQ(FtOpen(0, first), FT_OK);
+    EXPECT_EQ(FtOpen(1, second), FT_OK);
+    FtClose(first);
+    FtClose(second);
+    if (lockDir)
+        setenv("ORBESK_SIM_LOCK_DIR", lockDir->c_str(), 1);
+    else
+        unsetenv("ORBESK_SIM_LOCK_DIR");
+    std::remove(trace.c_str());
+    std::filesystem::remove_all(base + "_locks");
 }
 
 } // namespace

@@ -99,6 +99,29 @@ TEST_F(XsvfExec, WalksAndShiftsMatchTheTapModel)
     }
 }
 
+TEST_F(XsvfExec, ScanContinuationsOutsideShiftDrAreRefusedBeforeTheirBits)
+{
+    struct TCase {
+        TXsvf File;
+        std::string Message;
+        size_t Shifts; // before the refused command
+    };
+    const TCase cases[] = {
+        {TXsvf().Sir(8, 1).SdrTdiOnly(0x0E, 3), "XSDRE without a data scan begun by XSDRB or XSDRTDOB", 1},
+        {TXsvf().State(6).SdrTdiOnly(0x0D, 3), "XSDRC without a data scan begun by XSDRB or XSDRTDOB", 0},
+        {TXsvf().Sir(8, 1).SdrTdiTdo(0x10, 1, 0), "XSDRTDOC without a data scan begun by XSDRB or XSDRTDOB", 1},
+        {TXsvf().SdrTdiOnly(0x0C, 1).SdrTdiOnly(0x0E, 2).SdrTdiTdo(0x11, 1, 0),
+         "XSDRTDOE without a data scan begun by XSDRB or XSDRTDOB", 2},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Message);
+        cable = TFakeCable();
+        EXPECT_EQ(RaisedBy([&] { Play(c.File.Bytes()); }), c.Message);
+        EXPECT_THAT(cable.Violations, testing::IsEmpty());
+        EXPECT_EQ(cable.ShiftTdi.size(), c.Shifts) << "the refused command shifted";
+    }
+}
+
 TEST_F(XsvfExec, APauseThatIsAlsoTheTargetIsLeftAndEnteredAgain)
 {
     Load(TXsvf().Complete().Bytes());
@@ -233,9 +256,21 @@ TEST_F(XsvfReadBack, ComparesUnderTheMaskOrEveryBit)
         cable = TFakeCable();
         cable.DrCapture = readsA5;
         cable.HighValue = 0x80; // a cable may leave any nonzero byte for a 1
-        EXPECT_EQ(PlayAndRead(c.File.Bytes()), c.Results);
-        EXPECT_THAT(cable.Messages, testing::IsEmpty());
+        const std::vector<ReadResult> results = PlayAndRead(c.File.Bytes());
+        EXPECT_EQ(results, c.Results);
+        // Each mismatch is reported, the read bits where they were compared.
+        Strings reports;
+        for (const auto& m : cable.MessagesOf(MessageKind::Error))
+            if (m.rfind("Error on SD instruction: ", 0) == 0)
+                reports.push_back(m);
+        EXPECT_EQ(reports.size(), static_cast<size_t>(std::count(results.begin(), results.end(), R::Mismatch)));
     }
+    cable = TFakeCable();
+    cable.DrCapture = readsA5;
+    PlayAndRead(TXsvf().TdoMask(0x00).SdrTdiTdo(0x0F, 0, 0xA4).Bytes());
+    EXPECT_EQ(cable.MessagesOf(MessageKind::Error),
+              (Strings{"Error on SD instruction: ", "Expected: 0010 0101 ", "Read:     1010 0101 "}))
+        << "every bit compared whatever the mask";
 }
 
 TEST_F(XsvfReadBack, NotYetIsPassedOnAndACommunicationErrorIsNamed)

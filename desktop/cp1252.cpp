@@ -1,0 +1,25 @@
+#include "cp1252.h"
+
+namespace {
+
+// 0x80-0x9F; the five the code page leaves undefined map to the C1
+// controls of the same value, so no byte is lost.
+constexpr char16_t HighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+} // namespace
+
+QString FromWindows1252(std::string_view Text)
+{
+    QString result;
+    result.reserve(static_cast<qsizetype>(Text.size()));
+    for (const char c : Text) {
+        const auto byte = static_cast<unsigned char>(c);
+        // Everything else is Latin-1, which Unicode keeps at the same value.
+        result.append(QChar(byte >= 0x80 && byte < 0xA0 ? HighControls[byte - 0x80] : char16_t{byte}));
+    }
+    return result;
+}

@@ -1,0 +1,240 @@
+// The window's creation from the command line, its first showing (the
+// driver library), the settings, and closing.
+#include "mainform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
+
+#include "base/sysutils.h"
+#include "cmdline.h"
+#include "settings/settings.h"
+#include "svf/svf.h"
+#include "ui_mainform.h"
+#include "usb/usbplow.h"
+
+#ifndef ORBESK_VERSION
+#define ORBESK_VERSION ""
+#endif
+
+uint8_t ExitStatus = 0;
+TJtagMainForm* JtagMainForm = nullptr;
+
+namespace {
+
+constexpr int TimerIntervalMs = 100;
+constexpr int LogFontPixels = 15;
+
+} // namespace
+
+TJtagMainForm::TJtagMainForm(const std::vector<std::string>& Args, QWidget* Parent)
+    : QMainWindow(Parent), FUi(std::make_unique<Ui::JtagMainForm>())
+{
+    FUi->setupUi(this);
+    JtagMainForm = this;
+    OpenUrl = [](const QUrl& Url) { return QDesktopServices::openUrl(Url); };
+
+    QFont font("Lucida Console");
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setPixelSize(LogFontPixels);
+    FUi->MainMemo->setFont(font);
+    // A label of its own: the toolkit's temporary status message would be
+    // wiped by the menu's status tips.
+    FStatusText = new QLabel(FUi->MainStatus);
+    FStatusText->setObjectName("MainStatusText");
+    FUi->MainStatus->addWidget(FStatusText, 1);
+
+    FTimer = new QTimer(this);
+    FTimer->setObjectName("Timer");
+    FTimer->setInterval(TimerIntervalMs);
+    connect(FTimer, &QTimer::timeout, this, &TJtagMainForm::TimerTimer);
+
+    // The SVF player asks the switch when a run starts, on this thread.
+    SetSvfCommentSwitch([this] { return WriteComments(); });
+
+    FormCreate(Args);
+    FTimer->start();
+}
+
+TJtagMainForm::~TJtagMainForm()
+{
+    FTimer->stop();
+    // FormDestroy: the executor goes first, while the window it reports to
+    // is whole.
+    Executer.reset();
+    if (JtagMainForm == this) {
+        SetSvfCommentSwitch(nullptr);
+        JtagMainForm = nullptr;
+    }
+}
+
+void TJtagMainForm::FormCreate(const std::vector<std::string>& Args)
+{
+    Executer = std::make_unique<TMainFormExecuter>(this);
+    FormatSettings.DecimalSeparator = '.';
+    FormatSettings.ThousandSeparator = ' ';
+    ExitStatus = 0;
+    SettingsPath = DesktopSettingsPath();
+
+    const TDesktopCommandLine line = ParseDesktopCommandLine(Args);
+    for (const std::string& echo : line.Echo)
+        AppendLog(QString::fromLocal8Bit(echo), Qt::black);
+    CloseOnSuccess = line.CloseOnSuccess;
+    CloseOnFailure = line.CloseOnFailure;
+    ProcessAtStart = line.ProcessAtStart;
+    if (line.SettingsPath)
+        SettingsPath = *line.SettingsPath;
+    if (line.DataFile)
+        OpenDialogFileName = *line.DataFile;
+    ChooseCableFromSerial(*Executer, line.SerialText, line.CableKind);
+    // Without a usable serial the kind is a preference (only a Mirrow's
+    // changes the automatic choice).
+    if (Executer->SelectedCable == -1 || Executer->SelectedCable == AutoIgnoringLastSerial)
+        Executer->PreferredKind = line.CableKind;
+
+    ProgramVersion = ORBESK_VERSION;
+    setWindowTitle(windowTitle() + " " + QString::fromStdString(ProgramVersion));
+
+    const TOpenFilter filter = BuildOpenFilter(JtagFilesList);
+    OpenDialogFilter = filter.Filter;
+    OpenDialogFilterIndex = filter.FilterIndex;
+
+    LoadSettings();
+    UpdateRunControls();
+}
+
+QTextEdit* TJtagMainForm::MainMemo() const
+{
+    return FUi->MainMemo;
+}
+
+QProgressBar* TJtagMainForm::MainProgress() const
+{
+    return FUi->MainProgress;
+}
+
+QString TJtagMainForm::StatusText() const
+{
+    return FStatusText->text();
+}
+
+void TJtagMainForm::SetStatusText(const QString& Text)
+{
+    FStatusText->setText(Text);
+}
+
+bool TJtagMainForm::WriteComments() const
+{
+    return FUi->Copycommentstoconsole1->isChecked();
+}
+
+void TJtagMainForm::LoadSettings()
+{
+    bool writeComments = true;
+    ::LoadSettings(SettingsPath, *Executer, writeComments);
+    FUi->Copycommentstoconsole1->setChecked(writeComments);
+}
+
+void TJtagMainForm::SaveSettings()
+{
+    // A file that cannot be written is not reported; the window closes.
+    (void)::SaveSettings(SettingsPath, *Executer, WriteComments());
+}
+
+void TJtagMainForm::showEvent(QShowEvent* Event)
+{
+    QMainWindow::showEvent(Event);
+    if (FShown)
+        return;
+    FShown = true;
+    // Once the window is up: the error box needs a running message loop.
+    QTimer::singleShot(0, this, &TJtagMainForm::FormShow);
+}
+
+void TJtagMainForm::FormShow()
+{
+    if (FtLoad())
+        return;
+    QMessageBox::critical(this, "Error", "USB drivers not found or bad version.");
+    ExitStatus = 2;
+    RequestClose();
+}
+
+void TJtagMainForm::Close1Click()
+{
+    close();
+}
+
+void TJtagMainForm::closeEvent(QCloseEvent* Event)
+{
+    if (FClosed) {
+        Event->accept();
+        return;
+    }
+    if (!FForceClose && !FormCloseQuery()) {
+        Event->ignore();
+        return;
+    }
+    FormClose();
+    Event->accept();
+}
+
+bool TJtagMainForm::FormCloseQuery()
+{
+    if (!Executer->CurrentFile)
+        return true;
+    QMessageBox::critical(this, "Error", "Please wait until file processing is done.");
+    return false;
+}
+
+void TJtagMainForm::FormClose()
+{
+    FClosed = true;
+    FTimer->stop();
+    SaveSettings();
+}
+
+void TJtagMainForm::CloseModalDialogs()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible() && dialog->isModal())
+            dialog->reject();
+}
+
+void TJtagMainForm::RequestClose()
+{
+    if (FClosed)
+        return;
+    FCloseRequested = true;
+    if (QApplication::activeModalWidget()) {
+        // The handler that opened it goes on once its modal loop has
+        // returned; the window closes on a later tick.
+        CloseModalDialogs();
+        return;
+    }
+    close();
+}
+
+void TJtagMainForm::EndOnSignal()
+{
+    if (Executer->CurrentFile) {
+        Executer->CurrentFile->Stop();
+        // The destructor waits for the worker, which now ends soon.
+        Executer->CurrentFile.reset();
+        Executer->Message("!! ERROR !! File processing failed", MessageKind::Error);
+        Executer->CloseCable(true);
+        ExitStatus = 1;
+    }
+    FForceClose = true;
+    RequestClose();
+}

@@ -1,0 +1,190 @@
+// Run control: the menu starts, the 100 ms tick (the command-line start,
+// polling, the end of a run, the log drain) and the log itself.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "cmdline.h"
+#include "cp1252.h"
+#include "mainform.h"
+#include "ui_mainform.h"
+
+namespace {
+
+bool IsExistingFile(const std::string& Path)
+{
+    struct stat info {};
+    return !Path.empty() && stat(Path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// The toolkit's filters want their patterns in parentheses, blank-separated.
+QStringList DialogNameFilters(const std::string& Filter)
+{
+    QStringList filters;
+    for (const TFilterEntry& entry : SplitOpenFilter(Filter)) {
+        QString text = QString::fromStdString(entry.Text);
+        if (!text.endsWith(')'))
+            text += " (" + QString::fromStdString(entry.Patterns).replace(';', ' ') + ")";
+        filters << text;
+    }
+    return filters;
+}
+
+} // namespace
+
+void TJtagMainForm::File1Click()
+{
+    FUi->MenuProcess->setEnabled(IsExistingFile(OpenDialogFileName));
+}
+
+void TJtagMainForm::Open1Click()
+{
+    if (Executer->CurrentFile || FCloseRequested)
+        return;
+    QFileDialog dialog(this, "Open file for process");
+    dialog.setObjectName("OpenDialog");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setSizeGripEnabled(true);
+    const QStringList filters = DialogNameFilters(OpenDialogFilter);
+    dialog.setNameFilters(filters);
+    if (OpenDialogFilterIndex >= 1 && OpenDialogFilterIndex <= filters.size())
+        dialog.selectNameFilter(filters[OpenDialogFilterIndex - 1]);
+    if (!OpenDialogFileName.empty())
+        dialog.selectFile(QString::fromLocal8Bit(OpenDialogFileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    OpenDialogFileName = dialog.selectedFiles().first().toLocal8Bit().toStdString();
+    OpenDialogFilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    // The tick went on while the dialog was open: a -P run may have
+    // started, or the program may be closing.
+    StartFromMenu();
+}
+
+void TJtagMainForm::MenuProcessClick()
+{
+    StartFromMenu();
+}
+
+void TJtagMainForm::StartFromMenu()
+{
+    if (Executer->CurrentFile || FCloseRequested)
+        return;
+    if (!Executer->PrepareCable())
+        return;
+    // Cleared only now, so the status line names the cable before the
+    // run's first line. The result shows in the log.
+    ClearLog();
+    StartRun();
+}
+
+bool TJtagMainForm::StartRun()
+{
+    const bool started = Executer->OpenAndStart(OpenDialogFileName);
+    // A cable opened for a file that could not be started is let go at
+    // once: no target stays powered or driven until the next run.
+    if (!started)
+        Executer->CloseCable(true);
+    UpdateRunControls();
+    return started;
+}
+
+void TJtagMainForm::TimerTimer()
+{
+    // A close asked for while a modal loop ran waits for a tick that
+    // begins outside of one.
+    const bool modalAtStart = QApplication::activeModalWidget() != nullptr;
+    if (!Executer->CurrentFile && ProcessAtStart && !FCloseRequested) {
+        ProcessAtStart = false;
+        // The log is not cleared: the echoed command line stays above.
+        if (!(Executer->PrepareCable() && StartRun())) {
+            ExitStatus = 2;
+            if (CloseOnFailure)
+                RequestClose();
+        }
+    }
+
+    if (TJtagFile* player = Executer->CurrentFile.get()) {
+        // A bar with no range at all would turn into a busy indicator.
+        const int size = std::max(player->GetSize(), 1);
+        if (size != FUi->MainProgress->maximum())
+            FUi->MainProgress->setMaximum(size);
+        FUi->MainProgress->setValue(std::clamp(player->GetPosition(), 0, size));
+        const FileStatus status = player->GetStatus();
+        if (status == FileStatus::Failed || status == FileStatus::Succeeded)
+            EndRun(status == FileStatus::Failed);
+    }
+
+    DrainLog();
+
+    if (FCloseRequested && !FClosed && !modalAtStart && !QApplication::activeModalWidget())
+        close();
+}
+
+void TJtagMainForm::EndRun(bool Failed)
+{
+    if (Failed) {
+        Executer->Message("!! ERROR !! File processing failed", MessageKind::Error);
+    } else {
+        Executer->Message("File processing completed successfully", MessageKind::Info);
+        FUi->MainProgress->setValue(FUi->MainProgress->maximum());
+    }
+    Executer->CloseCable(Failed);
+    Executer->CurrentFile.reset();
+    ExitStatus = Failed ? 1 : 0;
+    UpdateRunControls();
+    if (Failed ? CloseOnFailure : CloseOnSuccess)
+        RequestClose();
+}
+
+void TJtagMainForm::UpdateRunControls()
+{
+    // They change settings the worker reads and the cable that is open.
+    const bool idle = !Executer->CurrentFile;
+    FUi->Options2->setEnabled(idle);
+    FUi->SelectVarnel1->setEnabled(idle);
+}
+
+void TJtagMainForm::DrainLog()
+{
+    std::unique_lock<std::mutex> lock(Executer->QueueLock, std::try_to_lock);
+    // A worker holds it: the lines wait for a later tick.
+    if (!lock.owns_lock() || Executer->MessageQueue.empty())
+        return;
+    for (const TMainFormExecuter::TQueuedLine& line : Executer->MessageQueue)
+        AppendLog(FromWindows1252(line.Text), ColourFromValue(line.Colour.value_or(0)));
+    Executer->MessageQueue.clear();
+}
+
+void TJtagMainForm::AppendLog(const QString& Text, const QColor& Colour)
+{
+    QTextEdit* memo = FUi->MainMemo;
+    QTextCursor cursor(memo->document());
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(Colour);
+    // A parse error's line text follows on a line of its own after CR LF.
+    QString text = Text;
+    text.replace("\r\n", "\n").replace('\r', '\n');
+    for (const QString& part : text.split('\n')) {
+        if (FMemoHasLines)
+            cursor.insertBlock();
+        cursor.insertText(part, format);
+        FMemoHasLines = true;
+    }
+    memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
+}
+
+void TJtagMainForm::ClearLog()
+{
+    FUi->MainMemo->clear();
+    FMemoHasLines = false;
+}

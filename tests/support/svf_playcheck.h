@@ -1,0 +1,97 @@
+// Plays an SVF file through the worker thread over the fake cable and
+// judges the run as the fuzz target does: the chain never saw a shift
+// outside a Shift state, a wait outside a stable state or a read that does
+// not match its shift; a run that succeeded reported no error and left the
+// chain in a stable state; a run that failed said why, with at most one
+// fatal error. Shared by the fuzz target and the tests of its findings.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <string>
+
+#include "support/svf_testutil.h"
+#include "svf/svf.h"
+
+namespace svftest {
+
+// Cable events a judged run may use: enough for every path, few enough
+// that a file asking for hours ends in moments.
+constexpr int64_t JudgeBudget = 200000;
+
+// A 32-bit data register for instruction 0x01, else a one-bit bypass, so
+// that reads both match and mismatch.
+inline void JudgeChain(TFakeCable& Cable, int64_t Budget)
+{
+    Cable.Budget = Budget;
+    Cable.DrCapture = [](uint32_t Ir, int) {
+        return Ir == 0x01 ? BitsOf(0x12345679u, 32) : std::vector<uint8_t>{0};
+    };
+}
+
+// What is wrong with the run, empty when nothing. EndStable: a run that
+// succeeded must leave the chain where a TAP can rest (every SVF end state
+// is one; an XSVF file may end where it likes).
+inline std::string JudgeRun(FileStatus Status, const TFakeCable& Cable, bool EndStable = true)
+{
+    if (!Cable.Violations.empty())
+        return "the chain saw: " + Cable.Violations.front();
+    int errors = 0;
+    int fatal = 0;
+    // Errors that a retry then made good (the XSVF XC9500 method reports
+    // the mismatch of an attempt, then retries) do not count against a run
+    // that succeeded.
+    int unanswered = 0;
+    for (const auto& m : Cable.Messages) {
+        if (m.second == MessageKind::Error) {
+            ++errors;
+            ++unanswered;
+            fatal += m.first.rfind("Fatal error", 0) == 0;
+        } else if (m.first.rfind("SD instruction: retry #", 0) == 0) {
+            unanswered = 0;
+        }
+    }
+    const bool stable = Cable.State == TapState::RESET || Cable.State == TapState::IDLE ||
+                        Cable.State == TapState::DRPAUSE || Cable.State == TapState::IRPAUSE;
+    switch (Status) {
+    case FileStatus::Succeeded:
+        if (unanswered > 0)
+            return "succeeded after an error: " + Cable.MessagesOf(MessageKind::Error).back();
+        if (Cable.BudgetSpent)
+            return "succeeded although the cable failed";
+        if (EndStable && !stable)
+            return std::string("succeeded with the chain in ") + StateName(Cable.State);
+        return "";
+    case FileStatus::Failed:
+        if (errors == 0)
+            return "failed without an error";
+        if (fatal > 1)
+            return "more than one fatal error";
+        return "";
+    default:
+        return "no outcome";
+    }
+}
+
+// Starts a player on a fresh judged chain and judges its run.
+inline std::string JudgeStarted(TJtagFile& Player, TFakeCable& Cable, int64_t Budget, bool EndStable)
+{
+    JudgeChain(Cable, Budget);
+    Cable.Attach(Player);
+    Player.Start(1000000);
+    FileStatus status;
+    // Polled gently: a spinning poll takes the processor from the worker.
+    while ((status = Player.GetStatus()) == FileStatus::Running)
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+    return JudgeRun(status, Cable, EndStable);
+}
+
+// Plays the SVF file at Path to its end on a fresh judged chain.
+inline std::string JudgePlay(const std::string& Path, TFakeCable& Cable, int64_t Budget)
+{
+    TSVFFile player(Path);
+    return JudgeStarted(player, Cable, Budget, true);
+}
+
+} // namespace svftest
