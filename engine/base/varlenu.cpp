@@ -1,9 +1,26 @@
 #include "base/varlenu.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "base/sysutils.h"
+
+namespace {
+
+// Each byte value as eight bytes of 0 or 1, bit 0 first.
+struct TExpandTable {
+    uint8_t Bytes[256][8];
+    TExpandTable()
+    {
+        for (int v = 0; v < 256; ++v)
+            for (int b = 0; b < 8; ++b)
+                Bytes[v][b] = static_cast<uint8_t>(v >> b & 1);
+    }
+};
+const TExpandTable Expand;
+
+} // namespace
 
 TVarLen TVarLen::CreateSized(int32_t Bits)
 {
@@ -14,11 +31,7 @@ TVarLen TVarLen::CreateSized(int32_t Bits)
 
 TVarLen TVarLen::CreateCopy(const TVarLen& Source)
 {
-    TVarLen v;
-    v.SetBitLength(Source.BitLength());
-    for (int32_t i = 0; i < v.ByteLength(); ++i)
-        v.SetByte(i, Source.GetByte(i));
-    return v;
+    return Source;
 }
 
 void TVarLen::SetBitLength(int32_t Bits)
@@ -54,4 +67,19 @@ void TVarLen::FillOnes()
 void TVarLen::FillZeros()
 {
     std::fill(FBytes.begin(), FBytes.end(), uint8_t{0x00});
+}
+
+void TVarLen::BitsToBytes(uint8_t* Out, int32_t Count) const
+{
+    Count = std::clamp(Count, 0, FBitLength);
+    const int32_t whole = std::min(Count / 8, ByteLength());
+    for (int32_t i = 0; i < whole; ++i)
+        std::memcpy(Out + 8 * i, Expand.Bytes[FBytes[static_cast<size_t>(i)]], 8);
+    for (int32_t i = whole * 8; i < Count; ++i)
+        Out[i] = GetByte(i / 8) >> (i % 8) & 1;
+}
+
+void TVarLen::DropBytes()
+{
+    FBytes = TBigBytes();
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/bigalloc.h"
+
 class TVarLen {
 public:
     TVarLen() = default;
@@ -27,7 +29,17 @@ public:
     void FillOnes();
     void FillZeros();
 
+    // The stored bytes, ByteLength() of them.
+    uint8_t* Data() { return FBytes.data(); }
+    const uint8_t* Data() const { return FBytes.data(); }
+    // Keeps the bit length and gives back the bytes: every bit then reads 0
+    // and ByteLength() is 0, until the next SetBitLength.
+    void DropBytes();
+
+    // Bit i as Out[i], 0 or 1, for the first Count bits (at most the length).
+    void BitsToBytes(uint8_t* Out, int32_t Count) const;
+
 private:
-    std::vector<uint8_t> FBytes;
+    TBigBytes FBytes;
     int32_t FBitLength = 0;
 };

@@ -1,5 +1,8 @@
 // The executor's output buffer and receive ring, shared by every cable kind,
 // and the reply watch that tells a silent cable from a busy one.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -96,15 +99,27 @@ bool TJtagExecuter::ReadPending()
         return false;
     if (queued == 0)
         return true;
-    std::vector<uint8_t> buffer(queued);
+    if (queued > static_cast<DWORD>(std::numeric_limits<int32_t>::max() / 2))
+        throw std::length_error("receive ring");
     DWORD read = 0;
-    if (FtRead(FtHandle, buffer.data(), queued, read) != FT_OK)
-        return false;
-    read = std::min(read, queued);
-    if (read > 0) {
+    // Straight into the ring where the bytes fit before its end; through
+    // a buffer of their own where they would wrap.
+    while (static_cast<int64_t>(RxRing.size()) < int64_t{RxCount()} + queued + RxRingReserve)
+        RxGrow();
+    if (static_cast<int64_t>(RxWriteIndex) + queued < static_cast<int64_t>(RxRing.size())) {
+        if (FtRead(FtHandle, RxRing.data() + RxWriteIndex, queued, read) != FT_OK)
+            return false;
+        read = std::min(read, queued);
+        RxWriteIndex += static_cast<int32_t>(read);
+    } else {
+        std::vector<uint8_t> buffer(queued);
+        if (FtRead(FtHandle, buffer.data(), queued, read) != FT_OK)
+            return false;
+        read = std::min(read, queued);
         RxPut(buffer.data(), static_cast<int32_t>(read));
-        LastRxTick = platform::GetTickCount();
     }
+    if (read > 0)
+        LastRxTick = platform::GetTickCount();
     return true;
 }
 
@@ -182,11 +197,31 @@ bool TJtagExecuter::RxGet(uint8_t* Dest, int32_t N)
         RxReadIndex = N - first;
     } else {
         std::memcpy(Dest, RxRing.data() + RxReadIndex, static_cast<size_t>(N));
+        ReleaseTaken(RxReadIndex, RxReadIndex + N);
         RxReadIndex += N;
         if (RxReadIndex == length)
             RxReadIndex = 0;
     }
     return true;
+}
+
+void TJtagExecuter::ReleaseTaken(int32_t From, int32_t To)
+{
+    // A ring grown for a long scan's replies gives back the pages the
+    // read-back has taken, while the read-back fills its own buffer.
+    if (RxRing.size() < RxReleaseFrom)
+        return;
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto base = reinterpret_cast<uintptr_t>(RxRing.data());
+    // Taken a block at a time, the bytes before From on its page were
+    // taken before; unless the ring has wrapped and holds bytes there.
+    uintptr_t begin = (base + static_cast<uintptr_t>(From)) / page * page;
+    const bool heldBefore = RxWriteIndex < From && base + static_cast<uintptr_t>(RxWriteIndex) > begin;
+    if (begin < base || heldBefore)
+        begin += page;
+    const uintptr_t end = (base + static_cast<uintptr_t>(To)) / page * page;
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 int32_t TJtagExecuter::RxCount() const
@@ -195,19 +230,26 @@ int32_t TJtagExecuter::RxCount() const
     return held < 0 ? held + static_cast<int32_t>(RxRing.size()) : held;
 }
 
-ReadResult TJtagExecuter::TakeReplies(uint8_t* Dest, int32_t N)
+ReadResult TJtagExecuter::ClaimReplies(int32_t N)
 {
-    switch (RxTake(Dest, N)) {
-    case -1:
+    const int32_t available = RxAvailable();
+    if (available == -1)
         return ReadResult::CommError;
-    case 0:
+    if (available < N) {
         // Replies still queued here are owed by nobody yet; those written
         // are given the device's time and then some.
         return PendingReplies >= N && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
-    default:
-        PendingReplies -= N;
-        return ReadResult::Ready;
     }
+    PendingReplies -= N;
+    return ReadResult::Ready;
+}
+
+ReadResult TJtagExecuter::TakeReplies(uint8_t* Dest, int32_t N)
+{
+    const ReadResult claimed = ClaimReplies(N);
+    if (claimed == ReadResult::Ready)
+        RxGet(Dest, N);
+    return claimed;
 }
 
 void TJtagExecuter::NoteDeviceTime(uint64_t Nanoseconds)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bigalloc.h"
 #include "base/jtagfile.h"
 #include "usb/usbplow.h"
 
@@ -85,7 +86,7 @@ public:
     // drive, bit 0 level (0 released, 2 low, 3 high).
     uint8_t PinBits = 0;
     // Receive ring: bytes from RxReadIndex up to RxWriteIndex, wrapping.
-    std::vector<uint8_t> RxRing;
+    TBigBytes RxRing;
     int32_t RxWriteIndex = 0;
     int32_t RxReadIndex = 0;
 
@@ -185,6 +186,12 @@ public:
     // no longer owed), NotYet while they may still come, CommError on a
     // USB error or once the replies owed are overdue.
     ReadResult TakeReplies(uint8_t* Dest, int32_t N);
+    // The same without the copy: when Ready the N replies are the ring's
+    // next bytes, for the caller to take with RxGet.
+    ReadResult ClaimReplies(int32_t N);
+    // Gives the pages of ring bytes From..To, just taken, back to the system.
+    void ReleaseTaken(int32_t From, int32_t To);
+    static constexpr size_t RxReleaseFrom = size_t{1} << 20;
 
     // ---- Varnel (jtag_varnel.cpp)
 
@@ -202,10 +209,16 @@ public:
     bool VarnelRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
     bool VarnelRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
 
+    class TRingReader;
+
     // Native (true) or repeated mode of every queued Varnel shift whose
     // replies are still to be read, oldest first: the read-back decodes
     // them as they were sent, whatever the clock in force by then.
-    std::deque<bool> VarnelShiftModes;
+    struct TVarnelShiftMode {
+        bool Native;
+        int32_t Replies;
+    };
+    std::deque<TVarnelShiftMode> VarnelShiftModes;
     // The Varnel's native clock byte last written, for its device time.
     uint8_t VarnelDeviceClock = 0xA8;
 

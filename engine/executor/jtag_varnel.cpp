@@ -4,6 +4,7 @@
 // are in jtag_varnel_runtest.cpp).
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "base/StrUtilsEx.h"
 #include "executor/jtag_execute.h"
@@ -52,6 +53,20 @@ uint64_t ByteNs(uint8_t Byte, uint8_t& Clock)
     return 0;
 }
 
+// ByteNs of every byte under each of the four native clocks.
+struct TByteTimes {
+    uint32_t Ns[4][256];
+    TByteTimes()
+    {
+        for (int c = 0; c < 4; ++c)
+            for (int b = 0; b < 256; ++b) {
+                uint8_t clock = static_cast<uint8_t>(0xA8 + c);
+                Ns[c][b] = static_cast<uint32_t>(ByteNs(static_cast<uint8_t>(b), clock));
+            }
+    }
+};
+const TByteTimes ByteTimes;
+
 // Size of the native group that starts at bit First of a shift of Count
 // bits: the middle bits 1 .. Count-2 go four to a byte.
 int32_t GroupSize(int32_t First, int32_t Count)
@@ -72,18 +87,57 @@ bool AnyCaptured(const uint8_t* Capture, int32_t First, int32_t K)
     return false;
 }
 
+// Four entries (nonzero = 1) from P as bits 0-3, by word: the middle of a
+// long shift goes four bits a byte, and this is its inner loop.
+uint32_t Nibble(const uint8_t* P)
+{
+    uint32_t v;
+    std::memcpy(&v, P, 4);
+    constexpr uint32_t Low7 = 0x7F7F7F7Fu;
+    const uint32_t nonzero = (((v & Low7) + Low7) | v) & ~Low7;
+    return static_cast<uint32_t>((uint64_t{nonzero >> 7} * 0x204081u) >> 21) & 0xF;
+}
+
+// Whether any of Count entries is captured, eight at a time.
+bool CapturesAny(const uint8_t* Capture, int32_t Count)
+{
+    if (!Capture)
+        return false;
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, Capture + i, 8);
+        if (v != 0)
+            return true;
+    }
+    for (; i < Count; ++i)
+        if (Capture[i] != 0)
+            return true;
+    return false;
+}
+
+// A whole group of four starts at First when its last bit is still a
+// middle bit.
+bool WholeGroup(int32_t First, int32_t Count)
+{
+    return First + 4 <= Count - 1;
+}
+
 // Reply bytes that a shift of Count bits sent in the given mode produces.
 int32_t ShiftReplies(const uint8_t* Capture, int32_t Count, bool Native)
 {
     if (Count <= 0)
         return 0;
     int32_t n = Captured(Capture, 0) ? 1 : 0;
-    if (Count < 2)
+    if (Count < 2 || !Capture)
         return n;
     if (Captured(Capture, Count - 1))
         ++n;
     if (Native) {
-        for (int32_t first = 1; first <= Count - 2; first += GroupSize(first, Count))
+        int32_t first = 1;
+        for (; WholeGroup(first, Count); first += 4)
+            n += Nibble(Capture + first) != 0 ? 1 : 0;
+        for (; first <= Count - 2; first += GroupSize(first, Count))
             if (AnyCaptured(Capture, first, GroupSize(first, Count)))
                 ++n;
     } else {
@@ -94,7 +148,43 @@ int32_t ShiftReplies(const uint8_t* Capture, int32_t Count, bool Native)
     return n;
 }
 
+// Reply bits 0-3 as four Tdo entries, each the masked bit.
+struct TSpreadTable {
+    uint8_t Entries[16][4];
+    TSpreadTable()
+    {
+        for (int r = 0; r < 16; ++r)
+            for (int j = 0; j < 4; ++j)
+                Entries[r][j] = static_cast<uint8_t>(r & (1 << j));
+    }
+};
+const TSpreadTable Spread;
+const auto& SpreadNibble = Spread.Entries;
+
 } // namespace
+
+// Takes Count bytes that the ring is known to hold, a block at a time.
+class TJtagExecuter::TRingReader {
+public:
+    TRingReader(TJtagExecuter& Owner, int32_t Count) : FOwner(Owner), FLeft(Count) {}
+    uint8_t Next()
+    {
+        if (FPos == FFill) {
+            FFill = std::min<int32_t>(FLeft, sizeof FBlock);
+            FOwner.RxGet(FBlock, FFill);
+            FLeft -= FFill;
+            FPos = 0;
+        }
+        return FBlock[FPos++];
+    }
+
+private:
+    TJtagExecuter& FOwner;
+    int32_t FLeft;
+    int32_t FPos = 0;
+    int32_t FFill = 0;
+    uint8_t FBlock[4096];
+};
 
 bool TJtagExecuter::OpenVarnel()
 {
@@ -177,9 +267,16 @@ bool TJtagExecuter::VarnelFlush()
         return false;
     int32_t replies = 0;
     uint64_t ns = 0;
+    // By table, per native clock; a clock byte switches the table.
+    const uint32_t* nsOf = ByteTimes.Ns[VarnelDeviceClock - 0xA8];
     for (uint32_t i = 0; i < OutCount; ++i) {
-        replies += ReplyTable[OutBuffer[i] >> 4];
-        ns += ByteNs(OutBuffer[i], VarnelDeviceClock);
+        const uint8_t b = OutBuffer[i];
+        replies += ReplyTable[b >> 4];
+        ns += nsOf[b];
+        if (b >= 0xA8 && b <= 0xAB) {
+            VarnelDeviceClock = b;
+            nsOf = ByteTimes.Ns[b - 0xA8];
+        }
     }
     PendingReplies += replies;
     NoteDeviceTime(ns);
@@ -206,8 +303,9 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     // samples (and, when captured, reads) the bit.
     const auto highHalf = [&](int32_t i) { return (native || PutRepeated(0xCE | t(i), r - 1)) && PutByte(high(i)); };
 
-    if (AnyCaptured(Capture, 0, Count))
-        VarnelShiftModes.push_back(native);
+    // The read-back decodes in this mode and takes this many replies.
+    if (const int32_t replies = ShiftReplies(Capture, Count, native); replies > 0)
+        VarnelShiftModes.push_back({native, replies});
 
     if (Count == 1)
         return PutByte(pin) && PutByte(low(0)) && highHalf(0);
@@ -216,7 +314,22 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     if (!PutByte(low(0)) || !highHalf(0))
         return false;
     if (native) {
-        for (int32_t first = 1; first <= Count - 2;) {
+        int32_t first = 1;
+        // Whole groups straight into the output buffer, as many as fit.
+        while (WholeGroup(first, Count)) {
+            if (OutCount >= OutBufferSize)
+                return false;
+            const int64_t room = OutBufferSize - OutCount;
+            const int64_t groups = std::min<int64_t>(room, (Count - 1 - first) / 4);
+            uint8_t* out = OutBuffer.data() + OutCount;
+            for (int64_t g = 0; g < groups; ++g, first += 4)
+                out[g] = static_cast<uint8_t>(0x30 | Nibble(Tdi + first) |
+                                              (Capture && Nibble(Capture + first) != 0 ? 0x40 : 0));
+            OutCount += static_cast<uint32_t>(groups);
+            if (OutCount == OutBufferSize && !Flush())
+                return false;
+        }
+        while (first <= Count - 2) {
             const int32_t k = GroupSize(first, Count);
             uint8_t group = static_cast<uint8_t>((k - 1) << 4);
             for (int32_t j = 0; j < k; ++j)
@@ -242,25 +355,33 @@ ReadResult TJtagExecuter::VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
     if (Count <= 0)
         return ReadResult::Ready;
     // Decoded in the mode the shift was sent in.
-    const bool native = VarnelShiftModes.empty() ? ClockRepeat == 0 : VarnelShiftModes.front();
-    const int32_t n = ShiftReplies(Capture, Count, native);
+    // A read-back that captures nothing has no replies and no entry; one
+    // that does reads the oldest entry, the count its shift worked out.
+    if (!CapturesAny(Capture, Count))
+        return ReadResult::Ready;
+    const bool native = VarnelShiftModes.empty() ? ClockRepeat == 0 : VarnelShiftModes.front().Native;
+    const int32_t n = VarnelShiftModes.empty() ? ShiftReplies(Capture, Count, native) : VarnelShiftModes.front().Replies;
     if (n == 0)
         return ReadResult::Ready;
-    std::vector<uint8_t> replies(static_cast<size_t>(n));
-    if (const ReadResult taken = TakeReplies(replies.data(), n); taken != ReadResult::Ready)
-        return taken;
+    if (const ReadResult claimed = ClaimReplies(n); claimed != ReadResult::Ready)
+        return claimed;
     if (!VarnelShiftModes.empty())
         VarnelShiftModes.pop_front();
 
-    size_t next = 0;
+    // The replies are decoded straight from the ring, a block at a time.
+    TRingReader replies(*this, n);
     if (Captured(Capture, 0))
-        Tdo[0] = replies[next++] & 0x08;
+        Tdo[0] = replies.Next() & 0x08;
     if (Count >= 2) {
         if (native) {
-            for (int32_t first = 1; first <= Count - 2;) {
+            int32_t first = 1;
+            for (; WholeGroup(first, Count); first += 4)
+                if (Nibble(Capture + first) != 0)
+                    std::memcpy(Tdo + first, SpreadNibble[replies.Next() & 0x0F], 4);
+            for (; first <= Count - 2;) {
                 const int32_t k = GroupSize(first, Count);
                 if (AnyCaptured(Capture, first, k)) {
-                    const uint8_t reply = replies[next++];
+                    const uint8_t reply = replies.Next();
                     for (int32_t j = 0; j < k; ++j)
                         Tdo[first + j] = reply & (1 << j);
                 }
@@ -269,10 +390,10 @@ ReadResult TJtagExecuter::VarnelReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
         } else {
             for (int32_t i = 1; i <= Count - 2; ++i)
                 if (Captured(Capture, i))
-                    Tdo[i] = replies[next++] & 0x08;
+                    Tdo[i] = replies.Next() & 0x08;
         }
         if (Captured(Capture, Count - 1))
-            Tdo[Count - 1] = replies[next++] & 0x08;
+            Tdo[Count - 1] = replies.Next() & 0x08;
     }
     return ReadResult::Ready;
 }

@@ -15,6 +15,7 @@
 #include "filereader.h"
 #include "svf/svf_command.h"
 #include "svf/svf_error.h"
+#include "svf/svf_lexer.h"
 #include "base/varlenu.h"
 
 class TReadWriteThread;
@@ -53,11 +54,17 @@ public:
     uint8_t PeekChar();
     // Text of the 0-based line, without line ends; rewinds the reader, so
     // it is used only to build the message of an error that ends the run.
-    std::string GetLineText(int64_t LineIndex);
+    // A line longer than MaxLength is cut there and ends with "...".
+    std::string GetLineText(int64_t LineIndex, size_t MaxLength = std::string::npos - 1);
+    // What an error shows of its line: a statement of millions of
+    // characters is not copied into the message.
+    static constexpr size_t ShownLineText = 1000;
 
     // One statement's normalised text, without its ';'. Comments go to
     // OnMessage as kind Comment when CopyComments is set.
     std::string ReadStatementText();
+    // The same into Text, whose memory is reused.
+    void ReadStatementInto(std::string& Text);
 
     // The next statement of the file into Statement.
     void ParseStatement(TSVFCommand& Statement);
@@ -68,6 +75,9 @@ public:
     // Keeps the SVF state between statements; false when a FREQUENCY test
     // answers -1.
     bool ApplyStatement(const TSVFCommand& Statement);
+    // The same, moving the statement's vectors into the kept ones instead of
+    // copying them; the statement keeps everything else.
+    bool TakeStatement(TSVFCommand& Statement);
     // Plays the statement on the cable; false after a cable failure, which
     // has been reported as "USB communication error".
     bool ExecuteStatement(const TSVFCommand& Statement);
@@ -104,6 +114,13 @@ public:
     // Asked for by a FREQUENCY statement without HZ; Start sets it.
     int32_t DefaultFrequency = 0;
 
+    // Which side of a run this parser plays: the write-ahead one never reads
+    // the bits of a TDO vector (only whether there is one), the read-back
+    // one never reads those of a TDI vector, so each keeps their lengths
+    // and gives back their bytes. Both: a parser that does everything.
+    enum class TSide : uint8_t { Both, Write, Read };
+    TSide Side = TSide::Both;
+
     // LOOP recording and replay; the worker reads and sets these too.
     std::vector<TSVFCommand> LoopRecording;
     int32_t ReplayIndex = 0;
@@ -122,12 +139,29 @@ private:
     TScanParts ScanParts(bool IsDr) const;
 
     void FillBuffer();
+    // Takes Count bytes of the read buffer that hold no line end, as that
+    // many ReadChar calls would.
+    void ConsumeRun(int32_t Count);
     void SendNote(const std::string& Text, MessageKind Kind);
+    bool Apply(const TSVFCommand& Statement, TSVFCommand* Donor);
     bool ExecuteScan(bool IsDr);
     // Bits of the DR or IR set's header, body and trailer, by their TDI or MASK
     // lengths; above 2^31-1 an ELineException.
     int32_t ScanLength(bool IsDr, bool ByMask);
     bool ExecuteRuntest(const TSVFCommand& Statement);
+
+    // Memory of a scan: refused with an ELineException naming the scan's
+    // bits and the memory it would need, before its buffers are allocated
+    // when it cannot fit, and when an allocation fails all the same.
+    void CheckScanMemory(SvfCommand Command, int32_t Length);
+    [[noreturn]] void RaiseScanMemory(int64_t Bits);
+    TVarLen NewScanVector(int32_t Bits);
+    // Keeps the storage of a small vector for NewScanVector; empties Vector.
+    void RecycleVector(TVarLen& Vector);
+    // Sizes a byte-per-bit buffer of a scan; a large one is given back after
+    // use (ReleaseLarge) so that it does not stay while the other side runs.
+    void SizeScanBuffer(TBigBytes& Buffer, int64_t Bits);
+    static void ReleaseLarge(TBigBytes& Buffer);
     void CheckStates(const TSVFCommand& Statement);
     void CheckStableState(SvfItemKind Kind);
 
@@ -142,6 +176,19 @@ private:
     // The last byte consumed was a CR: an LF right after it ends no line.
     bool FAfterCR = false;
     std::unique_ptr<TReadWriteThread> FThread;
+    // The statement being parsed, kept for the next one's memory.
+    TSvfTokens FTokens;
+    // Storage of small vectors that applied statements replaced, for the
+    // next statements' vectors: short scans then cost no allocation.
+    std::vector<TVarLen> FSpareVectors;
+
+    // The shift's bytes on the write side; the read-back's on the other. The
+    // capture pattern of a read-back that answered "not yet" stays built
+    // until the scan vectors change (FScanGeneration).
+    TBigBytes FShiftTdi, FShiftCapture;
+    TBigBytes FReadCapture, FReadTdo;
+    uint64_t FScanGeneration = 0;
+    uint64_t FReadBuiltFor = 0; // generation * 2 + IsDr, plus 1; 0: none
 };
 
 // Registers the SVF player under "SVF"; each program calls it at start-up,

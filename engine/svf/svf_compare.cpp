@@ -1,7 +1,9 @@
 // Read-back side: collects the captured TDO bits of each scan, compares them
 // under the mask and reports a mismatch; keeps the LOOP decision.
+#include <algorithm>
 #include <vector>
 
+#include "base/bitcompare.h"
 #include "base/bitdump.h"
 #include "svf/svf.h"
 
@@ -20,49 +22,63 @@ ReadResult TSVFFile::ReadAndCompare(bool IsDr, bool ReportMismatch)
     const int32_t count = ScanLength(IsDr, true);
     const int32_t offset[3] = {0, mask[0]->BitLength(), mask[0]->BitLength() + mask[1]->BitLength()};
 
-    std::vector<uint8_t> capture(static_cast<size_t>(count));
-    std::vector<uint8_t> read(static_cast<size_t>(count));
-    for (int p = 0; p < 3; ++p) {
-        const bool compared = tdo[p]->BitLength() > 0;
-        for (int32_t i = 0; i < mask[p]->BitLength(); ++i)
-            capture[static_cast<size_t>(offset[p] + i)] = compared && mask[p]->GetBit(i);
+    // A read-back that answered "not yet" is asked again with the same
+    // pattern, which stays built until the vectors change.
+    const uint64_t key = FScanGeneration * 2 + (IsDr ? 1 : 0) + 1;
+    if (FReadBuiltFor != key) {
+        SizeScanBuffer(FReadCapture, count);
+        SizeScanBuffer(FReadTdo, count);
+        for (int p = 0; p < 3; ++p) {
+            uint8_t* capture = FReadCapture.data() + offset[p];
+            const int32_t n = mask[p]->BitLength();
+            const int32_t masked = tdo[p]->BitLength() > 0 ? n : 0;
+            mask[p]->BitsToBytes(capture, masked);
+            std::fill(capture + masked, capture + n, uint8_t{0});
+        }
+        FReadBuiltFor = key;
     }
+    const uint8_t* read = FReadTdo.data();
 
-    const ReadResult r = OnRead(read.data(), capture.data(), count);
-    if (r != ReadResult::Ready)
+    const ReadResult r = OnRead(FReadTdo.data(), FReadCapture.data(), count);
+    if (r == ReadResult::NotYet)
         return r;
+    FReadBuiltFor = 0;
+    const auto done = [this](ReadResult Result) {
+        ReleaseLarge(FReadCapture);
+        ReleaseLarge(FReadTdo);
+        return Result;
+    };
+    if (r != ReadResult::Ready)
+        return done(r);
 
     for (int p = 0; p < 3; ++p) {
         if (tdo[p]->BitLength() == 0)
             continue;
-        for (int32_t i = 0; i < mask[p]->BitLength(); ++i) {
-            if (!mask[p]->GetBit(i))
-                continue;
-            if ((read[static_cast<size_t>(offset[p] + i)] != 0) == tdo[p]->GetBit(i))
-                continue;
-            if (p != 1 || ReportMismatch) {
-                if (OnMessage) {
-                    OnMessage(IsDr ? "Error on SDR instruction: " : "Error on SIR instruction: ", MessageKind::Error);
-                    const int64_t tdoBits = int64_t{tdo[0]->BitLength()} + tdo[1]->BitLength() + tdo[2]->BitLength();
-                    if (tdoBits < DumpLimit && count < DumpLimit) {
-                        std::string line = "Expected: ";
-                        int group = 0;
-                        for (int q = 0; q < 3; ++q)
-                            AppendExpectedBits(line, group, *mask[q], *tdo[q]);
-                        OnMessage(line, MessageKind::Error);
-                        line = "Read:     ";
-                        group = 0;
-                        for (int q = 0; q < 3; ++q)
-                            AppendReadBits(line, group, *mask[q],
-                                           tdo[q]->BitLength() == 0 ? nullptr : read.data() + offset[q]);
-                        OnMessage(line, MessageKind::Error);
-                    }
+        const int32_t bad = FirstMismatch(*tdo[p], FReadCapture.data() + offset[p], read + offset[p], mask[p]->BitLength());
+        if (bad < 0)
+            continue;
+        if (p != 1 || ReportMismatch) {
+            if (OnMessage) {
+                OnMessage(IsDr ? "Error on SDR instruction: " : "Error on SIR instruction: ", MessageKind::Error);
+                const int64_t tdoBits = int64_t{tdo[0]->BitLength()} + tdo[1]->BitLength() + tdo[2]->BitLength();
+                if (tdoBits < DumpLimit && count < DumpLimit) {
+                    std::string line = "Expected: ";
+                    int group = 0;
+                    for (int q = 0; q < 3; ++q)
+                        AppendExpectedBits(line, group, *mask[q], *tdo[q]);
+                    OnMessage(line, MessageKind::Error);
+                    line = "Read:     ";
+                    group = 0;
+                    for (int q = 0; q < 3; ++q)
+                        AppendReadBits(line, group, *mask[q],
+                                       tdo[q]->BitLength() == 0 ? nullptr : read + offset[q]);
+                    OnMessage(line, MessageKind::Error);
                 }
             }
-            return ReadResult::Mismatch;
         }
+        return done(ReadResult::Mismatch);
     }
-    return ReadResult::Ready;
+    return done(ReadResult::Ready);
 }
 
 ReadResult TSVFFile::CheckStatement(const TSVFCommand& Statement)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "base/StrUtilsEx.h"
@@ -127,6 +128,16 @@ void TSVFFile::CheckStates(const TSVFCommand& Statement)
 
 bool TSVFFile::ApplyStatement(const TSVFCommand& Statement)
 {
+    return Apply(Statement, nullptr);
+}
+
+bool TSVFFile::TakeStatement(TSVFCommand& Statement)
+{
+    return Apply(Statement, &Statement);
+}
+
+bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
+{
     // Refused here, before any clock, so that no walk gets a target that
     // is not a TAP state.
     CheckStates(Statement);
@@ -160,19 +171,36 @@ bool TSVFFile::ApplyStatement(const TSVFCommand& Statement)
     }
 
     const int32_t length = ItemInt(Statement, SvfItemKind::Number);
-    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDI))
-        *tdi = TVarLen::CreateCopy(*v);
-    else
-        tdi->SetBitLength(length);
-    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::TDO))
-        *tdo = TVarLen::CreateCopy(*v);
-    else
-        tdo->SetBitLength(0);
-    if (const TVarLen* v = ItemVector(Statement, SvfItemKind::MASK)) {
-        *mask = TVarLen::CreateCopy(*v);
-    } else if (mask->BitLength() != length) {
-        mask->SetBitLength(length);
-        mask->FillOnes();
+    ++FScanGeneration;
+    try {
+        // The first item of a kind, copied into the kept vector's own
+        // storage (which a scan of the same size reuses) or moved there.
+        const auto keep = [&](SvfItemKind Kind, TVarLen& Target) {
+            for (size_t k = 0; k < Statement.Items.size(); ++k)
+                if (Statement.Items[k].Kind == Kind) {
+                    if (Donor) {
+                        std::swap(Target, Donor->Items[k].Vector);
+                        RecycleVector(Donor->Items[k].Vector);
+                    } else
+                        Target = Statement.Items[k].Vector;
+                    return true;
+                }
+            return false;
+        };
+        if (!keep(SvfItemKind::TDI, *tdi))
+            tdi->SetBitLength(length);
+        if (!keep(SvfItemKind::TDO, *tdo))
+            tdo->SetBitLength(0);
+        if (!keep(SvfItemKind::MASK, *mask) && mask->BitLength() != length) {
+            mask->SetBitLength(length);
+            mask->FillOnes();
+        }
+        if (Side == TSide::Write)
+            tdo->DropBytes();
+        else if (Side == TSide::Read)
+            tdi->DropBytes();
+    } catch (const std::bad_alloc&) {
+        RaiseScanMemory(length);
     }
     return true;
 }
@@ -307,23 +335,25 @@ int32_t TSVFFile::ScanLength(bool IsDr, bool ByMask)
 bool TSVFFile::ShiftBits(bool IsDr)
 {
     const TScanParts parts = ScanParts(IsDr);
-    const auto& tdi = parts.Tdi;
-    const auto& tdo = parts.Tdo;
-    const auto& mask = parts.Mask;
     const int32_t count = ScanLength(IsDr, false);
-    std::vector<uint8_t> bits(static_cast<size_t>(count));
-    std::vector<uint8_t> capture(static_cast<size_t>(count));
-    size_t pos = 0;
+    SizeScanBuffer(FShiftTdi, count);
+    SizeScanBuffer(FShiftCapture, count);
+    uint8_t* bits = FShiftTdi.data();
+    uint8_t* capture = FShiftCapture.data();
     for (int p = 0; p < 3; ++p) {
-        const bool compared = tdo[p]->BitLength() > 0;
-        for (int32_t i = 0; i < tdi[p]->BitLength(); ++i, ++pos) {
-            bits[pos] = tdi[p]->GetBit(i);
-            capture[pos] = compared && mask[p]->GetBit(i);
-        }
+        const int32_t n = parts.Tdi[p]->BitLength();
+        parts.Tdi[p]->BitsToBytes(bits, n);
+        // Captured: the mask's bits, where the piece has expected data.
+        const int32_t masked = parts.Tdo[p]->BitLength() > 0 ? std::min(n, parts.Mask[p]->BitLength()) : 0;
+        parts.Mask[p]->BitsToBytes(capture, masked);
+        std::fill(capture + masked, capture + n, uint8_t{0});
+        bits += n;
+        capture += n;
     }
     if (count > 100000)
         SendNote("Extremely large shift: " + IntToStrGrouped(count) + " bits.", MessageKind::Info);
-    if (!OnShift)
-        return true;
-    return OnShift(bits.data(), capture.data(), count, true);
+    const bool ok = !OnShift || OnShift(FShiftTdi.data(), FShiftCapture.data(), count, true);
+    ReleaseLarge(FShiftTdi);
+    ReleaseLarge(FShiftCapture);
+    return ok;
 }

@@ -3,6 +3,7 @@
 #include "svf/svf_lexer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/StrUtilsEx.h"
 #include "svf/svf.h"
@@ -21,107 +22,292 @@ bool IsSeparator(char c)
     return u >= 1 && u <= 32;
 }
 
-// One blank on the outer side of every parenthesis, never two; a group
-// such as "(0A)" stays one token.
-std::string SpaceParentheses(const std::string& Text)
-{
-    std::string out;
-    out.reserve(Text.size() + 8);
-    for (size_t i = 0; i < Text.size(); ++i) {
-        const char c = Text[i];
-        if (c == '(' && (out.empty() || out.back() != ' '))
-            out.push_back(' ');
-        out.push_back(c);
-        if (c == ')' && (i + 1 == Text.size() || Text[i + 1] != ' '))
-            out.push_back(' ');
+// Byte classes of the statement text, by table: a run of plain bytes (hex
+// digits, words) is taken in one go; every other byte goes through the
+// rules one at a time.
+// Plain: taken as it is (upper-cased); White: a blank outside parentheses,
+// nothing inside; Open, Close: parentheses; End: ';'; Other: line ends and
+// comment starts, which go through the rules one at a time.
+enum class TLexClass : uint8_t { Plain, White, Open, Close, End, Other };
+
+struct TLexTables {
+    TLexClass Class[256];
+    bool LineEnd[256];
+    char Upper[256];
+    TLexTables()
+    {
+        for (int c = 0; c < 256; ++c) {
+            const auto u = static_cast<uint8_t>(c);
+            Class[c] = c == 13 || c == 10 || c == '/' || c == '!' ? TLexClass::Other
+                       : IsWhite(u)                               ? TLexClass::White
+                       : c == '('                                 ? TLexClass::Open
+                       : c == ')'                                 ? TLexClass::Close
+                       : c == ';'                                 ? TLexClass::End
+                                                                  : TLexClass::Plain;
+            LineEnd[c] = c == 13 || c == 10;
+            Upper[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
     }
-    return out;
+};
+const TLexTables Lex;
+
+// From this size on a statement's text is taken to be a long vector.
+constexpr size_t LongStatement = size_t{1} << 20;
+
+constexpr uint64_t Ones = 0x0101010101010101ull;
+constexpr uint64_t Highs = 0x8080808080808080ull;
+
+uint64_t Load8(const uint8_t* P)
+{
+    uint64_t v;
+    std::memcpy(&v, P, 8);
+    return v;
+}
+
+// Whether any of the eight bytes is below N (N at most 128).
+bool AnyBelow(uint64_t V, uint8_t N)
+{
+    return ((V - Ones * N) & ~V & Highs) != 0;
+}
+
+// Eight bytes that are all plain and ASCII: '0' (0x30) to '~', no ';'. The
+// hex digits of a vector are; the rest goes through the table.
+bool PlainEight(uint64_t V)
+{
+    return !AnyBelow(V, 0x30) && ((V | (V + Ones)) & Highs) == 0 && !AnyBelow(V ^ (Ones * ';'), 1);
+}
+
+// 'a' to 'z' of eight ASCII bytes made upper case.
+uint64_t UpperEight(uint64_t V)
+{
+    const uint64_t fromA = V + Ones * (0x80 - 'a');
+    const uint64_t pastZ = V + Ones * (0x80 - 'z' - 1);
+    return V ^ ((fromA & ~pastZ & Highs) >> 2);
 }
 
 } // namespace
 
-const std::string& TSvfTokens::Get(int32_t Index) const
+TSvfTokens::TSvfTokens(std::string Text) : FText(std::move(Text))
+{
+    Restart();
+}
+
+void TSvfTokens::Restart()
+{
+    FTokens.clear();
+    FOwn.clear();
+    // A NUL ends the text, as it ends the class library's character strings.
+    FEnd = std::min(FText.size(), FText.find('\0'));
+    FPos = 0;
+    while (FPos < FEnd && IsSeparator(FText[FPos]))
+        ++FPos;
+}
+
+void TSvfTokens::Shrink()
+{
+    if (FText.capacity() > LongStatement)
+        std::string().swap(FText);
+    if (FTokens.capacity() > LongStatement / sizeof(TToken))
+        std::vector<TToken>().swap(FTokens);
+}
+
+std::string_view TSvfTokens::View(int32_t Index) const
 {
     if (Index < 0 || Index >= Count())
         throw Exception("List index out of bounds (" + std::to_string(Index) + ")");
-    return FTokens[static_cast<size_t>(Index)];
+    const TToken& t = FTokens[static_cast<size_t>(Index)];
+    if (t.Own >= 0)
+        return FOwn[static_cast<size_t>(t.Own)];
+    return std::string_view(FText).substr(t.Begin, t.Length);
 }
 
 void TSvfTokens::Consume(int32_t Index)
 {
     if (Index >= 0 && Index < Count())
-        FTokens[static_cast<size_t>(Index)].clear();
+        FTokens[static_cast<size_t>(Index)] = TToken{};
 }
 
-TSvfTokens SplitTokens(const std::string& Text)
+bool TSvfTokens::SplitNext()
 {
-    std::vector<std::string> tokens;
-    // A NUL ends the text, as it ends the class library's character strings.
-    const size_t n = std::min(Text.size(), Text.find('\0'));
-    size_t i = 0;
-    while (i < n && IsSeparator(Text[i]))
+    if (FPos >= FEnd)
+        return false;
+    size_t i = FPos;
+    TToken token;
+    if (FText[i] == '"') {
+        std::string own;
         ++i;
-    while (i < n) {
-        std::string token;
-        if (Text[i] == '"') {
-            ++i;
-            bool closed = false;
-            while (i < n) {
-                if (Text[i] == '"') {
-                    if (i + 1 < n && Text[i + 1] == '"') {
-                        token.push_back('"');
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
+        bool closed = false;
+        while (i < FEnd) {
+            if (FText[i] == '"') {
+                if (i + 1 < FEnd && FText[i + 1] == '"') {
+                    own.push_back('"');
+                    i += 2;
+                    continue;
                 }
-                token.push_back(Text[i]);
                 ++i;
+                closed = true;
+                break;
             }
-            if (!closed && !token.empty())
-                token.pop_back();
-        } else {
-            while (i < n && static_cast<uint8_t>(Text[i]) > 32) {
-                token.push_back(Text[i]);
-                ++i;
-            }
-        }
-        tokens.push_back(std::move(token));
-        while (i < n && IsSeparator(Text[i]))
+            own.push_back(FText[i]);
             ++i;
+        }
+        if (!closed && !own.empty())
+            own.pop_back();
+        token.Own = static_cast<int32_t>(FOwn.size());
+        FOwn.push_back(std::move(own));
+    } else {
+        token.Begin = i;
+        const auto* text = reinterpret_cast<const uint8_t*>(FText.data());
+        while (FEnd - i >= 8 && !AnyBelow(Load8(text + i), 33))
+            i += 8;
+        while (i < FEnd && text[i] > 32)
+            ++i;
+        token.Length = i - token.Begin;
     }
-    return TSvfTokens(std::move(tokens));
+    FTokens.push_back(token);
+    while (i < FEnd && IsSeparator(FText[i]))
+        ++i;
+    FPos = i;
+    return true;
+}
+
+void TSvfTokens::SplitAll()
+{
+    while (SplitNext()) {
+    }
+}
+
+TSvfTokens SplitTokens(std::string Text)
+{
+    TSvfTokens tokens(std::move(Text));
+    tokens.SplitAll();
+    return tokens;
 }
 
 std::string TSVFFile::ReadStatementText()
 {
-    std::string buffer;
+    std::string text;
+    ReadStatementInto(text);
+    return text;
+}
+
+void TSVFFile::ReadStatementInto(std::string& buffer)
+{
+    buffer.clear();
     buffer.reserve(256);
     std::string comment;
+    const bool wantComments = CopyComments && OnMessage;
     bool inComment = false;
     bool inParentheses = false;
+    // A ')' was the last byte taken: the next one, unless a blank, gets a
+    // blank before it, so each parenthesis has one on its outer side and a
+    // group such as "(0A)" stays one token.
+    bool afterClose = false;
+    const auto emit = [&](uint8_t c) {
+        if (afterClose) {
+            afterClose = false;
+            if (c != ' ')
+                buffer.push_back(' ');
+        }
+        if (c == '(' && (buffer.empty() || buffer.back() != ' '))
+            buffer.push_back(' ');
+        buffer.push_back(Lex.Upper[c]);
+        afterClose = c == ')';
+    };
     // Line of the statement's first character, for a statement that the
     // end of the file cuts off before its ';'.
     int64_t firstLine = -1;
+    bool ended = false;
     for (;;) {
         // The reader's end text is about to be handed out: whatever the
         // statement holds by now was never ended. Left to run on, the end
         // text would join it and be refused past the end of the file.
         if (FEofReached && FBufferPos == 0 && firstLine >= 0)
             RaiseLineErrorAt("Missing ';' at the end of the statement", firstLine);
+
+        // A run of bytes that no rule changes, straight from the read buffer.
+        if (FBufferPos < FBufferFill) {
+            const uint8_t* from = FReadBuffer.data() + FBufferPos;
+            const uint8_t* end = FReadBuffer.data() + FBufferFill;
+            const uint8_t* to = from;
+            if (inComment) {
+                while (to < end && !Lex.LineEnd[*to])
+                    ++to;
+                if (wantComments)
+                    comment.append(reinterpret_cast<const char*>(from), static_cast<size_t>(to - from));
+            } else {
+                // Everything but line ends and comment starts, byte by byte
+                // or, for a run of plain bytes, eight at a time.
+                while (to < end) {
+                    const uint8_t c = *to;
+                    const TLexClass k = Lex.Class[c];
+                    if (k == TLexClass::Other)
+                        break;
+                    if (k == TLexClass::White) {
+                        if (!inParentheses)
+                            emit(' ');
+                        ++to;
+                        continue;
+                    }
+                    if (firstLine < 0 && k != TLexClass::End)
+                        firstLine = LineCount;
+                    emit(c);
+                    ++to;
+                    if (k == TLexClass::End) {
+                        ended = true;
+                        break;
+                    }
+                    if (k == TLexClass::Open || k == TLexClass::Close) {
+                        inParentheses = k == TLexClass::Open;
+                        continue;
+                    }
+                    const uint8_t* p = to;
+                    while (end - to >= 8 && PlainEight(Load8(to)))
+                        to += 8;
+                    while (to < end && Lex.Class[*to] == TLexClass::Plain)
+                        ++to;
+                    const size_t at = buffer.size();
+                    // A long statement is given room for the rest of the
+                    // file at once, rather than copied at every doubling;
+                    // pages it does not fill are never touched.
+                    if (at + static_cast<size_t>(to - p) > buffer.capacity() && at >= LongStatement)
+                        buffer.reserve(at + static_cast<size_t>(std::max<int64_t>(FFileSize - BytesRead(), 0)) + 16);
+                    buffer.resize(at + static_cast<size_t>(to - p));
+                    char* out = buffer.data() + at;
+                    for (; to - p >= 8; p += 8, out += 8) {
+                        const uint64_t v = Load8(p);
+                        if ((v & Highs) != 0) {
+                            for (int j = 0; j < 8; ++j)
+                                out[j] = Lex.Upper[p[j]];
+                        } else {
+                            const uint64_t upper = UpperEight(v);
+                            std::memcpy(out, &upper, 8);
+                        }
+                    }
+                    for (; p < to; ++p)
+                        *out++ = Lex.Upper[*p];
+                }
+            }
+            if (to > from) {
+                ConsumeRun(static_cast<int32_t>(to - from));
+                if (ended)
+                    break;
+                continue;
+            }
+        }
+
         uint8_t c = ReadChar();
         if ((c == '/' && PeekChar() == '/') || c == '!')
             inComment = true;
         if (c == 13 || c == 10) {
-            if (inComment && !comment.empty() && CopyComments && OnMessage)
+            if (inComment && !comment.empty() && wantComments)
                 OnMessage(comment, MessageKind::Comment);
             inComment = false;
             comment.clear();
         }
         if (inComment) {
-            comment.push_back(static_cast<char>(c));
+            if (wantComments)
+                comment.push_back(static_cast<char>(c));
             continue;
         }
         if (c == '(')
@@ -135,19 +321,18 @@ std::string TSVFFile::ReadStatementText()
         } else if (firstLine < 0 && c != ';') {
             firstLine = LineCount;
         }
-        buffer.push_back(static_cast<char>(c));
+        emit(c);
         if (c == ';')
             break;
     }
     buffer.pop_back();
 
-    std::string text = SpaceParentheses(buffer);
-    UpperCaseAscii(text);
-    size_t first = 0;
-    while (first < text.size() && static_cast<uint8_t>(text[first]) <= 32)
-        ++first;
-    size_t last = text.size();
-    while (last > first && static_cast<uint8_t>(text[last - 1]) <= 32)
+    size_t last = buffer.size();
+    while (last > 0 && static_cast<uint8_t>(buffer[last - 1]) <= 32)
         --last;
-    return text.substr(first, last - first);
+    buffer.resize(last);
+    size_t first = 0;
+    while (first < buffer.size() && static_cast<uint8_t>(buffer[first]) <= 32)
+        ++first;
+    buffer.erase(0, first);
 }

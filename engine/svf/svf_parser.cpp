@@ -29,23 +29,71 @@ bool IsIntegerLiteral(const std::string& Text)
 constexpr int CommandWordCount = static_cast<int>(SvfCommand::Eof) + 1;
 constexpr int KeywordCount = static_cast<int>(SvfItemKind::SCK) + 1;
 
-bool FindKeyword(const std::string& Token, SvfItemKind& Kind)
-{
-    if (Token.empty())
+// The words of a table, with their lengths, looked at once per token.
+template <typename Code, int Count>
+struct TWordTable {
+    std::string_view Words[Count];
+    explicit TWordTable(const char* (*Name)(Code))
+    {
+        for (int k = 0; k < Count; ++k)
+            Words[k] = Name(static_cast<Code>(k));
+    }
+    bool Find(std::string_view Token, Code& Found) const
+    {
+        if (Token.empty())
+            return false;
+        for (int k = 0; k < Count; ++k)
+            if (Words[k] == Token) {
+                Found = static_cast<Code>(k);
+                return true;
+            }
         return false;
-    for (int k = 0; k < KeywordCount; ++k)
-        if (Token == SvfItemKindName(static_cast<SvfItemKind>(k))) {
-            Kind = static_cast<SvfItemKind>(k);
-            return true;
-        }
-    return false;
+    }
+};
+const TWordTable<SvfItemKind, KeywordCount> Keywords(SvfItemKindName);
+const TWordTable<SvfCommand, CommandWordCount> CommandWords(SvfCommandName);
+
+bool FindKeyword(std::string_view Token, SvfItemKind& Kind)
+{
+    return Keywords.Find(Token, Kind);
 }
 
 // The text is upper case by now; anything that is no digit counts as 0, as
 // it always has.
-int HexValue(char c)
+struct THexTable {
+    uint8_t Value[256];
+    THexTable()
+    {
+        for (int c = 0; c < 256; ++c)
+            Value[c] = static_cast<uint8_t>(std::max(HexDigitValue(static_cast<char>(c)), 0));
+    }
+};
+const THexTable Hex;
+
+// Digits, rightmost first, into the bytes of Vector: the last two digits give
+// byte 0 (the last digit its low four bits); surplus digits on the left fall
+// beyond the vector and are dropped, missing ones leave zeros.
+void StoreHexDigits(std::string_view Digits, TVarLen& Vector)
 {
-    return std::max(HexDigitValue(c), 0);
+    uint8_t* out = Vector.Data();
+    const size_t bytes = static_cast<size_t>(Vector.ByteLength());
+    const auto* d = reinterpret_cast<const uint8_t*>(Digits.data());
+    size_t end = Digits.size();
+    size_t i = 0;
+    for (; i < bytes && end >= 2; ++i, end -= 2)
+        out[i] = static_cast<uint8_t>(Hex.Value[d[end - 2]] << 4 | Hex.Value[d[end - 1]]);
+    if (i < bytes && end == 1)
+        out[i] = Hex.Value[d[0]];
+}
+
+// A token as an error message shows it: a word of millions of characters
+// is cut.
+std::string ShownToken(std::string_view Token)
+{
+    constexpr size_t Shown = 80;
+    if (Token.size() <= Shown)
+        return std::string(Token);
+    return std::string(Token.substr(0, Shown)) + "...";
 }
 
 bool IsScan(SvfCommand Command)
@@ -78,23 +126,24 @@ long double ParseFloatToken(TSvfTokens& Tokens, int32_t Index)
 
 void TSVFFile::ParseStatement(TSVFCommand& Statement)
 {
-    const std::string text = ReadStatementText();
-    TSvfTokens tokens = SplitTokens(text);
+    TSvfTokens& tokens = FTokens;
+    ReadStatementInto(tokens.Text());
+    tokens.Restart();
     Statement.Items.clear();
     Statement.InLoop = false;
     Statement.Command = SvfCommand::None;
 
-    const std::string word = tokens.Get(0);
-    for (int c = 0; c < CommandWordCount; ++c)
-        if (word == SvfCommandName(static_cast<SvfCommand>(c))) {
-            Statement.Command = static_cast<SvfCommand>(c);
-            break;
-        }
+    // The command word is looked at before the rest is cut: a statement
+    // that no command starts costs no more than its text.
+    tokens.SplitNext();
+    const std::string_view word = tokens.View(0);
+    CommandWords.Find(word, Statement.Command);
     // "__EOF" is the reader's own end marker; written in the file it would
     // end the run early as if the file were done.
     if (Statement.Command == SvfCommand::None || (Statement.Command == SvfCommand::Eof && !FEofReached))
-        RaiseLineError("Unknown SVF command " + word);
+        RaiseLineError("Unknown SVF command " + ShownToken(word));
     tokens.Consume(0);
+    tokens.SplitAll();
 
     int32_t length = 0;
     if (IsScan(Statement.Command)) {
@@ -109,9 +158,10 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
                 value = -1;
         }
         if (value < 0 || value > std::numeric_limits<int32_t>::max())
-            RaiseLineError("Scan length " + token + " is out of range (0 to 2147483647)");
+            RaiseLineError("Scan length " + ShownToken(token) + " is out of range (0 to 2147483647)");
         tokens.Consume(1);
         length = static_cast<int32_t>(value);
+        CheckScanMemory(Statement.Command, length);
         AddItem(Statement, SvfItemKind::Number).Value = length;
     } else if (Statement.Command == SvfCommand::LOOP) {
         const int32_t count = ParseIntToken(tokens, 1);
@@ -123,7 +173,7 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
 
     for (int32_t b = 1; b < tokens.Count(); ++b) {
         SvfItemKind kind{};
-        if (!FindKeyword(tokens.Get(b), kind))
+        if (!FindKeyword(tokens.View(b), kind))
             continue;
         tokens.Consume(b);
         switch (kind) {
@@ -131,21 +181,11 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
         case SvfItemKind::TDO:
         case SvfItemKind::MASK:
         case SvfItemKind::SMASK: {
-            const std::string& hex = tokens.Get(b + 1);
+            const std::string_view hex = tokens.View(b + 1);
             if (hex.size() < 2 || hex.front() != '(' || hex.back() != ')')
                 RaiseLineError("Hexadecimal number is not enclosed in parentheses.");
-            TVarLen vector = TVarLen::CreateSized(length);
-            vector.FillZeros();
-            // The rightmost digit holds bits 0 to 3; surplus digits on the
-            // left fall beyond the vector and are dropped.
-            const size_t begin = 1;
-            size_t end = hex.size() - 1; // one past the last digit
-            for (int32_t byteIndex = 0; end > begin && byteIndex < vector.ByteLength(); ++byteIndex) {
-                const int low = HexValue(hex[end - 1]);
-                const int high = end - 1 > begin ? HexValue(hex[end - 2]) : 0;
-                vector.SetByte(byteIndex, static_cast<uint8_t>(high << 4 | low));
-                end = end - begin >= 2 ? end - 2 : begin;
-            }
+            TVarLen vector = NewScanVector(length);
+            StoreHexDigits(hex.substr(1, hex.size() - 2), vector);
             tokens.Consume(b + 1);
             AddItem(Statement, kind).Vector = std::move(vector);
             break;
@@ -172,15 +212,16 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
 
     if (Statement.Command == SvfCommand::RUNTEST)
         for (int32_t p = 0; p < tokens.Count(); ++p)
-            if (!tokens.Get(p).empty()) {
+            if (!tokens.View(p).empty()) {
                 const int32_t count = ParseIntToken(tokens, p);
                 AddItem(Statement, SvfItemKind::Number).Value = count;
                 break;
             }
 
     for (int32_t p = 0; p < tokens.Count(); ++p)
-        if (!tokens.Get(p).empty())
-            RaiseLineError("Unknown keyword " + tokens.Get(p));
+        if (!tokens.View(p).empty())
+            RaiseLineError("Unknown keyword " + ShownToken(tokens.View(p)));
+    tokens.Shrink();
 }
 
 void TSVFFile::NextStatement(TSVFCommand& Statement)

@@ -85,6 +85,15 @@ uint8_t TSVFFile::ReadChar()
     return c;
 }
 
+void TSVFFile::ConsumeRun(int32_t Count)
+{
+    FBufferPos += Count;
+    FBytesRead.store(FBytesRead.load(std::memory_order_relaxed) + Count, std::memory_order_relaxed);
+    FAfterCR = false;
+    if (FBufferPos >= FBufferFill)
+        FillBuffer();
+}
+
 uint8_t TSVFFile::PeekChar()
 {
     // FillBuffer leaves at least one byte (the end text at the end) or raises.
@@ -93,7 +102,7 @@ uint8_t TSVFFile::PeekChar()
     return FReadBuffer[static_cast<size_t>(FBufferPos)];
 }
 
-std::string TSVFFile::GetLineText(int64_t LineIndex)
+std::string TSVFFile::GetLineText(int64_t LineIndex, size_t MaxLength)
 {
     std::string result;
     if (!FFile.Seek(0))
@@ -105,8 +114,12 @@ std::string TSVFFile::GetLineText(int64_t LineIndex)
     LineCount = 0;
     while (!FEofReached && LineIndex >= LineCount) {
         const uint8_t c = ReadChar();
-        if (LineCount == LineIndex && c != 13 && c != 10)
+        if (LineCount == LineIndex && c != 13 && c != 10 && result.size() <= MaxLength)
             result.push_back(static_cast<char>(c));
+    }
+    if (result.size() > MaxLength) {
+        result.resize(MaxLength);
+        result += "...";
     }
     return result;
 }
@@ -121,7 +134,7 @@ void TSVFFile::RaiseLineErrorAt(const std::string& Message, int64_t LineIndex)
     // A read error while fetching the text must not hide the error itself.
     std::string text;
     try {
-        text = GetLineText(LineIndex);
+        text = GetLineText(LineIndex, ShownLineText);
     } catch (const Exception&) {
     }
     throw ELineException(Message, LineIndex, std::move(text));

@@ -103,7 +103,9 @@ void TReadWriteThread::Play(platform::TThread& Self)
             advanced = true;
             FreeStatement(w);
             writer.NextStatement(w);
-            if (!writer.ApplyStatement(w)) {
+            // The statement's vectors move into the kept ones: nothing else
+            // reads them, and a long scan's are not held twice.
+            if (!writer.TakeStatement(w)) {
                 UsbFailure();
                 return;
             }
@@ -124,7 +126,7 @@ void TReadWriteThread::Play(platform::TThread& Self)
         if (r.Command != SvfCommand::Eof) {
             if (r.Command == SvfCommand::None) {
                 reader.NextStatement(r);
-                if (!reader.ApplyStatement(r)) {
+                if (!reader.TakeStatement(r)) {
                     UsbFailure();
                     return;
                 }
@@ -169,6 +171,8 @@ bool TSVFFile::Start(int32_t FrequencyHz)
         writer.CopyComments = false;
 
     WireWorkerEvents(*this, writer, &reader);
+    writer.Side = TSVFFile::TSide::Write;
+    reader.Side = TSVFFile::TSide::Read;
     reader.CopyComments = false;
 
     DefaultFrequency = FrequencyHz;

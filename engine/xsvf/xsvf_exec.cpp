@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bitcompare.h"
 #include "base/tapwalk.h"
 #include "xsvf/xsvf.h"
 
@@ -176,12 +177,10 @@ bool TXSVFFile::ShiftBits(bool LastTms, TCapture Capture)
 {
     const int32_t count = TdiValue.BitLength();
     std::vector<uint8_t> tdi(static_cast<size_t>(count));
-    std::vector<uint8_t> capture(static_cast<size_t>(count));
-    for (int32_t i = 0; i < count; ++i) {
-        tdi[static_cast<size_t>(i)] = TdiValue.GetBit(i);
-        capture[static_cast<size_t>(i)] =
-            Capture == TCapture::All ? 1 : Capture == TCapture::Masked ? TdoMask.GetBit(i) : 0;
-    }
+    std::vector<uint8_t> capture(static_cast<size_t>(count), Capture == TCapture::All ? 1 : 0);
+    TdiValue.BitsToBytes(tdi.data(), count);
+    if (Capture == TCapture::Masked)
+        TdoMask.BitsToBytes(capture.data(), count);
     if (!OnShift)
         return true;
     return OnShift(tdi.data(), capture.data(), count, LastTms);
@@ -209,25 +208,23 @@ ReadResult TXSVFFile::ReadBits(bool All)
     if (count == 0 || !OnRead)
         return ReadResult::Ready;
     std::vector<uint8_t> tdo(static_cast<size_t>(count));
-    std::vector<uint8_t> capture(static_cast<size_t>(count));
-    for (int32_t i = 0; i < count; ++i)
-        capture[static_cast<size_t>(i)] = All ? 1 : TdoMask.GetBit(i);
+    std::vector<uint8_t> capture(static_cast<size_t>(count), All ? 1 : 0);
+    if (!All)
+        TdoMask.BitsToBytes(capture.data(), count);
     const ReadResult result = OnRead(tdo.data(), capture.data(), count);
     if (result != ReadResult::Ready)
         return result;
-    for (int32_t i = 0; i < count; ++i)
-        if (capture[static_cast<size_t>(i)] != 0 && (tdo[static_cast<size_t>(i)] != 0) != TdoExpected.GetBit(i)) {
-            // A failed run says why, as the XC9500 method does.
-            if (All) {
-                TVarLen every = TVarLen::CreateSized(count);
-                every.FillOnes();
-                ReportShiftError(tdo, every);
-            } else {
-                ReportShiftError(tdo, TdoMask);
-            }
-            return ReadResult::Mismatch;
-        }
-    return ReadResult::Ready;
+    if (FirstMismatch(TdoExpected, capture.data(), tdo.data(), count) < 0)
+        return ReadResult::Ready;
+    // A failed run says why, as the XC9500 method does.
+    if (All) {
+        TVarLen every = TVarLen::CreateSized(count);
+        every.FillOnes();
+        ReportShiftError(tdo, every);
+    } else {
+        ReportShiftError(tdo, TdoMask);
+    }
+    return ReadResult::Mismatch;
 }
 
 ReadResult TXSVFFile::ReadAndCompare()

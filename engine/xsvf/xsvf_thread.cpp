@@ -62,9 +62,10 @@ void TXSVFReadWriteThread::PlayPipelined(platform::TThread& Self)
             SetError();
         if (ErrorFlag())
             return;
-        // Once the write side is done, each pass flushes again until the
-        // read side has caught up.
-        const bool writeDone = writer.IsComplete(w);
+        // The write side flushed once, when it reached XCOMPLETE; asking
+        // again on every pass while the read side catches up would only
+        // write the cable's flush command again and again.
+        const bool writeDone = !w.empty() && w[0] == XCOMPLETE;
         const bool readDone = reader.IsComplete(r);
         if (writeDone && readDone)
             return;

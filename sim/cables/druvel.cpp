@@ -1,5 +1,7 @@
 #include "cables/druvel.h"
 
+#include <algorithm>
+
 #include "scenario/trace.h"
 
 namespace sim {
@@ -42,7 +44,49 @@ DruvelProtocol::DruvelProtocol(const json& Device)
 
 void DruvelProtocol::SessionClosed()
 {
-    FChain.EndOfSession();
+    if (!Fast())
+        FChain.EndOfSession();
+}
+
+void DruvelProtocol::FastExecute(const uint8_t* Data, size_t Count)
+{
+    // Commands gathered as Execute gathers them; a read answers every bit
+    // with 1 and nothing is clocked.
+    TReplyBatch replies(*this);
+    const auto reply = [&](uint8_t Byte) { replies.Add(Byte); };
+    for (size_t i = 0; i < Count; ++i) {
+        const uint8_t b = Data[i];
+        if (!FInCommand) {
+            const int arguments = ArgumentsOf(b);
+            if (arguments < 0) {
+                reply(BadCommandReply);
+                reply(b);
+                continue;
+            }
+            FOpcode = b;
+            FArgCount = 0;
+            FInCommand = arguments > 0;
+        } else if (FArgCount < 2) {
+            FArgs[FArgCount++] = b;
+            if (FArgCount < 2)
+                continue;
+            FInCommand = false;
+            if (FOpcode == 0x11 || FOpcode == 0x31) {
+                FDataLeft = (FArgs[0] | uint32_t{FArgs[1]} << 8) + 1u;
+                FInCommand = true;
+            } else if (FOpcode == 0x33) {
+                reply(static_cast<uint8_t>((1u << std::min(FArgs[0] + 1, 8)) - 1));
+            }
+        } else {
+            const size_t take = std::min<size_t>(FDataLeft, Count - i);
+            if (FOpcode == 0x31)
+                for (size_t k = 0; k < take; ++k)
+                    reply(0xFF);
+            i += take - 1;
+            FDataLeft -= static_cast<uint32_t>(take);
+            FInCommand = FDataLeft > 0;
+        }
+    }
 }
 
 bool DruvelProtocol::SetBitMode(uint8_t Mask, uint8_t Mode)

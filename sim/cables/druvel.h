@@ -82,6 +82,7 @@ public:
 
 protected:
     void Execute(const uint8_t* Data, size_t Count) override;
+    void FastExecute(const uint8_t* Data, size_t Count) override;
     void SessionClosed() override;
 
 private:

@@ -168,12 +168,42 @@ void MirrowProtocol::SessionOpened()
 
 void MirrowProtocol::SessionClosed()
 {
-    EndWaits();
+    if (!Fast())
+        EndWaits();
     if (FPowerOn && !Present()) {
         FPowerOn = false;
         TraceEvent("power off unplugged");
     }
-    FChain.EndOfSession();
+    if (!Fast())
+        FChain.EndOfSession();
+}
+
+void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
+{
+    TReplyBatch replies(*this);
+    for (size_t i = 0; i < Count; ++i) {
+        const uint8_t b = Data[i];
+        const bool fifo = FMode == 0x40 && FConfigured;
+        const bool shift = (FCommand & 0xF0) == 0x40;
+        if (fifo && (b & 0x80) && (shift || FCommand == 0x20 || FCommand == 0x12 || (FCommand & 0xF0) == 0x50)) {
+            // A shift's data byte answers its bits, all 1, at 7-n .. 6.
+            const uint32_t k = FOperands++;
+            if (shift && (FCommand & 0x08)) {
+                const unsigned bits = k == 0 ? (FCommand & 7) + 1u : 7u;
+                replies.Add(static_cast<uint8_t>(((1u << bits) - 1) << (7 - bits)));
+            }
+        } else if (fifo && !(b & 0x80) &&
+                   (b == 0x11 || b == 0x12 || b == 0x20 || (b & 0xF0) == 0x40 || (b & 0xF0) == 0x50)) {
+            FCommand = b;
+            FOperands = 0;
+        } else {
+            // Everything else as the device does it, after the replies so far.
+            replies.Send();
+            Execute(&b, 1);
+            continue;
+        }
+        ++FOffset;
+    }
 }
 
 bool MirrowProtocol::ImageComplete() const

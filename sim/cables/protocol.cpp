@@ -7,10 +7,8 @@ namespace sim {
 size_t Protocol::Read(uint8_t* Buffer, size_t Count)
 {
     const size_t n = std::min(Count, Available());
-    for (size_t i = 0; i < n; ++i) {
-        Buffer[i] = Rx.front();
-        Rx.pop_front();
-    }
+    std::copy_n(Rx.begin(), n, Buffer);
+    Rx.erase(Rx.begin(), Rx.begin() + static_cast<std::ptrdiff_t>(n));
     return n;
 }
 

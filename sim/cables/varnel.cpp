@@ -34,8 +34,23 @@ VarnelProtocol::VarnelProtocol(const json& Device)
     FChain.SetTdoFault(FaultConfig().WrongTdo);
 }
 
+int VarnelProtocol::FastReply(uint8_t Byte) const
+{
+    if (!RepliesByNibble[Byte >> 4])
+        return -1;
+    // A native shift reads one bit a cycle; a pin byte reads TDO in bit 3
+    // and the TDI line in bit 4, as the open's probe expects.
+    if (Byte < 0x80)
+        return (1 << (((Byte >> 4) & 3) + 1)) - 1;
+    if ((Byte & 0xF0) == 0xD0)
+        return 0x08 | (Byte & 1 ? 0x10 : 0);
+    return 0x00;
+}
+
 void VarnelProtocol::SessionClosed()
 {
+    if (Fast())
+        return;
     EndWaits();
     FChain.EndOfSession();
 }

@@ -69,6 +69,7 @@ public:
 
 protected:
     void Execute(const uint8_t* Data, size_t Count) override;
+    int FastReply(uint8_t Byte) const override;
     void SessionClosed() override;
 
 private:

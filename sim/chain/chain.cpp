@@ -11,6 +11,16 @@ using nlohmann::json;
 
 namespace {
 
+// A device's history of updates keeps the recent ones only: a long run
+// makes millions, and memory is not to grow with them.
+template <typename T>
+void KeepRecent(std::vector<T>& History, const T& Value)
+{
+    if (History.size() >= 2 * UpdatesKept)
+        History.erase(History.begin(), History.begin() + static_cast<std::ptrdiff_t>(UpdatesKept));
+    History.push_back(Value);
+}
+
 constexpr size_t MaxRegisterLength = 1u << 20;
 constexpr size_t MaxWords = 1u << 16;
 
@@ -402,7 +412,7 @@ void Device::Fall()
 void Device::UpdateIr()
 {
     FIr = BitsToUint(FIrShift.Value());
-    FIrUpdates.push_back(FIr);
+    KeepRecent(FIrUpdates, FIr);
     const auto it = FByOpcode.find(FIr);
     FSelected = it == FByOpcode.end() ? 0 : it->second;
     Trace("ir=" + HexOf(FIr, FIrLength) + " insn=" + FRegisters[FSelected].Name);
@@ -415,7 +425,7 @@ void Device::UpdateDr()
         return;
     const Bits value = FDrShift.Value();
     r.Value = value;
-    r.Updates.push_back(value);
+    KeepRecent(r.Updates, value);
     Trace("dr insn=" + r.Name + " bits=" + std::to_string(value.size()) + " value=" + BitsToHex(value));
     if (FMemory.empty())
         return;

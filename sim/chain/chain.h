@@ -140,6 +140,10 @@ private:
     size_t FHead = 0;
 };
 
+// Register updates a device remembers: the last UpdatesKept at least, and
+// twice that at most.
+inline constexpr size_t UpdatesKept = 65536;
+
 enum class RegisterRole : uint8_t { Plain, Bypass, Idcode, MemAddress, MemWrite, MemRead };
 
 struct DataRegister {
@@ -150,7 +154,8 @@ struct DataRegister {
     bool Readback = false;
     RegisterRole Role = RegisterRole::Plain;
     Bits Value;                // as last updated; the capture value before
-    std::vector<Bits> Updates; // every Update-DR, oldest first
+    std::vector<Bits> Updates; // the recent Update-DRs, oldest first
+                               // (at least UpdatesKept of them)
 };
 
 struct ChainTrace {
@@ -168,7 +173,8 @@ public:
     TapState State() const { return FTap.State(); }
     bool HasTrst() const { return FHasTrst; }
     size_t IrLength() const { return FIrLength; }
-    // The instruction in force and every Update-IR value, oldest first.
+    // The instruction in force and the recent Update-IR values, oldest
+    // first (at least UpdatesKept of them).
     uint64_t Instruction() const { return FIr; }
     const std::vector<uint64_t>& IrUpdates() const { return FIrUpdates; }
     const DataRegister& Selected() const { return FRegisters[FSelected]; }

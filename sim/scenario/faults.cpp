@@ -157,6 +157,11 @@ Faults Faults::FromJson(const json& Device)
 CableProtocol::CableProtocol(const std::string& Kind, const json& Device)
     : FWho(Kind), FFaults(Faults::FromJson(Device))
 {
+    if (Device.is_object() && Device.contains("fast")) {
+        if (!Device.at("fast").is_boolean())
+            throw ConfigError("fast: true or false is wanted");
+        FFast = Device.at("fast").get<bool>();
+    }
     if (Device.is_object() && Device.contains("serial") && Device.at("serial").is_string())
         FWho += ":" + Device.at("serial").get<std::string>();
 }
@@ -183,11 +188,10 @@ void CableProtocol::Closed()
 {
     SessionClosed();
     std::string last;
-    const size_t from = FLastWrite.size() > 16 ? FLastWrite.size() - 16 : 0;
-    for (size_t i = from; i < FLastWrite.size(); ++i)
-        last += (i > from ? " " : "") + HexByte(FLastWrite[i]);
+    for (size_t i = 0; i < FLastWrite.size(); ++i)
+        last += (i > 0 ? " " : "") + HexByte(FLastWrite[i]);
     TraceEvent("close written=" + std::to_string(FWritten) + " unread=" + std::to_string(Unread()) +
-               " maxunread=" + std::to_string(FMaxUnread) + " bytes=" + std::to_string(FLastWrite.size()) +
+               " maxunread=" + std::to_string(FMaxUnread) + " bytes=" + std::to_string(FLastWriteSize) +
                " last=" + last);
 }
 
@@ -216,13 +220,39 @@ bool CableProtocol::HostWrite(const uint8_t* Data, size_t Count)
         gone = true;
     }
     if (take > 0) {
-        FLastWrite.assign(Data, Data + take);
+        FLastWrite.assign(Data + (take > 16 ? take - 16 : 0), Data + take);
+        FLastWriteSize = take;
         FWritten += take;
-        Execute(Data, take);
+        if (FFast)
+            FastExecute(Data, take);
+        else
+            Execute(Data, take);
     }
     if (gone)
         Unplug();
     return take == Count;
+}
+
+void CableProtocol::FastExecute(const uint8_t* Data, size_t Count)
+{
+    TReplyBatch replies(*this);
+    for (size_t i = 0; i < Count; ++i)
+        if (const int r = FastReply(Data[i]); r >= 0)
+            replies.Add(static_cast<uint8_t>(r));
+}
+
+void CableProtocol::ReplyBytes(const uint8_t* Bytes, size_t Count)
+{
+    // The plain case in one go; held-back or limited replies one by one.
+    if (!FUnplugged && !FFaults.RepliesStopAfter && FFaults.ReplyDelay == 0 && FFaults.Trickle == 0 &&
+        FFaults.ReplyIntervalMs == 0 && FHeld.empty()) {
+        Rx.insert(Rx.end(), Bytes, Bytes + Count);
+        FReplies += Count;
+        FMaxUnread = std::max(FMaxUnread, Unread());
+        return;
+    }
+    for (size_t i = 0; i < Count; ++i)
+        Reply(Bytes[i]);
 }
 
 void CableProtocol::Reply(uint8_t Byte)
@@ -254,8 +284,9 @@ size_t CableProtocol::Available()
         return 0;
     ++FPolls;
     uint64_t released = 0;
-    const auto now = std::chrono::steady_clock::now();
     const bool paced = FFaults.ReplyIntervalMs != 0;
+    // The clock only for paced replies: a fast run polls often.
+    const auto now = paced ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     while (!FHeld.empty() && FHeld.front().ReadyAtPoll <= FPolls &&
            (FFaults.Trickle == 0 || released < FFaults.Trickle) &&
            (!paced || (released == 0 && now - FLastRelease >= std::chrono::milliseconds(FFaults.ReplyIntervalMs)))) {
@@ -277,10 +308,8 @@ size_t CableProtocol::Read(uint8_t* Buffer, size_t Count)
     size_t n = std::min(Count, Rx.size());
     if (FFaults.ReadFailAfter)
         n = std::min<uint64_t>(n, *FFaults.ReadFailAfter - FRead);
-    for (size_t i = 0; i < n; ++i) {
-        Buffer[i] = Rx.front();
-        Rx.pop_front();
-    }
+    std::copy_n(Rx.begin(), n, Buffer);
+    Rx.erase(Rx.begin(), Rx.begin() + static_cast<std::ptrdiff_t>(n));
     FRead += n;
     if (n > 0 && ReadFails())
         TraceEvent("fault reads-fail read=" + std::to_string(FRead));

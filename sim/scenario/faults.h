@@ -45,6 +45,14 @@
 //   fault write-failed written=N count=N, fault unplugged written=N,
 //   fault reads-fail read=N, fault replies-stopped after=N, and the
 //   decoder's own (fault probe silent byte=D1, ...)
+//
+// Fast mode, beside "faults" in the device's object:
+//   "fast": true               no chain is simulated and no device time
+//                              kept: every command gets the reply bytes the
+//                              kind's protocol gives it, every captured bit
+//                              reads 1, and the decoder leaves no trace of
+//                              its own; so a run's CPU time is the host's.
+//                              The link's faults still apply.
 #pragma once
 
 #include <chrono>
@@ -123,6 +131,7 @@ public:
     bool ReadFails() const override;
 
     const std::string& Who() const { return FWho; }
+    bool Fast() const { return FFast; }
     const Faults& FaultConfig() const { return FFaults; }
     // Bytes the device has taken from the host, over its whole life.
     uint64_t Written() const { return FWritten; }
@@ -133,11 +142,42 @@ public:
 
 protected:
     virtual void Execute(const uint8_t* Data, size_t Count) = 0;
+    // Fast mode: the reply a command byte gets when every captured bit
+    // reads 1, or -1 for a byte that gets none. One byte in, at most one
+    // reply out; a kind whose commands span bytes overrides FastExecute.
+    virtual int FastReply(uint8_t) const { return -1; }
+    virtual void FastExecute(const uint8_t* Data, size_t Count);
     // The decoder's share of open and close (its own trace lines).
     virtual void SessionOpened() {}
     virtual void SessionClosed() {}
 
     void Reply(uint8_t Byte);
+    // Many replies at once, as Reply would queue them one by one.
+    void ReplyBytes(const uint8_t* Bytes, size_t Count);
+    // Replies gathered a block at a time for ReplyBytes: a fast run's
+    // decoders answer millions of bytes. Send before any Reply of another
+    // path, so that the order stays.
+    class TReplyBatch {
+    public:
+        explicit TReplyBatch(CableProtocol& Owner) : FOwner(Owner) {}
+        ~TReplyBatch() { Send(); }
+        void Add(uint8_t Byte)
+        {
+            FBytes[FCount++] = Byte;
+            if (FCount == sizeof FBytes)
+                Send();
+        }
+        void Send()
+        {
+            FOwner.ReplyBytes(FBytes, FCount);
+            FCount = 0;
+        }
+
+    private:
+        CableProtocol& FOwner;
+        uint8_t FBytes[4096];
+        size_t FCount = 0;
+    };
     // One trace line, prefixed with Who().
     void TraceEvent(const std::string& Text) const;
 
@@ -158,10 +198,13 @@ private:
     std::chrono::steady_clock::time_point FLastRelease{};
     std::deque<Held> FHeld;
     size_t FMaxUnread = 0;
+    bool FFast = false;
     bool FUnplugged = false;
     bool FWriteFailSeen = false;
     bool FStopSeen = false;
+    // The last write's final 16 bytes at most, and its size.
     std::vector<uint8_t> FLastWrite;
+    size_t FLastWriteSize = 0;
 };
 
 } // namespace sim

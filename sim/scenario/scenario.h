@@ -20,6 +20,11 @@
 //                                              A3 A8 EE C8")
 //         "short_writes": false,               FT_Write takes all but the last
 //                                              byte and still reports success
+//         "fast": false,                       no chain simulated, every
+//                                              captured bit 1 (faults.h); at
+//                                              close a trace line "d2xx calls
+//                                              FT_Write=N FT_Read=N
+//                                              FT_GetQueueStatus=N"
 //         ... any other keys belong to the device's protocol } ] }
 #pragma once
 

@@ -10,6 +10,7 @@ namespace {
 
 std::mutex Lock;
 std::vector<std::string> Lines;
+uint64_t Dropped = 0;
 std::ofstream File;
 
 } // namespace
@@ -17,21 +18,32 @@ std::ofstream File;
 void TraceLine(const std::string& Line)
 {
     std::lock_guard<std::mutex> guard(Lock);
-    Lines.push_back(Line);
-    if (File.is_open())
+    // With a file the trace goes there alone: a long run writes more than
+    // memory would hold.
+    if (File.is_open()) {
         File << Line << '\n' << std::flush;
+        return;
+    }
+    if (Lines.size() < MaxTraceLinesInMemory)
+        Lines.push_back(Line);
+    else
+        ++Dropped;
 }
 
 std::vector<std::string> TraceLines()
 {
     std::lock_guard<std::mutex> guard(Lock);
-    return Lines;
+    std::vector<std::string> lines = Lines;
+    if (Dropped > 0)
+        lines.push_back("trace-truncated dropped=" + std::to_string(Dropped));
+    return lines;
 }
 
 void TraceClear()
 {
     std::lock_guard<std::mutex> guard(Lock);
     Lines.clear();
+    Dropped = 0;
 }
 
 void TraceToFile(const std::string& Path)

@@ -1,14 +1,21 @@
 // What the emulated hardware saw, one line an event, for tests to read:
 // in-process through TraceLines(), from another process through the file
-// named by TraceToFile() (the d2xx layer points it at $ORBESK_SIM_TRACE).
+// named by TraceToFile() (the d2xx layer points it at $ORBESK_SIM_TRACE),
+// which then takes every line as it comes and memory none.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace sim {
 
+// Lines kept in memory when no file takes them; later ones are counted
+// and TraceLines() ends with "trace-truncated dropped=N".
+inline constexpr size_t MaxTraceLinesInMemory = 1000000;
+
+// With a trace file the line goes to the file only; else to memory.
 void TraceLine(const std::string& Line);
 std::vector<std::string> TraceLines();
 void TraceClear();

@@ -182,6 +182,22 @@ TEST_F(OrbeskconPlays, ACableLostMidRunEndsItWithACommunicationError)
     }
 }
 
+// Under an address-space limit (ulimit -v), as on a machine short of
+// memory: a scan too long for it ends the run with its line error.
+TEST_F(OrbeskconPlays, AScanTooLongForTheMemoryEndsTheRunWithALineError)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "an address-space limit and a sanitizer's shadow memory do not mix";
+#endif
+    const std::string svf = Write("long.svf", "STATE RESET;\nSDR 2147483647 TDI (0);\n");
+    const TRunResult r = Run({"-c", "ulimit -v 1000000 && exec \"$0\" \"$@\"", SharedProgram(), "-i", Quiet, svf},
+                             "/bin/sh");
+    EXPECT_EQ(r.Status, 1) << r.Out << r.Err;
+    EXPECT_THAT(r.Out, HasSubstr("Fatal error Scan of 2147483647 bits would need 10240 MB of memory, "));
+    EXPECT_THAT(r.Out, HasSubstr(" near line 2"));
+    EXPECT_EQ(r.OutLines().back(), FailureLine);
+}
+
 TEST_F(OrbeskconPlays, WithWAFailedRunWaitsForEnter)
 {
     const std::string bad = Write("bad.svf", IdcodeSvf(false));

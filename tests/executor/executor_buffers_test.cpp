@@ -130,14 +130,15 @@ TEST_F(Ring, ResetEmptiesAndShrinksAGrownRing)
     EXPECT_EQ(Exec.RxCount(), 0);
 }
 
-TEST_F(Ring, LongRunOfPutsAndGetsMatchesAQueue)
+// Puts and gets of mixed sizes, checked against a queue: Small and Large
+// bound the sizes of alternate stretches of steps.
+void RunAgainstAQueue(TTestExecuter& Exec, int Steps, int32_t Small, int32_t Large)
 {
-    // Mixed sizes wrap the ring many times and make it grow while wrapped.
     std::mt19937 random(12345);
     std::deque<uint8_t> model;
     uint8_t next = 0;
-    for (int step = 0; step < 4000; ++step) {
-        const int32_t n = static_cast<int32_t>(random() % (step % 500 < 250 ? 900 : 3000));
+    for (int step = 0; step < Steps; ++step) {
+        const int32_t n = static_cast<int32_t>(random() % static_cast<uint32_t>(step % 500 < 250 ? Small : Large));
         if (random() % 2) {
             std::vector<uint8_t> data(static_cast<size_t>(n));
             for (uint8_t& b : data)
@@ -156,6 +157,41 @@ TEST_F(Ring, LongRunOfPutsAndGetsMatchesAQueue)
         ASSERT_EQ(Exec.RxCount(), static_cast<int32_t>(model.size())) << "step " << step;
         ASSERT_GE(static_cast<int64_t>(Exec.RxRing.size()), Exec.RxCount() + 16);
     }
+}
+
+TEST_F(Ring, LongRunOfPutsAndGetsMatchesAQueue)
+{
+    // Mixed sizes wrap the ring many times and make it grow while wrapped.
+    RunAgainstAQueue(Exec, 4000, 900, 3000);
+}
+
+TEST_F(Ring, ARingGrownPastAMegabyteGivesBackTakenPagesAndKeepsItsBytes)
+{
+    // A ring that size gives the pages of what is taken back to the system:
+    // the bytes still held, wrapped or not, must not suffer from it.
+    const std::vector<uint8_t> big = Pattern(1500000, 3);
+    Exec.RxPut(big.data(), static_cast<int32_t>(big.size()));
+    ASSERT_THAT(Get(static_cast<int32_t>(big.size())), ElementsAreArray(big));
+    ASSERT_GE(Exec.RxRing.size(), TTestExecuter::RxReleaseFrom);
+    RunAgainstAQueue(Exec, 3000, 9000, 300000);
+
+    // Wrapped and all but full: the last bytes put lie just below the next
+    // to take, on its page, and stay when a block from there is taken.
+    Exec.RxReset();
+    Exec.RxPut(big.data(), static_cast<int32_t>(big.size()));
+    // Past a page boundary of memory by 64 bytes or more.
+    const auto keep = static_cast<int32_t>(64 + reinterpret_cast<uintptr_t>(Exec.RxRing.data()) % 4096);
+    ASSERT_THAT(Get(1500000 - keep), ElementsAreArray(big.begin(), big.end() - keep));
+    std::deque<uint8_t> held(big.end() - keep, big.end());
+    const std::vector<uint8_t> fill = Pattern(Exec.RxRing.size() - held.size() - 16, 9);
+    Exec.RxPut(fill.data(), static_cast<int32_t>(fill.size()));
+    ASSERT_LT(Exec.RxWriteIndex, Exec.RxReadIndex);
+    held.insert(held.end(), fill.begin(), fill.end());
+    // A block first, as a read-back takes its replies, then the rest.
+    std::vector<uint8_t> all = Get(4096);
+    const std::vector<uint8_t> rest = Get(static_cast<int32_t>(held.size()) - 4096);
+    all.insert(all.end(), rest.begin(), rest.end());
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), held.begin()));
 }
 
 // ---- buffer, flushes and the ring over a device

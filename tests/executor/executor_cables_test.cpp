@@ -7,13 +7,21 @@
 #include <functional>
 
 #include "support/cable_files.h"
+#include "support/xsvf_bytes.h"
 #include "svf_play_fixture.h"
+#include "xsvf/xsvf.h"
 
 namespace {
 
 using namespace exectest;
 
 testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
+
+class TRegisterXsvf : public testing::Environment {
+public:
+    void SetUp() override { RegisterXsvfPlayer(); }
+};
+testing::Environment* const Xsvf = testing::AddGlobalTestEnvironment(new TRegisterXsvf);
 
 struct TCable {
     const char* Name;
@@ -61,6 +69,59 @@ TEST_F(EveryCable, PlaysEachFileWithTheSameChainHistory)
             else
                 EXPECT_EQ(history, first);
             EXPECT_THAT(TraceWith(" error "), testing::IsEmpty());
+        }
+    }
+}
+
+// The writes a long run makes on each cable: one per full output buffer and
+// one per flush the player asks for (in SVF each in-loop ENDLOOP), beyond
+// what a run of an empty file of the same kind writes (the open, the opening
+// reset, the end), however many statements there are.
+TEST_F(EveryCable, WritesOncePerFullBufferAndOncePerFlushAskedFor)
+{
+    constexpr int Passes = 40;
+    std::string svf = "LOOP " + std::to_string(Passes) + ";\nSIR 4 TDI (E) TDO (F);\nRUNTEST 10 TCK;\nENDLOOP;\n";
+    for (int i = 0; i < 3000; ++i)
+        svf += "SIR 4 TDI (1);\nSDR 32 TDI (0000" + std::to_string(1000 + i) + ") TDO (FFFFFFFF);\nRUNTEST 10 TCK;\n";
+    svf += "SDR 200000 TDI (5) TDO (1) MASK (1);\n";
+    xsvftest::TXsvf xsvf;
+    xsvf.RunTest(10).SdrSize(32).TdoMask(0xFFFFFFFF);
+    for (uint32_t i = 0; i < 3000; ++i)
+        xsvf.Sir(4, 1).SdrTdo(1000 + i, 0xFFFFFFFF);
+    xsvf.Complete();
+    const struct {
+        const char* Name;
+        std::string Empty;
+        std::string Long;
+        uint64_t Flushes; // asked for by the long file, beyond the empty one's
+    } files[] = {
+        {"run.svf", "", svf, Passes - 1},
+        {"run.xsvf", xsvftest::TXsvf().Complete().Bytes(), xsvf.Bytes(), 0},
+    };
+    for (const auto& f : files) {
+        for (const TCable& cable : Cables) {
+            SCOPED_TRACE(std::string(f.Name) + " on " + cable.Name);
+            Cable = &cable;
+            // FT_Write calls and bytes written by a run of the text.
+            const auto run = [&](const std::string& Text) -> std::pair<uint64_t, uint64_t> {
+                LoadCable("\"fast\":true");
+                Exec->DefFreqRuntestTime = 2;
+                Exec->DefFreqRuntestPuls = 3;
+                Exec->MirrowVddMin = 18;
+                Exec->MirrowVddMax = 55;
+                EXPECT_EQ(Play(Text, f.Name), FileStatus::Succeeded) << testing::PrintToString(LogOf(MessageKind::Error));
+                // The run's close is the last (the search opens the device too).
+                const std::vector<std::string> close = TraceWith(" close written=");
+                EXPECT_FALSE(close.empty());
+                const uint64_t written =
+                    close.empty() ? 0 : std::stoull(close.back().substr(close.back().find("written=") + 8));
+                return {Sim->Counter("FT_Write"), written};
+            };
+            const auto [emptyWrites, emptyBytes] = run(f.Empty);
+            const auto [writes, bytes] = run(f.Long);
+            const uint64_t fullBuffers = (bytes - emptyBytes) / OutBufferSize;
+            EXPECT_GT(fullBuffers, 10u) << "the file fills the buffer many times";
+            EXPECT_LE(writes - emptyWrites, fullBuffers + 1 + f.Flushes) << bytes << " bytes";
         }
     }
 }

@@ -1,0 +1,248 @@
+#!/usr/bin/env python3
+"""Speed and memory of a whole run: generates a few SVF and XSVF files, plays
+each through orbeskcon on every emulated cable kind in fast mode (no chain
+simulated, every captured bit 1, so the CPU time is the player's), and prints
+per file and cable the CPU time, scan bits per CPU second, peak memory, bytes
+written to the cable and driver calls. With --openocd (installed from Debian
+when missing) the SVF files are also played by openocd's "svf" command on its
+dummy adapter, and the ratio is printed. A measurement, not a test.
+
+    bench/speed.py [--build build] [--program orbeskcon] [--openocd] [--only NAME ...]
+                   [--cables KIND ...] [--keep DIR]
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# The cable kinds orbeskcon can be told to use, with a fast emulated device
+# of that kind. A kind that the build does not know yet is reported as such.
+CABLES = {
+    "varnel": ([], {"vid": "0x0403", "pid": "0xF1A0", "serial": "A6010001", "description": "VARNEL"}),
+    "mirrow": (["-mirrow"], {"vid": "0xA600", "pid": "0xA003", "serial": "A6040001", "description": "MIRROW"}),
+    "druvel": (["-druvel"], {"vid": "0xA600", "pid": "0xDBCA", "serial": "A6020001", "description": "DRUVEL"}),
+}
+
+BIG_BITS = 32 * 1024 * 1024
+SHORT_REPEATS = 20000
+LOOP_PASSES = 2000
+LOOP_COUNT = 10
+
+
+class Case:
+    def __init__(self, name, path, scan_bits, largest, statements, reference):
+        self.name = name
+        self.path = path
+        self.scan_bits = scan_bits  # bits shifted in the whole run
+        self.largest = largest  # bits of the longest scan
+        self.statements = statements  # statements played, loop passes included
+        self.reference = reference  # openocd can play it
+
+
+def hex_run(digit, bits):
+    return digit * ((bits + 3) // 4)
+
+
+def write_big(folder, with_tdo):
+    name = "sdr32m_tdo" if with_tdo else "sdr32m_tdi"
+    path = os.path.join(folder, name + ".svf")
+    with open(path, "w") as f:
+        f.write("! one scan of 32 Mbit\nSIR 4 TDI (E);\n")
+        f.write("SDR %d TDI (" % BIG_BITS)
+        # A pattern, not all zeros, so nothing gets an easy ride.
+        f.write(("0123456789ABCDEF" * (BIG_BITS // 64)))
+        f.write(")")
+        if with_tdo:
+            f.write(" TDO (" + hex_run("F", BIG_BITS) + ") MASK (" + hex_run("F", BIG_BITS) + ")")
+        f.write(";\n")
+    return Case(name, path, BIG_BITS + 4, BIG_BITS, 2, True)
+
+
+def write_short(folder):
+    path = os.path.join(folder, "short20k.svf")
+    with open(path, "w") as f:
+        for i in range(SHORT_REPEATS):
+            f.write("SIR 4 TDI (%X);\nSDR 32 TDI (%08X) TDO (FFFFFFFF);\nRUNTEST 10 TCK;\n" % (i & 0xF, i * 2654435761 & 0xFFFFFFFF))
+    return Case("short20k", path, SHORT_REPEATS * 36, 32, SHORT_REPEATS * 3, True)
+
+
+def write_loops(folder):
+    path = os.path.join(folder, "loops.svf")
+    with open(path, "w") as f:
+        # Only a matching SDR breaks a loop: with none in it every pass runs.
+        for _ in range(LOOP_COUNT):
+            f.write("LOOP %d;\nSIR 4 TDI (E) TDO (F);\nRUNTEST 10 TCK;\nENDLOOP;\n" % LOOP_PASSES)
+    return Case("loops", path, LOOP_COUNT * LOOP_PASSES * 4, 4, LOOP_COUNT * (1 + LOOP_PASSES * 3), False)
+
+
+def be_bytes(value, bits):
+    return value.to_bytes((bits + 7) // 8, "big")
+
+
+def write_xsvf(folder):
+    # The short-statement file and one 32-Mbit checked scan, in XSVF.
+    XTDOMASK, XSIR, XRUNTEST, XSDRSIZE, XSDRTDO, XCOMPLETE, XREPEAT = 0x01, 0x02, 0x04, 0x08, 0x09, 0x00, 0x07
+    path = os.path.join(folder, "xsvf_mix.xsvf")
+    with open(path, "wb") as f:
+        f.write(bytes([XREPEAT, 0]))
+        f.write(bytes([XRUNTEST]) + (0).to_bytes(4, "big"))
+        f.write(bytes([XSDRSIZE]) + (32).to_bytes(4, "big"))
+        f.write(bytes([XTDOMASK]) + be_bytes(0xFFFFFFFF, 32))
+        for i in range(SHORT_REPEATS):
+            f.write(bytes([XSIR, 4, i & 0xF]))
+            f.write(bytes([XSDRTDO]) + be_bytes(i * 2654435761 & 0xFFFFFFFF, 32) + be_bytes(0xFFFFFFFF, 32))
+        f.write(bytes([XSDRSIZE]) + BIG_BITS.to_bytes(4, "big"))
+        f.write(bytes([XTDOMASK]) + b"\xff" * (BIG_BITS // 8))
+        f.write(bytes([XSDRTDO]) + bytes(range(256)) * (BIG_BITS // 8 // 256) + b"\xff" * (BIG_BITS // 8))
+        f.write(bytes([XCOMPLETE]))
+    return Case("xsvf_mix", path, SHORT_REPEATS * 36 + BIG_BITS, BIG_BITS, SHORT_REPEATS * 2 + 6, False)
+
+
+def run_measured(argv, env, timeout):
+    """CPU seconds (user + sys), peak RSS in bytes, exit status, output.
+
+    The peak comes from GNU time: a child forked from this script would count
+    the script's own pages in its peak. The CPU time comes from the kernel's
+    account of the waited-for children, to the microsecond."""
+    with tempfile.NamedTemporaryFile() as usage, tempfile.TemporaryFile() as out:
+        timed = [TIME, "-q", "-f", "%M %x", "-o", usage.name] + argv
+        proc = subprocess.Popen(timed, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        start = time.monotonic()
+        while True:
+            pid, status, rusage = os.wait4(proc.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.monotonic() - start > timeout:
+                proc.kill()
+                os.wait4(proc.pid, 0)
+                return 0.0, 0, "timeout", ""
+            time.sleep(0.005)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        text = out.read().decode("latin-1")
+        fields = open(usage.name).read().split()[-2:]
+    return rusage.ru_utime + rusage.ru_stime, int(fields[0]) * 1024, int(fields[1]), text
+
+
+def driver_dir(build):
+    cache = open(os.path.join(build, "CMakeCache.txt")).read()
+    m = re.search(r"^ORBESK_SIM_D2XX_PLAIN_DIR:INTERNAL=(.*)$", cache, re.M)
+    return m.group(1) if m else os.path.join(build, "sim", "d2xx", "plain")
+
+
+def play_orbesk(build, program, case, kind, folder, timeout):
+    flags, device = CABLES[kind]
+    device = dict(device, kind=kind, fast=True)
+    scenario = os.path.join(folder, "fast-%s.json" % kind)
+    with open(scenario, "w") as f:
+        json.dump({"devices": [device]}, f)
+    trace = os.path.join(folder, "trace-%s-%s.txt" % (case.name, kind))
+    if os.path.exists(trace):
+        os.remove(trace)
+    env = dict(os.environ, LD_LIBRARY_PATH=driver_dir(build), ORBESK_SIM_SCENARIO=scenario, ORBESK_SIM_TRACE=trace)
+    # RUNTEST counts are clocked as written, as the reference does; the
+    # default turns each into a wait and logs a line for it.
+    settings = os.path.join(folder, "bench.ini")
+    with open(settings, "w") as f:
+        f.write("[Params]\nRuntestRecalculate=0\n")
+    argv = [program or os.path.join(build, "console", "orbeskcon"), "-i", settings] + flags + [case.path]
+    cpu, rss, code, out = run_measured(argv, env, timeout)
+    written = writes = reads = None
+    if os.path.exists(trace):
+        for line in open(trace, errors="replace"):
+            m = re.search(r" close written=(\d+)", line)
+            if m:
+                written = int(m.group(1))
+            m = re.search(r"d2xx calls FT_Write=(\d+) FT_Read=(\d+)", line)
+            if m:
+                writes, reads = int(m.group(1)), int(m.group(2))
+    ok = code == 0 and "completed successfully" in out
+    return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out, written=written, writes=writes, reads=reads)
+
+
+TIME = "/usr/bin/time"
+
+
+def ensure_package(program, package):
+    if shutil.which(program):
+        return True
+    print("== installing Debian's %s" % package)
+    subprocess.run(["apt-get", "install", "-y", package], stdout=subprocess.DEVNULL, check=False)
+    return shutil.which(program) is not None
+
+
+def ensure_openocd():
+    if shutil.which("openocd"):
+        return True
+    print("== installing Debian's openocd (a timing reference only)")
+    subprocess.run(["apt-get", "install", "-y", "openocd"], stdout=subprocess.DEVNULL, check=False)
+    return shutil.which("openocd") is not None
+
+
+def play_openocd(case, timeout):
+    commands = ("adapter driver dummy; transport select jtag; adapter speed 1000; "
+                "jtag newtap chip tap -irlen 4; init; svf -quiet %s; shutdown" % case.path)
+    cpu, rss, code, out = run_measured(["openocd", "-c", commands], dict(os.environ), timeout)
+    return dict(cpu=cpu, rss=rss, ok=code == 0, code=code, out=out)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(ROOT, "build"))
+    ap.add_argument("--program", help="another orbeskcon to measure (an older build) on this build's emulator")
+    ap.add_argument("--openocd", action="store_true", help="also time openocd (installs it when missing)")
+    ap.add_argument("--only", nargs="*", help="file names to play (sdr32m_tdo sdr32m_tdi short20k loops xsvf_mix)")
+    ap.add_argument("--cables", nargs="*", default=list(CABLES))
+    ap.add_argument("--keep", help="folder for the generated files (kept); default a temporary one")
+    ap.add_argument("--timeout", type=float, default=600)
+    args = ap.parse_args()
+
+    if not ensure_package(TIME, "time"):
+        sys.exit("GNU time is needed to measure")
+    folder = args.keep or tempfile.mkdtemp(prefix="orbesk-speed-")
+    os.makedirs(folder, exist_ok=True)
+    writers = {"sdr32m_tdo": lambda: write_big(folder, True), "sdr32m_tdi": lambda: write_big(folder, False),
+               "short20k": lambda: write_short(folder), "loops": lambda: write_loops(folder),
+               "xsvf_mix": lambda: write_xsvf(folder)}
+    names = args.only or list(writers)
+    cases = [writers[n]() for n in names]
+    reference = args.openocd and ensure_openocd()
+
+    header = "%-11s %-7s %8s %10s %9s %8s %9s %9s %9s  %s" % (
+        "file", "cable", "CPU s", "Mbit/CPUs", "peak MB", "B/bit", "wr B/bit", "writes/st", "reads/st", "ref CPU s, ratio, ref peak MB")
+    print("CPU: user + sys; peak: the largest resident size; B/bit: peak bytes per bit of the largest scan;")
+    print("wr B/bit: bytes written to the cable per scan bit; writes/st, reads/st: FT_Write, FT_Read per statement")
+    print(header)
+    print("-" * len(header))
+    for case in cases:
+        ref = play_openocd(case, args.timeout) if reference and case.reference else None
+        for kind in args.cables:
+            r = play_orbesk(args.build, args.program, case, kind, folder, args.timeout)
+            if not r["ok"]:
+                reason = r["out"].strip().splitlines()[-1:] or [str(r["code"])]
+                print("%-11s %-7s failed: %s" % (case.name, kind, reason[0][:90]))
+                continue
+            per_bit = lambda v: "%.3f" % (v / case.scan_bits) if v is not None else "-"
+            per_st = lambda v: "%.3f" % (v / case.statements) if v is not None else "-"
+            refs = "-"
+            if ref and ref["ok"]:
+                refs = "%.3f, %.3f, %.1f" % (ref["cpu"], r["cpu"] / ref["cpu"] if ref["cpu"] else 0, ref["rss"] / 1e6)
+            elif ref:
+                refs = "openocd failed (%s)" % ref["code"]
+            print("%-11s %-7s %8.3f %10.1f %9.1f %8.2f %9s %9s %9s  %s" % (
+                case.name, kind, r["cpu"], case.scan_bits / 1e6 / max(r["cpu"], 1e-6), r["rss"] / 1e6,
+                r["rss"] / case.largest, per_bit(r["written"]), per_st(r["writes"]), per_st(r["reads"]), refs))
+            sys.stdout.flush()
+    if not args.keep:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
