@@ -41,6 +41,15 @@ protected:
     virtual void Report(const std::string& Text) = 0;
 
     void SetError() { FErrorFlag.store(true); }
+    // The read side's verdict on one statement: true when its data was
+    // there and matched; a cable failure or a mismatch sets the error flag,
+    // and data not there yet is asked for again on a later turn.
+    bool ReadBackReady(ReadResult Result)
+    {
+        if (Result == ReadResult::CommError || Result == ReadResult::Mismatch)
+            SetError();
+        return Result == ReadResult::Ready;
+    }
     // Sets the error flag, then sends Text; a receiver that raises changes
     // nothing more.
     void Fatal(const std::string& Text);
@@ -69,9 +78,17 @@ bool SetFrequencyAndResume(TPlayerThread& Thread, const TJtagSetFrequencyEvent& 
 // millisecond's sleep a turn, so waiting for the cable never holds a core.
 class TIdleWait {
 public:
-    void Advanced() { FIdleTurns = 0; }
-    void Idle();
+    // Ends one worker turn: Advanced when it moved a statement on.
+    void EndTurn(bool Advanced)
+    {
+        if (Advanced)
+            FIdleTurns = 0;
+        else
+            Idle();
+    }
 
 private:
+    void Idle();
+
     int FIdleTurns = 0;
 };

@@ -131,28 +131,17 @@ void TReadWriteThread::Play(platform::TThread& Self)
                     return;
                 }
             }
-            switch (reader.CheckStatement(r)) {
-            case ReadResult::Ready:
+            if (ReadBackReady(reader.CheckStatement(r))) {
                 advanced = true;
                 if (r.Command != SvfCommand::Eof) {
                     FreeStatement(r);
                     r.Command = SvfCommand::None;
                 }
-                break;
-            case ReadResult::CommError:
-            case ReadResult::Mismatch:
-                SetError();
-                break;
-            case ReadResult::NotYet:
-                break;
             }
         }
 
         // Waiting for the cable's data must not hold a core at full load.
-        if (advanced)
-            idle.Advanced();
-        else
-            idle.Idle();
+        idle.EndTurn(advanced);
     }
 }
 

@@ -89,27 +89,16 @@ void TXSVFReadWriteThread::PlayPipelined(platform::TThread& Self)
                 reader.ReadCommand(r);
                 reader.ApplyCommand(r);
             }
-            switch (reader.DoCommandRead(r)) {
-            case ReadResult::Ready:
+            if (ReadBackReady(reader.DoCommandRead(r))) {
                 reader.CountCommandDone();
                 if (r[0] != XCOMPLETE)
                     TXSVFFile::ClearCommand(r);
                 advanced = true;
-                break;
-            case ReadResult::CommError:
-            case ReadResult::Mismatch:
-                SetError();
-                break;
-            case ReadResult::NotYet:
-                break;
             }
         }
 
         // Waiting for the cable's data must not hold a core at full load.
-        if (advanced)
-            idle.Advanced();
-        else
-            idle.Idle();
+        idle.EndTurn(advanced);
     }
 }
 
