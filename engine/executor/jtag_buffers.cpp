@@ -42,17 +42,27 @@ bool TJtagExecuter::PutRepeated(uint8_t Value, int64_t Times)
 
 bool TJtagExecuter::Flush()
 {
+    // Bytes written after a block that was lost would reach the chain out
+    // of their order.
+    if (CableFailed)
+        return false;
+    bool written = false;
     switch (KindInUse()) {
     case CableKindVarnel:
-        return VarnelFlush();
+        written = VarnelFlush();
+        break;
     case CableKindMirrow:
-        return MirrowFlush();
-        return PlainFlush();
+        written = MirrowFlush();
+        break;
     case CableKindDruvel:
-        return DruvelFlush();
+        written = DruvelFlush();
+        break;
     default:
         return false;
     }
+    if (!written)
+        CableFailed = true;
+    return written;
 }
 
 bool TJtagExecuter::PlainFlush()
@@ -232,6 +242,9 @@ int32_t TJtagExecuter::RxCount() const
 
 ReadResult TJtagExecuter::ClaimReplies(int32_t N)
 {
+    // The replies of a write that failed are owed by nobody.
+    if (CableFailed)
+        return ReadResult::CommError;
     const int32_t available = RxAvailable();
     if (available == -1)
         return ReadResult::CommError;

@@ -202,6 +202,7 @@ void TJtagExecuter::CloseCable(bool Failed)
     }
     FtHandle = nullptr;
     OpenedKind = CableKindNone;
+    CableFailed = false;
 }
 
 const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)

@@ -119,6 +119,10 @@ public:
     int32_t MirrowFreqIndex = 0;
     int32_t SelectedCable = 0; // a ProgrammerId; -1 chooses automatically
     uint32_t OutCount = 0;     // bytes queued in OutBuffer
+    // A write of the open cable failed: what was queued and what follows it
+    // never reaches the chain, so no later write goes and every read-back
+    // answers a communication error at once. Cleared when the cable closes.
+    bool CableFailed = false;
     // The running player; the front end frees it when the run has ended.
     std::unique_ptr<TJtagFile> CurrentFile;
     // Cached pin levels, -1 none; the second is the TMS level VarnelTrst keeps.
@@ -157,7 +161,9 @@ public:
     bool PutByte(uint8_t Value);
     // Queues Value Times times; false at the first byte that cannot be queued.
     bool PutRepeated(uint8_t Value, int64_t Times);
-    // By the kind in use: Varnel VarnelFlush, the others PlainFlush.
+    // By the kind in use: Varnel VarnelFlush, the others PlainFlush. A
+    // flush that fails marks the cable failed; a failed cable is not
+    // written again.
     bool Flush();
     bool PlainFlush();
     // Moves every byte waiting in the driver into the ring.

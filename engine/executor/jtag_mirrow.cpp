@@ -288,6 +288,9 @@ ReadResult TJtagExecuter::MirrowReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
     });
     if (needed == 0)
         return ReadResult::Ready;
+    // The replies of a write that failed are owed by nobody.
+    if (CableFailed)
+        return ReadResult::CommError;
     const int32_t available = RxAvailable();
     if (available == -1)
         return ReadResult::CommError;

@@ -93,8 +93,12 @@ public:
     // The state a command sets (mask, sizes, times, repeat, end states);
     // no cable action. An XSDRSIZE of 2^31 bits or more raises.
     void ApplyCommand(const TXSVFCommand& Command);
-    // True for XCOMPLETE, which flushes the cable each time it is asked.
+    // True for XCOMPLETE, which flushes the cable each time it is asked. A
+    // flush that fails sends "USB communication error" and sets
+    // CompleteFlushFailed.
     bool IsComplete(const TXSVFCommand& Command);
+    // An XCOMPLETE's flush failed: what was queued never reached the chain.
+    bool CompleteFlushFailed() const { return FCompleteFlushFailed; }
     // Plays the command; false after a cable failure, which has been
     // reported as "USB communication error".
     bool DoCommandWrite(const TXSVFCommand& Command);
@@ -115,7 +119,10 @@ public:
     // --- the XC9500 method: each data shift verified, and retried
     bool DoCommandReadWrite(const TXSVFCommand& Command);
     bool ShiftWithRetries();
+    // False on a mismatch, and on a cable failure, which also sets
+    // ShiftCommFailed: that one is not retried.
     bool ShiftAndVerifyOnce();
+    bool ShiftCommFailed() const { return FShiftCommFailed; }
     // "Error on SD instruction: " and, below the dump limit, the expected
     // and the read bits where Mask has a 1.
     void ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask);
@@ -128,6 +135,10 @@ public:
     int32_t CommandsDone() const { return FCommandsDone.load(std::memory_order_relaxed); }
     void CountCommandDone() { FCommandsDone.store(CommandsDone() + 1, std::memory_order_relaxed); }
 
+    // The last XSDRSIZE, in bits: the length of the data that XTDOMASK and
+    // the data shifts carry. TdoMask takes that length when such data is
+    // loaded; until then it may be shorter, its missing bits 0.
+    int32_t SdrSize() const { return FSdrSize; }
     TVarLen TdoMask = TVarLen::CreateSized(8);
     TVarLen TdiValue = TVarLen::CreateSized(8);
     TVarLen TdoExpected = TVarLen::CreateSized(8);
@@ -155,7 +166,7 @@ private:
     // Reads back TdiValue's length and compares under the mask, or all bits.
     ReadResult ReadBits(bool All);
     // Loads TdiValue, and for the XSDRTDO family TdoExpected, from Command
-    // with the mask's length.
+    // with the XSDRSIZE length, which the mask then takes too.
     void LoadDataVectors(const TXSVFCommand& Command);
 
     std::string FFileName;
@@ -166,6 +177,11 @@ private:
     std::atomic<int32_t> FCommandsDone{0};
     // The XC9500 warning goes out once an instance.
     bool FWarnedXc9500 = false;
+    int32_t FSdrSize = 8;
+    // The pre-scan's instance follows sizes only and loads no vectors.
+    bool FScanOnly = false;
+    bool FCompleteFlushFailed = false;
+    bool FShiftCommFailed = false;
     std::unique_ptr<TXSVFReadWriteThread> FThread;
 };
 

@@ -26,7 +26,8 @@ void TXSVFFile::ApplyCommand(const TXSVFCommand& Command)
         return;
     switch (Command[0]) {
     case XTDOMASK:
-        LoadVector(Command, 1, TdoMask.BitLength(), TdoMask);
+        if (!FScanOnly)
+            LoadVector(Command, 1, FSdrSize, TdoMask);
         break;
     case XRUNTEST:
         RunTestTime = GetBE32(Command, 1);
@@ -45,7 +46,11 @@ void TXSVFFile::ApplyCommand(const TXSVFCommand& Command)
         const uint32_t bits = GetBE32(Command, 1);
         if (bits > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
             throw Exception("XSDRSIZE " + std::to_string(bits) + " is out of range (0 to 2147483647)");
-        TdoMask.SetBitLength(static_cast<int32_t>(bits));
+        FSdrSize = static_cast<int32_t>(bits);
+        // The mask grows when data of the new length comes; a smaller size
+        // drops its bits beyond it at once, so growing again adds zeros.
+        if (FSdrSize < TdoMask.BitLength())
+            TdoMask.SetBitLength(FSdrSize);
         break;
     }
     case XENDIR:
@@ -63,17 +68,23 @@ bool TXSVFFile::IsComplete(const TXSVFCommand& Command)
 {
     if (Command.empty() || Command[0] != XCOMPLETE)
         return false;
-    if (OnFlush)
-        OnFlush();
+    // The file's last commands may be ones nobody reads back: their flush
+    // failing is the run's only sign that they never reached the chain.
+    if (OnFlush && !OnFlush() && !FCompleteFlushFailed) {
+        FCompleteFlushFailed = true;
+        SendNote(UsbError, MessageKind::Error);
+    }
     return true;
 }
 
 void TXSVFFile::LoadDataVectors(const TXSVFCommand& Command)
 {
-    const int32_t bits = TdoMask.BitLength();
+    const int32_t bits = FSdrSize;
+    if (TdoMask.BitLength() != bits)
+        TdoMask.SetBitLength(bits);
     LoadVector(Command, 1, bits, TdiValue);
     if (!Command.empty() && IsTdoFamily(Command[0]))
-        LoadVector(Command, 1 + static_cast<size_t>(TdoMask.ByteLength()), bits, TdoExpected);
+        LoadVector(Command, 1 + static_cast<size_t>(BytesForBits(bits)), bits, TdoExpected);
 }
 
 bool TXSVFFile::DoCommandWrite(const TXSVFCommand& Command)

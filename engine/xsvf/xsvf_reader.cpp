@@ -66,7 +66,9 @@ std::unique_ptr<TXSVFFile> TXSVFFile::CreateReader(const std::string& FileName)
 
 std::unique_ptr<TXSVFFile> TXSVFFile::CreateScanner(const std::string& FileName)
 {
-    return CreateReader(FileName);
+    std::unique_ptr<TXSVFFile> scanner = CreateReader(FileName);
+    scanner->FScanOnly = true;
+    return scanner;
 }
 
 TXSVFFile::~TXSVFFile()
@@ -127,7 +129,7 @@ void TXSVFFile::ReadCommand(TXSVFCommand& Command)
 {
     Command.assign(1, ReadByte());
     const uint8_t opcode = Command[0];
-    int64_t count = OperandBytes(opcode, TdoMask.ByteLength());
+    int64_t count = OperandBytes(opcode, BytesForBits(FSdrSize));
     if (opcode == XSIR) {
         Command.push_back(ReadByte());
         count = BytesForBits(Command[1]);

@@ -38,15 +38,21 @@ void TXSVFReadWriteThread::PlayXc9500(platform::TThread& Self)
     for (;;) {
         if (Self.Terminated())
             SetError();
-        if (ErrorFlag() || writer.IsComplete(command))
+        if (ErrorFlag() || writer.IsComplete(command)) {
+            if (writer.CompleteFlushFailed())
+                SetError();
             return;
+        }
         TXSVFFile::ClearCommand(command);
         writer.ReadCommand(command);
         writer.ApplyCommand(command);
         if (!writer.DoCommandReadWrite(command))
             SetError();
         writer.CountCommandDone();
-        writer.IsComplete(command);
+        if (writer.IsComplete(command) && writer.CompleteFlushFailed()) {
+            SetError();
+            return;
+        }
     }
 }
 
@@ -80,7 +86,10 @@ void TXSVFReadWriteThread::PlayPipelined(platform::TThread& Self)
                 return;
             }
             writer.CountCommandDone();
-            writer.IsComplete(w);
+            if (writer.IsComplete(w) && writer.CompleteFlushFailed()) {
+                SetError();
+                return;
+            }
             advanced = true;
         }
 

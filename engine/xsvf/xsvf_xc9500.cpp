@@ -61,6 +61,10 @@ bool TXSVFFile::DoCommandReadWrite(const TXSVFCommand& Command)
         return false;
     }
     if (!ShiftWithRetries()) {
+        // Bytes of this command, and maybe of earlier ones, may be lost:
+        // neither a retry nor the walk out can make that good.
+        if (FShiftCommFailed)
+            return false;
         result = false;
         SendNote(opcode == XSDR ? "XSDR operation failed after maximum retries"
                                 : "XSDRTDO operation failed after maximum retries",
@@ -70,6 +74,10 @@ bool TXSVFFile::DoCommandReadWrite(const TXSVFCommand& Command)
         SendNote(UsbError, MessageKind::Error);
         return false;
     }
+    // The run ends here: the walk out goes to the chain before the cable
+    // closes, so the chain rests in a stable state.
+    if (!result && OnFlush)
+        OnFlush();
     return result;
 }
 
@@ -82,7 +90,9 @@ bool TXSVFFile::ShiftAndVerifyOnce()
         bits[static_cast<size_t>(i)] = TdiValue.GetBit(i);
         capture[static_cast<size_t>(i)] = TdoMask.GetBit(i);
     }
+    FShiftCommFailed = false;
     if ((OnShift && !OnShift(bits.data(), capture.data(), count, true)) || (OnFlush && !OnFlush())) {
+        FShiftCommFailed = true;
         SendNote(UsbError, MessageKind::Error);
         return false;
     }
@@ -91,7 +101,9 @@ bool TXSVFFile::ShiftAndVerifyOnce()
         ReadResult read;
         while ((read = OnRead(bits.data(), capture.data(), count)) != ReadResult::Ready) {
             if (read != ReadResult::NotYet) {
+                FShiftCommFailed = true;
                 SendNote("SD instruction: Communication error", MessageKind::Error);
+                SendNote(UsbError, MessageKind::Error);
                 return false;
             }
             platform::Sleep(1);
@@ -120,6 +132,8 @@ bool TXSVFFile::ShiftWithRetries()
             CurrentState = TapState::DREXIT1;
             return true;
         }
+        if (FShiftCommFailed)
+            return false;
         // Grows by half, saturating at the largest 32-bit time.
         RunTestTime = static_cast<uint32_t>(
             std::min<uint64_t>(uint64_t{RunTestTime} + RunTestTime / 2, std::numeric_limits<uint32_t>::max()));

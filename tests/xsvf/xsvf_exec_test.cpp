@@ -174,12 +174,28 @@ TEST_F(XsvfExec, CommandsSetTheStateTheyName)
     player->ApplyCommand({XRUNTEST, 0x80, 0, 0, 1});
     EXPECT_EQ(player->RunTestTime, 0x80000001u);
 
-    // A growing mask keeps its bits and adds zeros, which are not compared.
+    // A growing mask keeps its bits and adds zeros, which are not compared;
+    // it takes the new length with the first data of that length.
     player->ApplyCommand({XTDOMASK, 0xC3});
     player->ApplyCommand({XSDRSIZE, 0, 0, 0, 16});
+    EXPECT_EQ(player->SdrSize(), 16);
+    EXPECT_EQ(player->TdoMask.BitLength(), 8) << "a size alone takes no memory";
+    ASSERT_TRUE(player->DoCommandWrite({XSDR, 0, 0}));
     EXPECT_EQ(player->TdoMask.BitLength(), 16);
     EXPECT_EQ(player->TdoMask.GetByte(0), 0xC3);
     EXPECT_EQ(player->TdoMask.GetByte(1), 0x00);
+    // A smaller size drops the bytes beyond it: growing again adds zeros.
+    player->ApplyCommand({XTDOMASK, 0xFF, 0xC3});
+    EXPECT_EQ(player->TdoMask.GetByte(1), 0xFF);
+    player->ApplyCommand({XSDRSIZE, 0, 0, 0, 8});
+    player->ApplyCommand({XSDRSIZE, 0, 0, 0, 16});
+    ASSERT_TRUE(player->DoCommandWrite({XSDR, 0, 0}));
+    EXPECT_EQ(player->TdoMask.GetByte(0), 0xC3);
+    EXPECT_EQ(player->TdoMask.GetByte(1), 0x00);
+    // The largest size of the format, declared and never used.
+    player->ApplyCommand({XSDRSIZE, 0x7F, 0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(player->SdrSize(), 0x7FFFFFFF);
+    EXPECT_LE(player->TdoMask.ByteLength(), 2);
 
     // The XC9500 warning once, at the first XREPEAT of 2 or more.
     for (const uint8_t repeat : {1, 2, 0, 5})
