@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         return 0;
     }
     svftest::TFakeCable cable;
-    const std::string fault = svftest::JudgeStarted(*player, cable, EventBudget, false);
+    const std::string fault = svftest::JudgeStarted(*player, path, cable, EventBudget, false);
     if (!fault.empty())
         fuzz::Finding(fault);
     return 0;

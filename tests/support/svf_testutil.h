@@ -122,6 +122,8 @@ public:
     // quickly. Negative: no limit.
     int64_t Budget = -1;
     bool BudgetSpent = false;
+    // Calls that failed, by FailAt or by the budget.
+    int Failures = 0;
     std::function<void(const std::string& Event)> BeforeEvent;  // may throw or block
 
     void Attach(TJtagFile& File)
@@ -192,6 +194,7 @@ private:
             if (Cost > Budget) {
                 Budget = 0;
                 BudgetSpent = true;
+                ++Failures;
                 return true;
             }
             Budget -= Cost;
@@ -202,7 +205,9 @@ private:
             BeforeEvent(name);
         const int n = ++CallCount[name];
         const auto it = FailAt.find(name);
-        return it != FailAt.end() && it->second == n;
+        const bool fails = it != FailAt.end() && it->second == n;
+        Failures += fails;
+        return fails;
     }
 
     void CheckRunState(bool HoldTms)

@@ -32,7 +32,7 @@ int JudgeFolders(std::initializer_list<const char*> Folders,
                 continue; // refused before any cable call
             }
             svftest::TFakeCable cable;
-            EXPECT_EQ(svftest::JudgeStarted(*player, cable, svftest::JudgeBudget, EndStable), "") << entry.path();
+            EXPECT_EQ(svftest::JudgeStarted(*player, entry.path().string(), cable, svftest::JudgeBudget, EndStable), "") << entry.path();
         }
     }
     return judged;
