@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "e2e_fixture.h"
@@ -150,6 +151,47 @@ TEST_P(OrbeskconPlaysXsvf, AFileThePreScanRefusesNeverTouchesTheChain)
     EXPECT_THAT(PlayerLines(r), ElementsAre("Fatal error \"Unknown command 17\""));
     EXPECT_EQ(r.Status, 2);
     EXPECT_THAT(TraceWith(" scan "), testing::IsEmpty());
+}
+
+TEST_P(OrbeskconPlaysXsvf, AFailingLastWriteEndsTheRunAsFailedAtOnce)
+{
+    // Files end with commands nobody reads back (the instruction after the
+    // wait), or with a scan whose read-back waits for the last write.
+    const struct {
+        const char* Why;
+        TXsvf File;
+    } files[] = {
+        {"nothing read back", TXsvf().State(0).RunTest(1000).Sir(12, 0xFFF).Complete()},
+        {"a read-back owed", TXsvf(ReadIdCodes(IdCodes)).Complete()},
+        {"by the XC9500 method", TXsvf().Repeat(2).Then(ReadIdCodes(IdCodes)).RunTest(1000).Sir(12, 0xFFF).Complete()},
+    };
+    // The bytes each kind writes at its close, after the run.
+    const std::string kind = GetParam().Name;
+    const uint64_t closing = kind == "Varnel" ? 4 : kind == "Mirrow" ? 15 : 0;
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.Why);
+        auto started = std::chrono::steady_clock::now();
+        const TRunResult clean = Play(f.File);
+        const auto cleanTime = std::chrono::steady_clock::now() - started;
+        ASSERT_EQ(clean.Status, 0) << clean.Out;
+        const std::vector<std::string> closes = TraceWith(" close written=");
+        ASSERT_FALSE(closes.empty());
+        const uint64_t written = std::stoull(closes.back().substr(closes.back().find("written=") + 8));
+
+        // The run's last write, the one that XCOMPLETE asks for, fails.
+        const size_t faultsBefore = TraceWith(" fault write-failed ").size();
+        started = std::chrono::steady_clock::now();
+        const TRunResult r = Play(f.File, "\"write_fail_after\":" + std::to_string(written - closing - 1));
+        const auto failedTime = std::chrono::steady_clock::now() - started;
+        EXPECT_THAT(TraceWith(" fault write-failed "), testing::SizeIs(faultsBefore + 1));
+        const std::vector<std::string> lines = PlayerLines(r);
+        EXPECT_THAT(lines, Contains(testing::StartsWith("USB ")));
+        EXPECT_THAT(lines, testing::Not(Contains(SuccessLine)));
+        EXPECT_EQ(lines.back(), FailureLine);
+        EXPECT_EQ(r.Status, 1);
+        // Generous: the failed run ends about as soon as the good one.
+        EXPECT_LT(failedTime, cleanTime + std::chrono::seconds(3));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cables, OrbeskconPlaysXsvf, testing::ValuesIn(Cables),
