@@ -298,6 +298,30 @@ TEST_F(Buffers, FailedWriteKeepsTheBlockQueuedAndAFullBufferRefusesMore)
     }
 }
 
+TEST_F(Buffers, AFailedWriteFailsEveryReadBackAtOnceAndIsNotWrittenAgain)
+{
+    // The replies of the lost block are owed by nobody: a read-back that
+    // waited for them would wait for ever.
+    const std::vector<uint8_t> tdi(8, 1), capture(8, 1);
+    std::vector<uint8_t> tdo(8);
+    for (const TKindCase& k : FlushKinds) {
+        SCOPED_TRACE(k.Name);
+        OpenLoopback(k.Kind, "\"fail_writes\":true");
+        const TJtagExecuter::TCableEvents& events = *TJtagExecuter::CableEventsOf(k.Kind);
+        ASSERT_TRUE((Exec.get()->*events.Shift)(tdi.data(), capture.data(), 8, true));
+        EXPECT_FALSE((Exec.get()->*events.Sync)());
+        EXPECT_TRUE(Exec->CableFailed);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ((Exec.get()->*events.ReadTdo)(tdo.data(), capture.data(), 8), ReadResult::CommError);
+        const unsigned long long writes = Writes();
+        EXPECT_FALSE(Exec->Flush());
+        EXPECT_EQ(Writes(), writes) << "nothing is written after a lost block";
+        Exec->CloseCable(false);
+        EXPECT_FALSE(Exec->CableFailed) << "the next cable starts afresh";
+        Exec->OutCount = 0;
+    }
+}
+
 TEST_F(Buffers, PlainFlushReadsFirstAndKeepsTheBytesWhenThatFails)
 {
     // The device is gone after its first write: the read before the next
