@@ -23,6 +23,8 @@ constexpr int ExitUsage = 3;
 constexpr int ExitObsoleteSettings = 4;
 
 extern const char* const ConsoleVersionText;
+// A stop signal ended the run, or the start before anything was played.
+extern const char* const StoppedBySignalText;
 extern const char* const ConsoleUsageText;
 
 class TConsoleExecuter : public TJtagExecuter {

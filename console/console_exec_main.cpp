@@ -13,6 +13,8 @@ constexpr uint32_t ProgressIntervalMs = 1000;
 
 } // namespace
 
+const char* const StoppedBySignalText = "Run stopped by a signal.";
+
 int64_t ProgressPercent(int32_t Position, int32_t Total)
 {
     return Total > 0 ? int64_t{Position} * 100 / Total : 0;
@@ -89,12 +91,19 @@ int ConsoleMain()
     // Nothing has touched a cable so far; from here a signal must not end
     // the program before the cable is closed.
     CatchStopSignals();
+    // A stop also ends a wait for another program's cable search.
+    state.Executer->StopRequested = [] { return ::StopRequested(); };
     if (!state.Executer->OpenAndStart(state.DataFileName)) {
+        const bool stopped = state.Executer->StartStopped;
         // The cable may be open when the file could not be started; no
         // cable stays open and no Mirrow keeps powering the target.
         state.Executer->CloseCable(false);
         state.Executer.reset();
         ReleaseStopSignals();
+        if (stopped) {
+            WriteOutLine(StoppedBySignalText);
+            return ExitRunFailed;
+        }
         return ExitCannotStart;
     }
     return PollRun(state, ParameterSingleton().GetParameter("W").Found);

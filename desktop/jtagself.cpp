@@ -9,6 +9,12 @@
 #include "executor/jtag_execute.h"
 #include "ui_jtagself.h"
 
+namespace {
+
+constexpr uint32_t RefreshLockWaitMs = 200;
+
+} // namespace
+
 TJTAGVarnelSelectionForm::TJTAGVarnelSelectionForm(QWidget* Owner)
     : QDialog(Owner), Timer(new QTimer(this)), ui(std::make_unique<Ui::JTAGVarnelSelectionForm>())
 {
@@ -40,6 +46,12 @@ void TJTAGVarnelSelectionForm::RefreshProgrammerList()
         const TCableIdentity& Identity;
         uint8_t Kind;
     } kinds[] = {{VarnelIdentity, CableKindVarnel}, {MirrowIdentity, CableKindMirrow}, {DruvelIdentity, CableKindDruvel}};
+    // A short wait, once for the three searches: the dialog stays
+    // responsive, and while another program keeps the lock the list stays
+    // as it is (a busy lock is no absent cable).
+    const TFtSearchLock lock(TFtWaitHooks(), std::min<uint32_t>(FtLockSettings().WaitMs, RefreshLockWaitMs));
+    if (!lock.Taken())
+        return;
     QStringList texts;
     std::vector<int32_t> ids;
     for (const auto& k : kinds) {
@@ -85,8 +97,10 @@ bool ChooseProgrammer(QWidget* Owner, TJtagExecuter& Executer)
     QPointer<TJTAGVarnelSelectionForm> form = new TJTAGVarnelSelectionForm(Owner);
     form->SelectProgrammerItem(Executer.SelectedCable);
     const bool ok = form->exec() == QDialog::Accepted && form;
-    if (ok)
+    if (ok) {
         Executer.SelectedCable = form->SelectedProgrammer();
+        Executer.CableFromSettings = false;
+    }
     delete form;
     return ok;
 }

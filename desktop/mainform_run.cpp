@@ -106,7 +106,8 @@ void TJtagMainForm::TimerTimer()
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
         if (!(Executer->PrepareCable() && StartRun())) {
-            ExitStatus = 2;
+            // A stop signal ended the search: the window closes on it.
+            ExitStatus = Executer->Stopping() ? 1 : 2;
             if (CloseOnFailure)
                 RequestClose();
         }

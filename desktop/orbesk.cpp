@@ -24,6 +24,9 @@ int main(int argc, char** argv)
     TJtagMainForm form(args);
     TSignalWatcher watcher;
     QObject::connect(&watcher, &TSignalWatcher::Signalled, &form, &TJtagMainForm::EndOnSignal);
+    // The event loop does not run while a cable search waits: the engine
+    // asks the flag itself.
+    form.Executer->StopRequested = [] { return TSignalWatcher::SignalArrived(); };
     form.show();
     app.exec();
     return ExitStatus;

@@ -6,13 +6,18 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
+
 namespace {
 
 int Pipe[2] = {-1, -1};
+std::atomic<bool> Arrived{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Only what is safe in a handler: one write to a pipe.
 void OnSignal(int Number)
 {
+    Arrived.store(true);
     const char byte = static_cast<char>(Number);
     (void)!write(Pipe[1], &byte, 1);
 }
@@ -42,6 +47,11 @@ TSignalWatcher::~TSignalWatcher()
 {
     if (FNotifier)
         SetHandler(SIG_DFL);
+}
+
+bool TSignalWatcher::SignalArrived()
+{
+    return Arrived.load();
 }
 
 void TSignalWatcher::Read()

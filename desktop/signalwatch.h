@@ -14,6 +14,11 @@ public:
     // The default actions come back.
     ~TSignalWatcher() override;
 
+    // A signal has come since a watcher was made; safe on any thread, and
+    // true already while the event loop is held up (a wait for the cable
+    // search lock).
+    static bool SignalArrived();
+
 Q_SIGNALS:
     void Signalled();
 

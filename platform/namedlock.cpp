@@ -36,13 +36,51 @@ struct TOwner {
     int LockFd = -1; // the descriptor that carries the flock
 };
 
-bool TakeGate(TOwner& Owner, std::chrono::steady_clock::time_point Deadline)
+// The hooks of one wait: Stop asked, Waiting called once in time.
+class TWaitWatch {
+public:
+    TWaitWatch(const TLockWaitHooks& Hooks, std::chrono::steady_clock::time_point Start)
+        : FHooks(Hooks), FWaitingAt(Start + std::chrono::milliseconds(Hooks.WaitingAfterMs))
+    {
+    }
+    bool Active() const { return FHooks.Stop || FHooks.Waiting; }
+    // True when the wait is to end; calls Waiting once its time has come.
+    bool Stopped()
+    {
+        if (FHooks.Waiting && !FToldWaiting && std::chrono::steady_clock::now() >= FWaitingAt) {
+            FToldWaiting = true;
+            FHooks.Waiting();
+        }
+        return FHooks.Stop && FHooks.Stop();
+    }
+
+private:
+    const TLockWaitHooks& FHooks;
+    std::chrono::steady_clock::time_point FWaitingAt;
+    bool FToldWaiting = false;
+};
+
+// How often a wait with hooks looks at them.
+constexpr std::chrono::milliseconds HookInterval(5);
+
+// The hooks are called with the gate's mutex free: they may take a while.
+TLockWait TakeGate(TOwner& Owner, std::chrono::steady_clock::time_point Deadline, TWaitWatch& Watch)
 {
-    std::unique_lock<std::mutex> guard(Owner.GateLock);
-    if (!Owner.GateFreed.wait_until(guard, Deadline, [&] { return !Owner.GateHeld; }))
-        return false;
-    Owner.GateHeld = true;
-    return true;
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto until = Watch.Active() ? std::min(Deadline, now + HookInterval) : Deadline;
+        {
+            std::unique_lock<std::mutex> guard(Owner.GateLock);
+            if (Owner.GateFreed.wait_until(guard, until, [&] { return !Owner.GateHeld; })) {
+                Owner.GateHeld = true;
+                return TLockWait::Acquired;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= Deadline)
+            return TLockWait::TimedOut;
+        if (Watch.Stopped())
+            return TLockWait::Stopped;
+    }
 }
 
 void GiveGate(TOwner& Owner)
@@ -136,7 +174,7 @@ TNamedLock::~TNamedLock()
         close(Fd);
 }
 
-TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
+TLockWait TNamedLock::Wait(uint32_t TimeoutMs, const TLockWaitHooks& Hooks)
 {
     if (Fd < 0)
         return TLockWait::Failed;
@@ -147,9 +185,11 @@ TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
         return TLockWait::Acquired;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-    if (!TakeGate(owner, deadline))
-        return TLockWait::TimedOut;
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(TimeoutMs);
+    TWaitWatch watch(Hooks, start);
+    if (const TLockWait gate = TakeGate(owner, deadline, watch); gate != TLockWait::Acquired)
+        return gate;
 
     // A descriptor of our own, so that closing this handle while the lock
     // is held does not drop the flock. Opened afresh, not duplicated: the
@@ -176,11 +216,12 @@ TLockWait TNamedLock::Wait(uint32_t TimeoutMs)
         }
         // flock has no time-out of its own: poll until the deadline.
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
+        const bool stopped = now < deadline && watch.Stopped();
+        if (now >= deadline || stopped) {
             owner.LockFd = -1;
             close(lockFd);
             GiveGate(owner);
-            return TLockWait::TimedOut;
+            return stopped ? TLockWait::Stopped : TLockWait::TimedOut;
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
             std::chrono::milliseconds(2), deadline - now));

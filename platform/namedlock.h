@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -14,7 +15,16 @@ namespace platform {
 // same USB devices).
 std::string NamedLockFolder();
 
-enum class TLockWait { Acquired, TimedOut, Failed };
+enum class TLockWait { Acquired, TimedOut, Failed, Stopped };
+
+// What a wait does besides waiting, on the waiting thread: Stop is asked
+// every few milliseconds and ends the wait (Stopped) once it says true;
+// Waiting is called once when the wait has lasted WaitingAfterMs.
+struct TLockWaitHooks {
+    std::function<bool()> Stop;
+    std::function<void()> Waiting;
+    uint32_t WaitingAfterMs = 1000;
+};
 
 class TNamedLock {
 public:
@@ -28,7 +38,7 @@ public:
 
     // Waits at most TimeoutMs for the lock. The holding thread gets it at
     // once. Failed: the handle is not valid or the system refused.
-    TLockWait Wait(uint32_t TimeoutMs);
+    TLockWait Wait(uint32_t TimeoutMs, const TLockWaitHooks& Hooks = {});
     // Gives back one taking. False, and nothing changes, when the calling
     // thread does not hold the lock.
     bool Release();

@@ -28,23 +28,6 @@ TJtagExecuter::~TJtagExecuter()
 
 namespace {
 
-// The first serial of a search that is a usable one (-1 is a serial that
-// is not hexadecimal), or -1.
-int32_t FirstUsable(const std::vector<int32_t>& Serials)
-{
-    for (int32_t s : Serials)
-        if (s != -1)
-            return s;
-    return -1;
-}
-
-std::vector<int32_t> SerialsOf(const TCableIdentity& Kind)
-{
-    std::vector<int32_t> serials;
-    FindDevices(Kind.Vid, Kind.Pid, Kind.SerialMask, -1, nullptr, serials);
-    return serials;
-}
-
 std::string FullPath(const std::string& FileName)
 {
     std::error_code error;
@@ -134,26 +117,6 @@ int TJtagExecuter::PinBitsForInactive(uint8_t Code)
 std::string ProgrammerText(int32_t ProgrammerId)
 {
     return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N A6" + Hex6(ProgrammerId);
-}
-
-bool TJtagExecuter::AutoSelectCable()
-{
-    const int32_t varnel = FirstUsable(SerialsOf(VarnelIdentity));
-    const int32_t mirrow = FirstUsable(SerialsOf(MirrowIdentity));
-    const int32_t druvel = FirstUsable(SerialsOf(DruvelIdentity));
-    if (varnel != -1 && PreferredKind != PreferMirrow) {
-        SelectedCable = varnel;
-        return true;
-    }
-    if (mirrow != -1) {
-        SelectedCable = mirrow | (int32_t{CableKindMirrow} << 24);
-        return true;
-    }
-    if (druvel != -1) {
-        SelectedCable = druvel | (int32_t{CableKindDruvel} << 24);
-        return true;
-    }
-    return false;
 }
 
 bool TJtagExecuter::OpenCable()
@@ -253,9 +216,18 @@ void TJtagExecuter::WireEvents(TJtagFile& Player, int32_t Kind)
 bool TJtagExecuter::OpenAndStart(const std::string& FileName)
 {
     const std::string path = FullPath(FileName);
+    StartStopped = false;
+    SearchLock = TFtLockOutcome::Taken;
     if (SelectedCable == -1)
         AutoSelectCable();
-    if (!OpenCable()) {
+    const bool opened = !Stopping() && OpenCable();
+    // A stop while the cable was looked for or opened: nothing is played,
+    // and the front end says why and closes what was opened.
+    if (Stopping()) {
+        StartStopped = true;
+        return false;
+    }
+    if (!opened) {
         Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
         return false;
     }
@@ -310,22 +282,4 @@ int32_t TJtagExecuter::RequestedFrequency(int32_t Hz, bool Apply)
                 MessageKind::Info);
     const int32_t forced = DefFreqHz(DefFreq);
     return forced != 0 ? forced : Hz;
-}
-
-bool TJtagExecuter::FindAndOpen(const TCableIdentity& Id, const char* Name)
-{
-    CloseCable(false);
-    int32_t index = -1;
-    std::vector<int32_t> serials;
-    FindDevices(Id.Vid, Id.Pid, Id.SerialMask, SelectedCable & 0xFFFFFF, &index, serials);
-    if (index == -1) {
-        Message(std::string("Fatal error: Cannot find ") + Name, MessageKind::Error);
-        return false;
-    }
-    if (FtOpen(index, FtHandle) != FT_OK) {
-        FtHandle = nullptr;
-        Message("Fatal error: FT_Open failed", MessageKind::Error);
-        return false;
-    }
-    return true;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,28 @@ int32_t DefFreqHz(uint8_t DefFreq);
 // How a cable is named to the user: "VARNEL S/N A6" and the six upper-case
 // hex digits of its serial (MIRROW, DRUVEL by the kind byte).
 std::string ProgrammerText(int32_t ProgrammerId);
+
+// The refusal when another program kept the search lock past the wait.
+extern const char* const SearchBusyText;
+// Said once when a wait for the search lock has lasted a second.
+extern const char* const SearchWaitingText;
+
+// The usable cables the three searches found, as ProgrammerIds (Varnels,
+// Mirrows, Druvels, each kind in search order), and the devices that could
+// not be opened to be looked at.
+struct TAttachedCables {
+    std::vector<int32_t> Ids;
+    int32_t Unopened = 0;
+};
+
+// The line that says why no cable was chosen automatically (PreferredKind
+// as AutoSelectCable reads it).
+std::string NoAutoCableText(const TAttachedCables& Attached, int32_t PreferredKind);
+// The line that says why the cable ProgrammerId was not found: Matches is
+// how many devices answered to it; FromSettings, it is the settings'
+// LastSerial.
+std::string NoSelectedCableText(int32_t ProgrammerId, size_t Matches, const TAttachedCables& Attached,
+                                bool FromSettings);
 
 class TJtagExecuter {
 public:
@@ -133,6 +156,22 @@ public:
     // opened the device: closing and flushing go by it, not by
     // SelectedCable, which a front end may change meanwhile.
     int32_t OpenedKind = CableKindNone;
+
+    // ---- the front end's hooks and what the last start met
+
+    // Asked while a search or an open waits for the search lock, and before
+    // the file is started: true ends the start with nothing played (empty:
+    // never). Called on the front end's thread.
+    std::function<bool()> StopRequested;
+    // The last OpenAndStart gave up because StopRequested said so; a cable
+    // it opened is still open, for the front end to close as after a
+    // failed run.
+    bool StartStopped = false;
+    // How the last search or open got on with the search lock.
+    TFtLockOutcome SearchLock = TFtLockOutcome::Taken;
+    // SelectedCable is the settings' LastSerial rather than a choice of the
+    // command line or the user.
+    bool CableFromSettings = false;
 
     // ---- choice, open, start, close
 
@@ -295,8 +334,23 @@ public:
 
     // CloseCable, then finds the one cable of Id named by SelectedCable and
     // opens it; false after "Fatal error: Cannot find " Name or "Fatal
-    // error: FT_Open failed".
+    // error: FT_Open failed", or after the search lock's refusal.
     bool FindAndOpen(const TCableIdentity& Id, const char* Name);
+    // The search and the open of the cable of Id named by SelectedCable,
+    // under one taking of the search lock. NotFound has said why; NoSearch
+    // (the lock not taken) has said so unless stopped.
+    enum class TFindOpen { Opened, NotFound, OpenFailed, NoSearch };
+    TFindOpen FindAndOpenSelected(const TCableIdentity& Id);
+    // The three searches, under the search lock held by the caller.
+    static TAttachedCables AttachedCables();
+    // A stop has been asked for.
+    bool Stopping() const { return StopRequested && StopRequested(); }
+    // The hooks of every wait for the search lock: StopRequested, and the
+    // waiting line.
+    TFtWaitHooks SearchWaitHooks();
+    // Notes how Lock's wait went; says so when it was not taken, unless a
+    // stop ended it. True when taken.
+    bool SearchLockTaken(const TFtSearchLock& Lock);
     // Reads and drops what the device still holds from before; false on a
     // driver error, or when it never stops sending.
     bool DrainStaleBytes();

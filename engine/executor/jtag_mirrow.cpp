@@ -66,17 +66,9 @@ std::string VoltsText(float Volts)
 bool TJtagExecuter::OpenMirrow()
 {
     CloseCable(false);
-    int32_t index = -1;
-    std::vector<int32_t> serials;
-    FindDevices(MirrowIdentity.Vid, MirrowIdentity.Pid, MirrowIdentity.SerialMask, SelectedCable & 0xFFFFFF, &index,
-                serials);
-    if (index == -1)
+    // Its own failures to find or open are silent but for the reason.
+    if (FindAndOpenSelected(MirrowIdentity) != TFindOpen::Opened)
         return false;
-    FtHandle = nullptr;
-    if (FtOpen(index, FtHandle) != FT_OK) {
-        FtHandle = nullptr;
-        return false;
-    }
     OpenedKind = CableKindMirrow;
 
     bool powered = false;

@@ -37,10 +37,13 @@ private:
 // Both programs: a serial from the command line wins over the file.
 void ReadLastSerial(const TParams& Params, TJtagExecuter& Executer)
 {
-    if (Executer.SelectedCable == AutoIgnoringLastSerial)
+    if (Executer.SelectedCable == AutoIgnoringLastSerial) {
         Executer.SelectedCable = AutoSelect;
-    else if (Executer.SelectedCable == AutoSelect)
+    } else if (Executer.SelectedCable == AutoSelect) {
         Executer.SelectedCable = Params.Int("LastSerial", AutoSelect);
+        // So that a cable not found can be traced to the file.
+        Executer.CableFromSettings = Executer.SelectedCable != AutoSelect;
+    }
 }
 
 std::string FolderOf(const std::string& Path)
@@ -213,6 +216,7 @@ void ChooseCableFromSerial(TJtagExecuter& Executer, const std::string& SerialTex
     constexpr int32_t SerialMiddleByte = 0xFF0000;
     constexpr int32_t SerialDefaultMiddle = 0x010000;
     Executer.SelectedCable = -1;
+    Executer.CableFromSettings = false;
     int64_t serial = 0;
     if (SerialTextToInt64(SerialText, serial)) {
         int32_t id = static_cast<int32_t>(serial & SerialPartMask);

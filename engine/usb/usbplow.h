@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "namedlock.h"
+
 // D2XX's own types, as the driver's calls take them.
 using DWORD = uint32_t;
 using UCHAR = uint8_t;
@@ -100,25 +102,63 @@ void FtSetTraceHook(std::function<void(const char* Text, bool MainThread)> Hook)
 // ---- device search
 
 // The lock every search and every open takes; other programs use the same
-// name. WaitMs is 10 s in the program; tests shorten it. An empty Folder is
-// the system's usual place for lock files.
+// name. WaitMs is 10 s in the program; tests shorten it. The folder:
+// Folder when set, else $ORBESK_SEARCH_LOCK_DIR when set and not empty,
+// else the system's usual place for lock files.
 struct TFtLockSettings {
     std::string Name = "FTDI_KALDOR_SEARCH";
     std::string Folder;
     uint32_t WaitMs = 10000;
 };
 TFtLockSettings& FtLockSettings();
+inline constexpr const char* SearchLockDirEnvVar = "ORBESK_SEARCH_LOCK_DIR";
+// The lock's file, as the settings and the environment name it.
+std::string FtSearchLockPath();
+
+// What a wait for the lock does besides waiting: a stop request polled,
+// one call once it has lasted a second.
+using TFtWaitHooks = platform::TLockWaitHooks;
+
+// How a search or an open got on with the lock: taken; still held by
+// another program when the wait ended; the wait ended by its Stop hook;
+// no lock to be had at all (its file cannot be made).
+enum class TFtLockOutcome { Taken, Busy, Stopped, NoLock };
+
+// Holds the lock for as long as it lives, so that several searches and an
+// open see the devices as one: those inside take it again at once.
+class TFtSearchLock {
+public:
+    explicit TFtSearchLock(const TFtWaitHooks& Hooks = {});
+    TFtSearchLock(const TFtWaitHooks& Hooks, uint32_t WaitMs);
+    ~TFtSearchLock();
+    TFtSearchLock(const TFtSearchLock&) = delete;
+    TFtSearchLock& operator=(const TFtSearchLock&) = delete;
+
+    TFtLockOutcome Outcome() const { return FOutcome; }
+    bool Taken() const { return FOutcome == TFtLockOutcome::Taken; }
+
+private:
+    platform::TNamedLock FLock;
+    TFtLockOutcome FOutcome;
+};
 
 // Upper-cases both; equal lengths and, at every position, equal characters
 // or a '?' on either side.
 bool SerialMatchesMask(const std::string& Mask, const std::string& Serial);
+
+struct TFtSearchResult {
+    TFtLockOutcome Lock = TFtLockOutcome::Taken;
+    // Listed devices that could not be opened to be looked at: in use by
+    // another program, or held by another driver.
+    int32_t Unopened = 0;
+};
 
 // Lists the attached devices with this vendor and product id whose serial
 // matches SerialMask and, unless WantedSerial is -1, whose 24-bit serial is
 // the low 24 bits of WantedSerial. Serials gets their 24-bit serials in
 // device-index order (-1 for a serial that is not eight hex digits);
 // *Index, when given, the device index of the one match, else -1.
-// When the lock cannot be had, returns at once and touches neither output:
-// callers set *Index to -1 first so that this reads as "not found".
-void FindDevices(uint16_t Vid, uint16_t Pid, const std::string& SerialMask, int32_t WantedSerial,
-                 int32_t* Index, std::vector<int32_t>& Serials);
+// When the lock cannot be had, returns at once with its outcome and
+// touches neither output.
+TFtSearchResult FindDevices(uint16_t Vid, uint16_t Pid, const std::string& SerialMask, int32_t WantedSerial,
+                            int32_t* Index, std::vector<int32_t>& Serials, const TFtWaitHooks& Hooks = {});

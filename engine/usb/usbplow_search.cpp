@@ -2,6 +2,7 @@
 // under the lock shared with other programs that search FTDI devices.
 #include "usb/usbplow.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "base/StrUtilsEx.h"
@@ -12,10 +13,37 @@ namespace {
 
 TFtLockSettings LockSettings;
 
+std::string LockFolder()
+{
+    if (!LockSettings.Folder.empty())
+        return LockSettings.Folder;
+    const char* folder = std::getenv(SearchLockDirEnvVar);
+    return folder && *folder ? folder : platform::NamedLockFolder();
+}
+
 platform::TNamedLock MakeLock()
 {
-    return platform::TNamedLock(LockSettings.Name,
-                                LockSettings.Folder.empty() ? platform::NamedLockFolder() : LockSettings.Folder);
+    return platform::TNamedLock(LockSettings.Name, LockFolder());
+}
+
+TFtLockOutcome OutcomeOf(platform::TLockWait Wait)
+{
+    switch (Wait) {
+    case platform::TLockWait::Acquired:
+        return TFtLockOutcome::Taken;
+    case platform::TLockWait::TimedOut:
+        return TFtLockOutcome::Busy;
+    case platform::TLockWait::Stopped:
+        return TFtLockOutcome::Stopped;
+    case platform::TLockWait::Failed:
+        break;
+    }
+    return TFtLockOutcome::NoLock;
+}
+
+TFtLockOutcome Take(platform::TNamedLock& Lock, uint32_t WaitMs, const TFtWaitHooks& Hooks)
+{
+    return Lock.Valid() ? OutcomeOf(Lock.Wait(WaitMs, Hooks)) : TFtLockOutcome::NoLock;
 }
 
 // Releases on every way out of a search that took the lock.
@@ -63,6 +91,24 @@ TFtLockSettings& FtLockSettings()
     return LockSettings;
 }
 
+std::string FtSearchLockPath()
+{
+    return LockFolder() + "/" + LockSettings.Name + ".lock";
+}
+
+TFtSearchLock::TFtSearchLock(const TFtWaitHooks& Hooks) : TFtSearchLock(Hooks, LockSettings.WaitMs) {}
+
+TFtSearchLock::TFtSearchLock(const TFtWaitHooks& Hooks, uint32_t WaitMs)
+    : FLock(LockSettings.Name, LockFolder()), FOutcome(Take(FLock, WaitMs, Hooks))
+{
+}
+
+TFtSearchLock::~TFtSearchLock()
+{
+    if (Taken())
+        FLock.Release();
+}
+
 bool SerialMatchesMask(const std::string& Mask, const std::string& Serial)
 {
     std::string mask = Mask;
@@ -92,14 +138,14 @@ FT_STATUS FtOpen(int32_t Index, FT_HANDLE& Handle)
     return status;
 }
 
-void FindDevices(uint16_t Vid, uint16_t Pid, const std::string& SerialMask, int32_t WantedSerial,
-                 int32_t* Index, std::vector<int32_t>& Serials)
+TFtSearchResult FindDevices(uint16_t Vid, uint16_t Pid, const std::string& SerialMask, int32_t WantedSerial,
+                            int32_t* Index, std::vector<int32_t>& Serials, const TFtWaitHooks& Hooks)
 {
+    TFtSearchResult result;
     platform::TNamedLock lock = MakeLock();
-    if (!lock.Valid())
-        return;
-    if (lock.Wait(LockSettings.WaitMs) != platform::TLockWait::Acquired)
-        return;
+    result.Lock = Take(lock, LockSettings.WaitMs, Hooks);
+    if (result.Lock != TFtLockOutcome::Taken)
+        return result;
     std::vector<int32_t> found;
     int32_t foundIndex = -1;
     {
@@ -111,8 +157,10 @@ void FindDevices(uint16_t Vid, uint16_t Pid, const std::string& SerialMask, int3
 
         for (int32_t i = 0; i < count; ++i) {
             FT_HANDLE handle = nullptr;
-            if (FtOpen(i, handle) != FT_OK)
-                continue; // in use by another program
+            if (FtOpen(i, handle) != FT_OK) {
+                ++result.Unopened; // in use by another program
+                continue;
+            }
             FT_DEVICE type = 0;
             DWORD id = 0;
             char serialText[FtInfoTextSize] = {};
@@ -132,4 +180,5 @@ void FindDevices(uint16_t Vid, uint16_t Pid, const std::string& SerialMask, int3
     Serials = std::move(found);
     if (Index)
         *Index = Serials.size() > 1 ? -1 : foundIndex;
+    return result;
 }

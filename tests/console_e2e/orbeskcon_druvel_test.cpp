@@ -58,9 +58,11 @@ TEST_F(OrbeskconOnDruvel, ADruvelThatCannotBeOpenedEndsWithStatusTwo)
     };
     const TCase cases[] = {
         {"another serial", Druvel("A6123456"), {"-druvel", "-s", "A6654321"},
-         {"Fatal error: Cannot find DRUVEL", "Fatal error: Cannot open any JTAG cable."}},
+         {"No DRUVEL S/N A6654321 is attached; attached: DRUVEL S/N A6123456.", "Fatal error: Cannot find DRUVEL",
+          "Fatal error: Cannot open any JTAG cable."}},
         {"open in another program", Druvel("A6123456", "\"busy\":true"), {"-druvel", "-s", "A6123456"},
-         {"Fatal error: Cannot find DRUVEL", "Fatal error: Cannot open any JTAG cable."}},
+         {"No free DRUVEL S/N A6123456: 1 FTDI device is in use by another program; attached: none.",
+          "Fatal error: Cannot find DRUVEL", "Fatal error: Cannot open any JTAG cable."}},
         {"its set-up write falls short", Druvel("A6123456", "\"short_writes\":true"), {"-druvel"},
          {"Fatal error: Cannot open any JTAG cable."}},
         {"its set-up write fails", Druvel("A6123456", "\"faults\":{\"write_fail_after\":0}"), {"-druvel"},

@@ -226,8 +226,12 @@ TEST_F(OrbeskconAmongProcesses, ASecondProgramFindsTheCableHeldAndTheFirstPlaysO
         std::vector<std::string> Out;
     };
     const TCase cases[] = {
-        {{second}, {"Fatal error: No JTAG cable is selected.", "Fatal error: Cannot open any JTAG cable."}},
-        {{"-s", "A6010001", second}, {"Fatal error: Cannot find VARNEL", "Fatal error: Cannot open any JTAG cable."}},
+        {{second},
+         {"No free JTAG cable: 1 FTDI device is in use by another program.",
+          "Fatal error: No JTAG cable is selected.", "Fatal error: Cannot open any JTAG cable."}},
+        {{"-s", "A6010001", second},
+         {"No free VARNEL S/N A6010001: 1 FTDI device is in use by another program; attached: none.",
+          "Fatal error: Cannot find VARNEL", "Fatal error: Cannot open any JTAG cable."}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.Args));

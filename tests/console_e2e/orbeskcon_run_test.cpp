@@ -325,8 +325,8 @@ TEST_F(OrbeskconChoosesTheCable, WithNoCableTheTwoFatalLinesEndIt)
 {
     ScenarioText = Scenario({OtherFtdi("FT123456")});
     const TRunResult r = Run({Svf});
-    EXPECT_THAT(r.OutLines(),
-                ElementsAre("Fatal error: No JTAG cable is selected.", "Fatal error: Cannot open any JTAG cable."));
+    EXPECT_THAT(r.OutLines(), ElementsAre("No JTAG cable is attached.", "Fatal error: No JTAG cable is selected.",
+                                          "Fatal error: Cannot open any JTAG cable."));
     EXPECT_EQ(r.Status, 2);
 }
 

@@ -337,16 +337,17 @@ TEST_F(DesktopRun, ProcessLastFileIsOfferedOnlyWhileTheFileExists)
     EXPECT_FALSE(process->isEnabled());
 }
 
-TEST_F(DesktopRun, NoCableFoundForAMenuStartLeavesLogStatusLineAndExitStatusAlone)
+TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyAndLeavesStatusLineAndExitStatusAlone)
 {
     Sim->Load(exectest::Scenario({}));
     TJtagMainForm& form = Create({"-F", Good});
-    const std::vector<std::string> before = MemoTexts(form);
+    std::vector<std::string> expected = MemoTexts(form);
+    expected.push_back("No JTAG cable is attached.");
     form.SetStatusText("before");
     ExitStatus = 1;
     form.MenuProcessClick();
     form.TimerTimer();
-    EXPECT_EQ(MemoTexts(form), before);
+    EXPECT_EQ(MemoTexts(form), expected);
     EXPECT_EQ(form.StatusText().toStdString(), "before");
     EXPECT_EQ(ExitStatus, 1);
     EXPECT_EQ(form.Executer->SelectedCable, -1);

@@ -315,10 +315,16 @@ TEST_F(DruvelOpen, FailuresSayWhyOrCloseTheDeviceSilently)
         std::vector<TLogLine> Log;
     };
     const TCase cases[] = {
-        {"no such serial", Druvel("A6654321"), {{"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
-        {"a Mirrow is no Druvel", Mirrow("A6123456"), {{"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
+        {"no such serial", Druvel("A6654321"),
+         {{"No DRUVEL S/N A6123456 is attached; attached: DRUVEL S/N A6654321.", MessageKind::Error},
+          {"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
+        {"a Mirrow is no Druvel", Mirrow("A6123456"),
+         {{"No DRUVEL S/N A6123456 is attached; attached: none.", MessageKind::Error},
+          {"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
         {"open in another program: the search cannot read it", Druvel("A6123456", "\"busy\":true"),
-         {{"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
+         {{"No free DRUVEL S/N A6123456: 1 FTDI device is in use by another program; attached: none.",
+           MessageKind::Error},
+          {"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
         {"the set-up write fails", Druvel("A6123456", "\"faults\":{\"write_fail_after\":0}"), {}},
         {"the set-up write falls short", Druvel("A6123456", "\"short_writes\":true"), {}},
         {"the drain cannot read", Druvel("A6123456", "\"faults\":{\"stale_bytes\":4,\"read_fail_after\":0}"), {}},

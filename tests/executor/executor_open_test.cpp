@@ -163,7 +163,8 @@ TEST_F(Executor, NothingConnectedNothingOpened)
     Load({});
     Exec->SelectedCable = -1;
     EXPECT_FALSE(Exec->OpenAndStart("run.probe"));
-    EXPECT_THAT(Exec->Log(), ElementsAre(TLogLine{"Fatal error: No JTAG cable is selected.", MessageKind::Error},
+    EXPECT_THAT(Exec->Log(), ElementsAre(TLogLine{"No JTAG cable is attached.", MessageKind::Error},
+                                         TLogLine{"Fatal error: No JTAG cable is selected.", MessageKind::Error},
                                          TLogLine{"Fatal error: Cannot open any JTAG cable.", MessageKind::Error}));
     EXPECT_EQ(Exec->SelectedCable, -1);
     EXPECT_EQ(Sim->Counter("FT_Open"), 0u);

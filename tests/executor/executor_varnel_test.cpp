@@ -330,11 +330,13 @@ TEST_F(VarnelCable, OpenFailuresSayWhyAndLeaveNothingOpen)
         std::vector<std::string> Devices;
         int32_t Selected;
         const char* Text; // null: a silent failure
+        const char* Reason = nullptr; // the line before Text
     };
     const TCase cases[] = {
-        {"no such serial", {Varnel("A6010001")}, 0x010002, "Fatal error: Cannot find VARNEL"},
+        {"no such serial", {Varnel("A6010001")}, 0x010002, "Fatal error: Cannot find VARNEL",
+         "No VARNEL S/N A6010002 is attached; attached: VARNEL S/N A6010001."},
         {"two devices with the serial", {Varnel("A6010001"), Varnel("A6010001")}, 0x010001,
-         "Fatal error: Cannot find VARNEL"},
+         "Fatal error: Cannot find VARNEL", "2 cables answer to VARNEL S/N A6010001."},
         {"the probe cannot be written", {Varnel("A6010001", "\"faults\":{\"write_fail_after\":0}")}, 0x010001,
          "VARNEL: Communication error!"},
         {"no answer to the probe", {Varnel("A6010001", "\"faults\":{\"probe\":\"silent\"}")}, 0x010001,
@@ -351,7 +353,9 @@ TEST_F(VarnelCable, OpenFailuresSayWhyAndLeaveNothingOpen)
         Exec->SelectedCable = c.Selected;
         const uint32_t before = Clock->Now.load();
         EXPECT_FALSE(Exec->OpenVarnel());
-        if (c.Text)
+        if (c.Reason)
+            EXPECT_EQ(Exec->Log(), (std::vector<TLogLine>{{c.Reason, MessageKind::Error}, {c.Text, MessageKind::Error}}));
+        else if (c.Text)
             EXPECT_EQ(Exec->Log(), (std::vector<TLogLine>{{c.Text, MessageKind::Error}}));
         else
             EXPECT_TRUE(Exec->Log().empty());
