@@ -4,7 +4,6 @@
 // first cable. The timing of the scans and of the waits is each cable's own.
 #include <gmock/gmock.h>
 
-#include <functional>
 
 #include "support/cable_files.h"
 #include "support/xsvf_bytes.h"
@@ -17,23 +16,7 @@ using namespace exectest;
 
 testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
 
-class TRegisterXsvf : public testing::Environment {
-public:
-    void SetUp() override { RegisterXsvfPlayer(); }
-};
 testing::Environment* const Xsvf = testing::AddGlobalTestEnvironment(new TRegisterXsvf);
-
-struct TCable {
-    const char* Name;
-    std::function<std::string(const std::string& Members)> Device;
-    int32_t Selected;
-};
-
-const TCable Cables[] = {
-    {"Varnel", [](const std::string& M) { return Varnel("A6010001", M); }, 0x00010001},
-    {"Druvel", [](const std::string& M) { return Druvel("A6123456", M); }, 0x7B123456},
-    {"Mirrow", [](const std::string& M) { return Mirrow("A6040001", M); }, 0x02040001},
-};
 
 class EveryCable : public TSvfPlayTest {
 protected:

@@ -169,8 +169,17 @@ protected:
     {
         if (!Exec->OpenAndStart(Path))
             return FileStatus::Failed;
-        // A guard against a hang, not a time limit of the run.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        const FileStatus status = WaitToEnd(std::chrono::seconds(60));
+        Exec->CloseCable(status != FileStatus::Succeeded);
+        Exec->CurrentFile.reset();
+        return status;
+    }
+
+    // Polls the started run's status until it is no longer Running; GiveUp
+    // guards against a hang and is no time limit of the run.
+    FileStatus WaitToEnd(std::chrono::seconds GiveUp)
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + GiveUp;
         FileStatus status;
         while ((status = Exec->CurrentFile->GetStatus()) == FileStatus::Running) {
             if (std::chrono::steady_clock::now() > giveUp) {
@@ -179,8 +188,6 @@ protected:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        Exec->CloseCable(status != FileStatus::Succeeded);
-        Exec->CurrentFile.reset();
         return status;
     }
 

@@ -5,8 +5,6 @@
 // the emulator's own account of the write that failed.
 #include <gmock/gmock.h>
 
-#include <functional>
-
 #include "support/xsvf_bytes.h"
 #include "svf_play_fixture.h"
 #include "xsvf/xsvf.h"
@@ -18,23 +16,7 @@ using xsvftest::TXsvf;
 
 testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
 
-class TRegisterXsvf : public testing::Environment {
-public:
-    void SetUp() override { RegisterXsvfPlayer(); }
-};
 testing::Environment* const Xsvf = testing::AddGlobalTestEnvironment(new TRegisterXsvf);
-
-struct TCable {
-    const char* Name;
-    std::function<std::string(const std::string& Members)> Device;
-    int32_t Selected;
-};
-
-const TCable Cables[] = {
-    {"Varnel", [](const std::string& M) { return Varnel("A6010001", M); }, 0x00010001},
-    {"Druvel", [](const std::string& M) { return Druvel("A6123456", M); }, 0x7B123456},
-    {"Mirrow", [](const std::string& M) { return Mirrow("A6040001", M); }, 0x02040001},
-};
 
 const char* const Chain = R"("chain":[{"name":"only","ir_length":8,"idcode":{"opcode":1,"value":"0xF6E5F093"}}])";
 
@@ -99,16 +81,7 @@ protected:
             FailedInRun = !TraceWith(" fault write-failed ").empty();
             return FileStatus::Failed;
         }
-        // A guard against a hang, not a time limit of the run.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        FileStatus status;
-        while ((status = Exec->CurrentFile->GetStatus()) == FileStatus::Running) {
-            if (std::chrono::steady_clock::now() > giveUp) {
-                ADD_FAILURE() << "the run did not end";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        const FileStatus status = WaitToEnd(std::chrono::seconds(30));
         FailedInRun = !TraceWith(" fault write-failed ").empty();
         Exec->CloseCable(status != FileStatus::Succeeded);
         Exec->CurrentFile.reset();

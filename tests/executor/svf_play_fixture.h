@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -18,12 +19,31 @@
 #include "base/sysutils.h"
 #include "executor_fixture.h"
 #include "svf/svf.h"
+#include "xsvf/xsvf.h"
 
 namespace exectest {
 
 class TRegisterSvf : public testing::Environment {
 public:
     void SetUp() override { RegisterSvfPlayer(); }
+};
+
+class TRegisterXsvf : public testing::Environment {
+public:
+    void SetUp() override { RegisterXsvfPlayer(); }
+};
+
+// One emulated cable of each kind, for the tables played on every kind.
+struct TCable {
+    const char* Name;
+    std::function<std::string(const std::string& Members)> Device;
+    int32_t Selected;
+};
+
+inline const TCable Cables[] = {
+    {"Varnel", [](const std::string& M) { return Varnel("A6010001", M); }, 0x00010001},
+    {"Druvel", [](const std::string& M) { return Druvel("A6123456", M); }, 0x7B123456},
+    {"Mirrow", [](const std::string& M) { return Mirrow("A6040001", M); }, 0x02040001},
 };
 
 struct TStay {
