@@ -48,27 +48,6 @@ std::string ExtensionOf(const std::string& Path)
     return Path.substr(dot);
 }
 
-std::string Hex6(int32_t Value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(Value) & 0xFFFFFF);
-    return text;
-}
-
-const char* CableName(int32_t Kind)
-{
-    switch (Kind) {
-    case CableKindVarnel:
-        return "VARNEL";
-    case CableKindMirrow:
-        return "MIRROW";
-    case CableKindDruvel:
-        return "DRUVEL";
-    default:
-        return "";
-    }
-}
-
 // A start frequency that is no frequency at all would reach the cable's
 // division by it.
 constexpr int32_t FallbackStartHz = 3000000;
@@ -114,9 +93,30 @@ int TJtagExecuter::PinBitsForInactive(uint8_t Code)
     return Code < 3 ? map[Code] : -1;
 }
 
+const char* CableName(int32_t Kind)
+{
+    switch (Kind) {
+    case CableKindVarnel:
+        return "VARNEL";
+    case CableKindMirrow:
+        return "MIRROW";
+    case CableKindDruvel:
+        return "DRUVEL";
+    default:
+        return "";
+    }
+}
+
+std::string SerialText(int32_t ProgrammerId)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "A6%06X", static_cast<unsigned>(ProgrammerId) & 0xFFFFFF);
+    return text;
+}
+
 std::string ProgrammerText(int32_t ProgrammerId)
 {
-    return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N A6" + Hex6(ProgrammerId);
+    return std::string(CableName(TJtagExecuter::KindOf(ProgrammerId))) + " S/N " + SerialText(ProgrammerId);
 }
 
 bool TJtagExecuter::OpenCable()

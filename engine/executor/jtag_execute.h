@@ -59,6 +59,10 @@ int32_t DefFreqHz(uint8_t DefFreq);
 // How a cable is named to the user: "VARNEL S/N A6" and the six upper-case
 // hex digits of its serial (MIRROW, DRUVEL by the kind byte).
 std::string ProgrammerText(int32_t ProgrammerId);
+// Its parts: the kind's name ("VARNEL", "MIRROW", "DRUVEL"; empty for no
+// kind) and the serial as printed on the cable ("A6" and six hex digits).
+const char* CableName(int32_t Kind);
+std::string SerialText(int32_t ProgrammerId);
 
 // The refusal when another program kept the search lock past the wait.
 extern const char* const SearchBusyText;

@@ -28,19 +28,6 @@ const TCableIdentity* IdentityOf(int32_t Kind)
     }
 }
 
-std::string KindName(int32_t Kind)
-{
-    const std::string text = ProgrammerText(Kind << 24);
-    return text.substr(0, text.find(' '));
-}
-
-// "A6" and the six hex digits, as printed on the cable.
-std::string SerialText(int32_t ProgrammerId)
-{
-    const std::string text = ProgrammerText(ProgrammerId);
-    return text.substr(text.rfind(' ') + 1);
-}
-
 // How a user asks for a cable of this kind by its serial.
 std::string HowToSelect(int32_t Kind)
 {
@@ -108,11 +95,11 @@ std::string NoSelectedCableText(int32_t ProgrammerId, size_t Matches, const TAtt
     if (Matches > 1)
         text = std::to_string(Matches) + " cables answer to " + name + ".";
     else if (otherKind != CableKindNone)
-        text = "The cable " + SerialText(ProgrammerId) + " is a " + KindName(otherKind) + ", not a " +
-               KindName(kind) + ": " + HowToSelect(otherKind) + ".";
+        text = "The cable " + SerialText(ProgrammerId) + " is a " + CableName(otherKind) + ", not a " +
+               CableName(kind) + ": " + HowToSelect(otherKind) + ".";
     else if (const int32_t serialKind = KindBySerial(ProgrammerId);
              !SerialMatchesMask(IdentityOf(kind)->SerialMask, SerialText(ProgrammerId)))
-        text = "No " + name + " is attached: " + SerialText(ProgrammerId) + " is a " + KindName(serialKind) +
+        text = "No " + name + " is attached: " + SerialText(ProgrammerId) + " is a " + CableName(serialKind) +
                " serial, " + HowToSelect(serialKind) + "; attached: " + AttachedText(Attached.Ids) + ".";
     else if (Attached.Unopened > 0)
         text = "No free " + name + ": " + UnopenedText(Attached.Unopened) + "; attached: " +
