@@ -78,7 +78,8 @@ void TJtagMainForm::StartFromMenu()
 {
     if (Executer->CurrentFile || FCloseRequested)
         return;
-    if (!Executer->PrepareCable())
+    // The file first: one that cannot be played touches no cable.
+    if (!Executer->PrepareFile(OpenDialogFileName) || !Executer->PrepareCable())
         return;
     // Cleared only now, so the status line names the cable before the
     // run's first line. The result shows in the log.
@@ -105,7 +106,7 @@ void TJtagMainForm::TimerTimer()
     if (!Executer->CurrentFile && ProcessAtStart && !FCloseRequested) {
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
-        if (!(Executer->PrepareCable() && StartRun())) {
+        if (!(Executer->PrepareFile(OpenDialogFileName) && Executer->PrepareCable() && StartRun())) {
             // A stop signal ended the search: the window closes on it.
             ExitStatus = Executer->Stopping() ? 1 : 2;
             if (CloseOnFailure)

@@ -1,0 +1,19 @@
+// The check of a whole SVF file before a run: what the write-ahead parser
+// would meet, met with no cable, so that a broken or cut-short file is
+// refused before anything reaches the chain.
+#include "svf/svf.h"
+
+void TSVFFile::CheckFile()
+{
+    TSVFFile checker(FFileName);
+    checker.Side = TSide::Check;
+    checker.CopyComments = false;
+    checker.DefaultFrequency = DefaultFrequency;
+    TSVFCommand statement;
+    do {
+        FreeStatement(statement);
+        checker.NextStatement(statement);
+        checker.TakeStatement(statement);
+        checker.ExecuteStatement(statement);
+    } while (statement.Command != SvfCommand::Eof);
+}
