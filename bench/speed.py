@@ -5,7 +5,10 @@ simulated, every captured bit 1, so the CPU time is the player's), and prints
 per file and cable the CPU time, scan bits per CPU second, peak memory, bytes
 written to the cable and driver calls. With --openocd (installed from Debian
 when missing) the SVF files are also played by openocd's "svf" command on its
-dummy adapter, and the ratio is printed. A measurement, not a test.
+dummy adapter, and the ratio is printed. A "check" line per file gives the
+CPU time of the check that reads the whole file before any cable is looked
+for (a run with no cable attached), and its share of the fastest run's CPU.
+A measurement, not a test.
 
     bench/speed.py [--build build] [--program orbeskcon] [--openocd] [--only NAME ...]
                    [--cables KIND ...] [--keep DIR]
@@ -167,6 +170,20 @@ def play_orbesk(build, program, case, kind, folder, timeout):
     return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out, written=written, writes=writes, reads=reads)
 
 
+def check_orbesk(build, program, case, folder, timeout):
+    """The check of the whole file before any cable is looked for: the run
+    with no cable attached does that check and then finds no cable."""
+    scenario = os.path.join(folder, "no-cable.json")
+    with open(scenario, "w") as f:
+        json.dump({"devices": []}, f)
+    env = dict(os.environ, LD_LIBRARY_PATH=driver_dir(build), ORBESK_SIM_SCENARIO=scenario)
+    argv = [program or os.path.join(build, "console", "orbeskcon"), case.path]
+    cpu, rss, code, out = run_measured(argv, env, timeout)
+    # Checked and passed: refused for the missing cable only.
+    ok = code == 2 and "Cannot open any JTAG cable" in out
+    return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out)
+
+
 TIME = "/usr/bin/time"
 
 
@@ -223,6 +240,7 @@ def main():
     print("-" * len(header))
     for case in cases:
         ref = play_openocd(case, args.timeout) if reference and case.reference else None
+        runs = []
         for kind in args.cables:
             r = play_orbesk(args.build, args.program, case, kind, folder, args.timeout)
             if not r["ok"]:
@@ -239,7 +257,17 @@ def main():
             print("%-11s %-7s %8.3f %10.1f %9.1f %8.2f %9s %9s %9s  %s" % (
                 case.name, kind, r["cpu"], case.scan_bits / 1e6 / max(r["cpu"], 1e-6), r["rss"] / 1e6,
                 r["rss"] / case.largest, per_bit(r["written"]), per_st(r["writes"]), per_st(r["reads"]), refs))
+            runs.append(r["cpu"])
             sys.stdout.flush()
+        check = check_orbesk(args.build, args.program, case, folder, args.timeout)
+        if not check["ok"]:
+            reason = check["out"].strip().splitlines()[:1] or [str(check["code"])]
+            print("%-11s %-7s failed: %s" % (case.name, "check", reason[0][:90]))
+        else:
+            share = " (%.0f%% of the fastest run's CPU)" % (100 * check["cpu"] / min(runs)) if runs else ""
+            print("%-11s %-7s %8.3f %10s %9.1f  the file's check before the cable%s" % (
+                case.name, "check", check["cpu"], "-", check["rss"] / 1e6, share))
+        sys.stdout.flush()
     if not args.keep:
         shutil.rmtree(folder, ignore_errors=True)
 
