@@ -119,11 +119,45 @@ inline std::string JudgeStarted(TJtagFile& Player, const std::string& Path, TFak
     return JudgeRun(status, Cable, EndStable);
 }
 
-// Plays the SVF file at Path to its end on a fresh judged chain.
+// The error of the check before the run, as the worker writes the same
+// error; empty when the check found none.
+inline std::string CheckedError(TSVFFile& Player)
+{
+    try {
+        Player.CheckFile();
+    } catch (const ELineException& e) {
+        return "Fatal error " + e.Message() + " near line " + std::to_string(e.LineNumber) + "\r\n\"" + e.LineText +
+               "\"";
+    } catch (const Exception& e) {
+        return "Fatal error " + e.Message();
+    }
+    return "";
+}
+
+// What is wrong with the check's verdict on a run judged sound: an error
+// it found is the run's fatal error, unless the cable failed first; a file
+// it passed plays with no fatal error.
+inline std::string JudgeCheck(const std::string& Checked, const TFakeCable& Cable)
+{
+    std::string fatal;
+    for (const auto& m : Cable.Messages)
+        if (m.second == MessageKind::Error && m.first.rfind("Fatal error", 0) == 0)
+            fatal = m.first;
+    if (Checked.empty())
+        return fatal.empty() ? "" : "the check passed a file whose run ended with: " + fatal;
+    if (fatal == Checked || (fatal.empty() && (Cable.Failures > 0 || Cable.BudgetSpent)))
+        return "";
+    return "the check found \"" + Checked + "\", the run " + (fatal.empty() ? "nothing of the kind" : fatal);
+}
+
+// Checks the SVF file at Path as a start does, then plays it to its end on
+// a fresh judged chain.
 inline std::string JudgePlay(const std::string& Path, TFakeCable& Cable, int64_t Budget)
 {
     TSVFFile player(Path);
-    return JudgeStarted(player, Path, Cable, Budget, true);
+    const std::string checked = CheckedError(player);
+    const std::string fault = JudgeStarted(player, Path, Cable, Budget, true);
+    return fault.empty() ? JudgeCheck(checked, Cable) : fault;
 }
 
 } // namespace svftest

@@ -2,6 +2,9 @@
 // player would meet, with the same text and line, and calls no cable event.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "support/svf_playcheck.h"
 #include "support/svf_testutil.h"
 #include "svf/svf.h"
 
@@ -9,21 +12,6 @@ namespace {
 
 using svftest::TFakeCable;
 using Strings = std::vector<std::string>;
-
-// The error of CheckFile as the worker would write it; empty when it
-// raised nothing.
-std::string CheckError(TSVFFile& File)
-{
-    try {
-        File.CheckFile();
-    } catch (const ELineException& e) {
-        return "Fatal error " + e.Message() + " near line " + std::to_string(e.LineNumber) + "\r\n\"" + e.LineText +
-               "\"";
-    } catch (const Exception& e) {
-        return "Fatal error " + e.Message();
-    }
-    return "";
-}
 
 std::string Lines(int Count, const std::string& Line)
 {
@@ -92,7 +80,7 @@ TEST_F(SvfCheck, FindsWhatThePlayerWouldMeetWithItsTextAndLine)
         TSVFFile checked(path);
         TFakeCable untouched;
         untouched.Attach(checked);
-        EXPECT_EQ(CheckError(checked), c.Error);
+        EXPECT_EQ(svftest::CheckedError(checked), c.Error);
         EXPECT_EQ(untouched.Calls, Strings{}) << "the check calls no cable event";
         EXPECT_EQ(untouched.Messages.size(), 0u) << "nor passes comments on";
 
@@ -115,6 +103,24 @@ TEST_F(SvfCheck, ADigitThatIsNoneNoLongerPlaysAsZero)
     played.Start(1000000);
     EXPECT_EQ(svftest::RunToEnd(played), FileStatus::Failed);
     EXPECT_EQ(cable.Count("shift"), 0) << "nothing of the statement reached the chain";
+}
+
+// The fuzz targets' seeds and kept findings and the examples, each checked
+// and then played and judged: what the check found is what the run met.
+TEST_F(SvfCheck, AgreesWithTheRunOnEveryKeptFile)
+{
+    namespace fs = std::filesystem;
+    int judged = 0;
+    for (const char* folder : {"fuzz/corpus/svf_lexer", "fuzz/corpus/svf_parser", "fuzz/corpus/svf_player",
+                               "fuzz/regressions/svf_player", "examples"})
+        for (const auto& entry : fs::directory_iterator(fs::path(ORBESK_SOURCE_DIR) / folder)) {
+            if (entry.path().extension() == ".json")
+                continue;
+            ++judged;
+            TFakeCable cable;
+            EXPECT_EQ(svftest::JudgePlay(entry.path().string(), cable, svftest::JudgeBudget), "") << entry.path();
+        }
+    EXPECT_GT(judged, 10);
 }
 
 } // namespace
