@@ -10,7 +10,7 @@ const char* const ConsoleVersionText = "orbeskcon version 3.12, 2024-02-07";
 const char* const ConsoleUsageText =
     "usage: orbeskcon  [-mirrow | -druvel | -varnel] [-s serial] [-i inifile] [-w] file.svf | file.xsvf\n"
     "       orbeskcon  -version | -h | -help\n"
-    "  -mirrow, -druvel, -varnel  the kind of cable (a Varnel unless said)\n"
+    "  -mirrow, -druvel, -varnel  the kind of cable -s names (else a Varnel); -mirrow alone: a Mirrow first\n"
     "  -s serial   the cable's serial number, hexadecimal; - for the first cable found\n"
     "  -i inifile  the settings file (else orbeskcon.ini, or orbesk.ini, beside the program)\n"
     "  -w          wait for Enter after a failed run\n"

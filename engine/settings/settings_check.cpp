@@ -74,9 +74,10 @@ constexpr int32_t MaxVddDelay = 1000000;
 
 bool SameKey(const std::string& A, const char* B)
 {
-    return A.size() == std::strlen(B) &&
-           std::equal(A.begin(), A.end(), B, [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) ==
-                                                                         std::toupper(static_cast<unsigned char>(b)); });
+    const auto same = [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+    };
+    return A.size() == std::strlen(B) && std::equal(A.begin(), A.end(), B, same);
 }
 
 std::string Setting(const platform::TIniFile& Ini, const char* Key)

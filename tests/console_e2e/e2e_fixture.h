@@ -23,7 +23,7 @@ const std::string VersionLine = "orbeskcon version 3.12, 2024-02-07";
 const std::vector<std::string> UsageLines = {
     "usage: orbeskcon  [-mirrow | -druvel | -varnel] [-s serial] [-i inifile] [-w] file.svf | file.xsvf",
     "       orbeskcon  -version | -h | -help",
-    "  -mirrow, -druvel, -varnel  the kind of cable (a Varnel unless said)",
+    "  -mirrow, -druvel, -varnel  the kind of cable -s names (else a Varnel); -mirrow alone: a Mirrow first",
     "  -s serial   the cable's serial number, hexadecimal; - for the first cable found",
     "  -i inifile  the settings file (else orbeskcon.ini, or orbesk.ini, beside the program)",
     "  -w          wait for Enter after a failed run",

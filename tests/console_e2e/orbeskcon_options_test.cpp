@@ -77,7 +77,9 @@ TEST_F(OrbeskconRefuses, EachRefusalPrintsItsTextAndEndsWithItsStatus)
         {{"---help"}, {"Illegal combination of parameter initialization characters in ---help"}, 3},
         // One data file a run: a second one is a command-line error.
         {{"x.svf", "x.txt"}, {"Error, only one data file can be given: x.svf and x.txt were."}, 3},
-        {{"-f", "x.svf", "x.svf", "absent.svf"}, {"Error, only one data file can be given: x.svf and absent.svf were."}, 3},
+        {{"-f", "x.svf", "x.svf", "absent.svf"},
+         {"Error, only one data file can be given: x.svf and absent.svf were."},
+         3},
         {{"-/x", "x.svf"}, {"Illegal combination of parameter initialization characters in -/x"}, 3},
         // A path needs a '/' after its first to be no option.
         {{"/x.svf"}, {"Unknown parameter \"X.SVF\" in /x.svf"}, 3},
@@ -282,7 +284,8 @@ TEST_F(OrbeskconSettingsFile, OddSettingsAreWarnedAboutEachOnItsLine)
         {"[Params]\nDefFreq=99\n",
          {"Warning: the setting DefFreq=99 names no TCK frequency (0, 1, 2, 5, 10 or 15); 0 (3 MHz) is used "
           "instead."}},
-        {"[Params]\nVarnelVPPActive=42\n", {"Warning: the setting VarnelVPPActive=42 is outside 0..4; 2 is used instead."}},
+        {"[Params]\nVarnelVPPActive=42\n",
+         {"Warning: the setting VarnelVPPActive=42 is outside 0..4; 2 is used instead."}},
         {"[Params]\nMirrowVddMin=80\nMirrowVddMax=10\n",
          {"Warning: the setting MirrowVddMin=80 is above MirrowVddMax=10; MirrowVddMin=18 and MirrowVddMax=55 are "
           "used instead."}},

@@ -216,7 +216,8 @@ TEST_F(Open, OpensReadsWritesAndClosesADevice)
     EXPECT_EQ(mode, 0x40);
     EXPECT_EQ(FtClose(handle), FT_OK);
     EXPECT_EQ(Sim->Counter("protocol_errors"), 0u);
-    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0, FtSearchLockFolder()), TLockWait::Acquired) << "the open released its lock";
+    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0, FtSearchLockFolder()), TLockWait::Acquired)
+        << "the open released its lock";
 }
 
 TEST_F(Open, GoesAheadAfterTheWaitWhileAnotherProcessHoldsTheLock)
