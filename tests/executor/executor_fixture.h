@@ -159,7 +159,7 @@ inline void UnloadPlainDriver()
 {
     FtUnload();
     FtSetLibraryFolder("");
-    unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
+    unlink(FtSearchLockPath().c_str());
     FtLockSettings() = TFtLockSettings();
 }
 
