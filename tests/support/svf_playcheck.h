@@ -134,20 +134,27 @@ inline std::string CheckedError(TSVFFile& Player)
     return "";
 }
 
-// What is wrong with the check's verdict on a run judged sound: an error
-// it found is the run's fatal error, unless the cable failed first; a file
-// it passed plays with no fatal error.
+// What is wrong with the check's verdict on a run judged sound: a file it
+// passes plays with no fatal error; a file it refuses does not play well,
+// and a fatal error of its run is the one the check found (the run may end
+// before, on a compare error or a failing cable).
 inline std::string JudgeCheck(const std::string& Checked, const TFakeCable& Cable)
 {
     std::string fatal;
+    bool failed = Cable.Failures > 0 || Cable.BudgetSpent;
     for (const auto& m : Cable.Messages)
-        if (m.second == MessageKind::Error && m.first.rfind("Fatal error", 0) == 0)
-            fatal = m.first;
+        if (m.second == MessageKind::Error) {
+            failed = true;
+            if (m.first.rfind("Fatal error", 0) == 0)
+                fatal = m.first;
+        }
     if (Checked.empty())
         return fatal.empty() ? "" : "the check passed a file whose run ended with: " + fatal;
-    if (fatal == Checked || (fatal.empty() && (Cable.Failures > 0 || Cable.BudgetSpent)))
-        return "";
-    return "the check found \"" + Checked + "\", the run " + (fatal.empty() ? "nothing of the kind" : fatal);
+    if (!failed)
+        return "the check found \"" + Checked + "\", yet the run succeeded";
+    if (!fatal.empty() && fatal != Checked)
+        return "the check found \"" + Checked + "\", the run " + fatal;
+    return "";
 }
 
 // Checks the SVF file at Path as a start does, then plays it to its end on
