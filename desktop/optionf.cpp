@@ -8,6 +8,7 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -84,7 +85,7 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner), ui(std::make_unique
         connect(b, &TUpDown::UpClick, this, [this, b] { MIRROWVDDSpinButtonUpClick(b); });
         connect(b, &TUpDown::DownClick, this, [this, b] { MIRROWVDDSpinButtonDownClick(b); });
     }
-    for (QLineEdit* e : {ui->MIRROWVDDEdit, ui->MIRROWVDDMinEdit, ui->MIRROWVDDMaxEdit})
+    for (QLineEdit* e : VoltageEdits())
         e->installEventFilter(this);
     ui->ESecurTime->installEventFilter(this);
     FormCreate();
@@ -158,6 +159,11 @@ void TOptionsForm::MIRROWVDDCheckBoxClick()
     ui->MIRROWVDDDelaySpinEdit->setEnabled(on);
 }
 
+std::array<QLineEdit*, 3> TOptionsForm::VoltageEdits() const
+{
+    return {ui->MIRROWVDDEdit, ui->MIRROWVDDMinEdit, ui->MIRROWVDDMaxEdit};
+}
+
 QLineEdit* TOptionsForm::EditOf(TUpDown* Button) const
 {
     if (Button == ui->MIRROWVDDMinSpinButton)
@@ -224,7 +230,10 @@ bool TOptionsForm::eventFilter(QObject* Watched, QEvent* Event)
 {
     if (Watched == ui->ESecurTime && Event->type() == QEvent::KeyPress)
         return ESecurTimeKeyPress(static_cast<QKeyEvent*>(Event));
-    if (Event->type() == QEvent::FocusOut) {
+    // Only the voltage edits are normalised when left: the coefficient is
+    // no voltage.
+    const auto volts = VoltageEdits();
+    if (Event->type() == QEvent::FocusOut && std::find(volts.begin(), volts.end(), Watched) != volts.end()) {
         // Leaving the edit within the program; switching to another
         // window does not count.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(Event)->reason();

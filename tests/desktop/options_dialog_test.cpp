@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QtTest/QTest>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -275,6 +276,89 @@ TEST_F(OptionsDialog, VoltageEditsReadCommasAndNormaliseWhenLeft)
             EXPECT_EQ(TOptionsForm::ReadVoltageEdit(edit), c.Read);
             Leave(edit);
             EXPECT_EQ(edit->text(), c.Left);
+        }
+}
+
+// The ways a user leaves an edit: Tab, a click on another control, OK by
+// mouse, and Enter (which presses OK).
+enum class TLeave { Tab, ClickElsewhere, OkByMouse, Enter };
+
+const char* LeaveName(TLeave Way)
+{
+    switch (Way) {
+    case TLeave::Tab:
+        return "Tab";
+    case TLeave::ClickElsewhere:
+        return "a click elsewhere";
+    case TLeave::OkByMouse:
+        return "OK by mouse";
+    case TLeave::Enter:
+        return "Enter";
+    }
+    return "";
+}
+
+TEST_F(OptionsDialog, EveryEditKeepsWhatWasTypedHoweverItIsLeft)
+{
+    const struct {
+        const char* Edit;
+        const char* Typed;
+        const char* Shown; // once left
+        // A control on the same page whose click takes the focus and
+        // changes no setting.
+        const char* Elsewhere;
+        int32_t TJtagExecuter::*Field;
+        int32_t Written;
+    } edits[] = {
+        {"ESecurTime", "77", "77", "RBRecalculateFreq", &TJtagExecuter::SecurityTime, 77},
+        {"MIRROWVDDEdit", "4,2", "4.2", "MIRROWVDDMinEdit", &TJtagExecuter::MirrowVddVal, 42},
+        {"MIRROWVDDEdit", "7", "5.5", "MIRROWVDDMaxEdit", &TJtagExecuter::MirrowVddVal, 55},
+        {"MIRROWVDDMinEdit", "2.1", "2.1", "MIRROWVDDMaxEdit", &TJtagExecuter::MirrowVddMin, 21},
+        {"MIRROWVDDMaxEdit", "5", "5.0", "MIRROWVDDEdit", &TJtagExecuter::MirrowVddMax, 50},
+        {"MIRROWVDDDelaySpinEdit", "2500", "2500", "MIRROWVDDMinEdit", &TJtagExecuter::MirrowVddDelay, 2500},
+    };
+    for (const auto& e : edits)
+        for (TLeave way : {TLeave::Tab, TLeave::ClickElsewhere, TLeave::OkByMouse, TLeave::Enter}) {
+            SCOPED_TRACE(std::string(e.Edit) + " \"" + e.Typed + "\" left by " + LeaveName(way));
+            TSettings loaded = FileDefaults;
+            loaded.RuntestRecalculate = 1;
+            loaded.MirrowVddOut = true;
+            loaded.Put(Executer);
+            dialogtest::WhenModal<TOptionsForm>([&](TOptionsForm& Dialog) {
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&Dialog));
+                auto* pages = Control<QTabWidget>(&Dialog, "PageControl1");
+                auto* edit = Control<QWidget>(&Dialog, e.Edit);
+                auto* ok = Control<QPushButton>(&Dialog, "Button1");
+                for (int i = 0; i < pages->count(); ++i)
+                    if (pages->widget(i)->isAncestorOf(edit))
+                        pages->setCurrentIndex(i);
+                QTest::mouseClick(edit, Qt::LeftButton);
+                QWidget* typing = QApplication::focusWidget();
+                ASSERT_TRUE(typing == edit || edit->isAncestorOf(typing));
+                // The whole text selected, typed over.
+                QTest::keyClick(typing, Qt::Key_End);
+                QTest::keyClick(typing, Qt::Key_Home, Qt::ShiftModifier);
+                QTest::keyClicks(typing, e.Typed);
+                switch (way) {
+                case TLeave::Tab:
+                    QTest::keyClick(typing, Qt::Key_Tab);
+                    break;
+                case TLeave::ClickElsewhere:
+                    QTest::mouseClick(Control<QWidget>(&Dialog, e.Elsewhere), Qt::LeftButton);
+                    break;
+                case TLeave::OkByMouse:
+                    QTest::mouseClick(ok, Qt::LeftButton);
+                    return;
+                case TLeave::Enter:
+                    QTest::keyClick(typing, Qt::Key_Return);
+                    return;
+                }
+                EXPECT_FALSE(edit->hasFocus() || edit->isAncestorOf(QApplication::focusWidget()));
+                EXPECT_EQ(edit->property("text").toString().toStdString(), e.Shown);
+                QTest::mouseClick(ok, Qt::LeftButton);
+            });
+            EXPECT_TRUE(ShowOptionsDialog(nullptr, Executer));
+            EXPECT_EQ(Executer.*e.Field, e.Written);
         }
 }
 
