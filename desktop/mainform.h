@@ -143,7 +143,8 @@ private:
     // Ends the run held in CurrentFile by its outcome.
     void EndRun(bool Failed);
     void DrainLog();
-    // Options and Select Programmer only while idle.
+    // Open, Process Last File (while the file exists), Options and Select
+    // Programmer only while idle.
     void UpdateRunControls();
     void CloseModalDialogs();
 

@@ -42,7 +42,7 @@ QStringList DialogNameFilters(const std::string& Filter)
 
 void TJtagMainForm::File1Click()
 {
-    FUi->MenuProcess->setEnabled(IsExistingFile(OpenDialogFileName));
+    UpdateRunControls();
 }
 
 void TJtagMainForm::Open1Click()
@@ -64,6 +64,7 @@ void TJtagMainForm::Open1Click()
         return;
     OpenDialogFileName = dialog.selectedFiles().first().toLocal8Bit().toStdString();
     OpenDialogFilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    UpdateRunControls();
     // The tick went on while the dialog was open: a -P run may have
     // started, or the program may be closing.
     StartFromMenu();
@@ -148,10 +149,13 @@ void TJtagMainForm::EndRun(bool Failed)
 
 void TJtagMainForm::UpdateRunControls()
 {
-    // They change settings the worker reads and the cable that is open.
+    // They change settings the worker reads and the cable that is open,
+    // or start a run, which waits for the one playing.
     const bool idle = !Executer->CurrentFile;
     FUi->Options2->setEnabled(idle);
     FUi->SelectVarnel1->setEnabled(idle);
+    FUi->Open1->setEnabled(idle);
+    FUi->MenuProcess->setEnabled(idle && IsExistingFile(OpenDialogFileName));
 }
 
 void TJtagMainForm::DrainLog()

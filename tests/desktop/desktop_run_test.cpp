@@ -270,18 +270,26 @@ TEST_F(DesktopRun, ClosingDuringARunIsRefusedWithTheWaitingMessageAndWorksAfterI
     EXPECT_TRUE(std::filesystem::exists(Ini));
 }
 
-TEST_F(DesktopRun, OptionsAndCableChoiceWaitForTheRunAndOpenShowsNoDialogMeanwhile)
+TEST_F(DesktopRun, StartsOptionsAndCableChoiceAreGreyDuringARunAndOpenShowsNoDialogMeanwhile)
 {
     TJtagMainForm& form = Create({"-F", StandIn});
-    QAction* options = form.findChild<QAction*>("Options2");
-    QAction* select = form.findChild<QAction*>("SelectVarnel1");
-    ASSERT_TRUE(options && select);
-    EXPECT_TRUE(options->isEnabled());
-    EXPECT_TRUE(select->isEnabled());
+    std::vector<QAction*> items;
+    for (const char* name : {"Open1", "MenuProcess", "Options2", "SelectVarnel1"}) {
+        items.push_back(form.findChild<QAction*>(name));
+        ASSERT_NE(items.back(), nullptr) << name;
+    }
+    const auto expectEnabled = [&](bool Enabled) {
+        for (QAction* item : items)
+            EXPECT_EQ(item->isEnabled(), Enabled) << item->objectName().toStdString();
+    };
+    form.File1Click();
+    expectEnabled(true);
     form.MenuProcessClick();
     ASSERT_FALSE(Idle());
-    EXPECT_FALSE(options->isEnabled());
-    EXPECT_FALSE(select->isEnabled());
+    expectEnabled(false);
+    // Opening the File menu does not offer the last file again.
+    form.File1Click();
+    expectEnabled(false);
     {
         TModalAnswerer answerer;
         form.Open1Click();
@@ -291,8 +299,7 @@ TEST_F(DesktopRun, OptionsAndCableChoiceWaitForTheRunAndOpenShowsNoDialogMeanwhi
     }
     TStandInPlayer::Last->Status = FileStatus::Failed;
     form.TimerTimer();
-    EXPECT_TRUE(options->isEnabled());
-    EXPECT_TRUE(select->isEnabled());
+    expectEnabled(true);
 }
 
 // A suite of its own: the toolkit's file dialog lists folders on threads of
