@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "resource.h"
 #include "executor/jtag_execute.h"
@@ -88,7 +89,33 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner), ui(std::make_unique
     for (QLineEdit* e : VoltageEdits())
         e->installEventFilter(this);
     ui->ESecurTime->installEventFilter(this);
+    OrderTabStops();
     FormCreate();
+}
+
+void TOptionsForm::OrderTabStops()
+{
+    // The radio groups make their buttons after the rest of the form, which
+    // puts them last: the order is set here as the controls stand. Tab
+    // visits the tab bar, the page's controls top to bottom, then OK,
+    // Cancel and Manual.
+    std::vector<QWidget*> order{ui->PageControl1->tabBar()};
+    const std::function<void(QWidget*)> walk = [&](QWidget* Parent) {
+        for (QObject* child : Parent->children()) {
+            auto* w = qobject_cast<QWidget*>(child);
+            if (!w || w->isWindow())
+                continue;
+            if (w->focusPolicy() & Qt::TabFocus)
+                order.push_back(w);
+            else
+                walk(w);
+        }
+    };
+    for (int i = 0; i < ui->PageControl1->count(); ++i)
+        walk(ui->PageControl1->widget(i));
+    order.insert(order.end(), {ui->Button1, ui->Button2, ui->ButtonHelp});
+    for (size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 TOptionsForm::~TOptionsForm() = default;

@@ -64,6 +64,7 @@ protected:
 private:
     struct TDefaultSet;
     void ApplyDefaults(const TDefaultSet& Set);
+    void OrderTabStops();
     // True when the typed character is to be dropped.
     static bool ESecurTimeKeyPress(const QKeyEvent* Key);
     // The three edits that hold voltages.

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QtTest/QTest>
@@ -27,7 +28,7 @@
 namespace {
 
 using dialogtest::Control;
-using dialogtest::FileDefaults;
+using dialogtest::FirstItems;
 using dialogtest::TSettings;
 
 // Every field off its default and inside its range.
@@ -109,7 +110,8 @@ TEST_F(OptionsDialog, EveryFieldRoundTripsThroughLoadAndOk)
     TSettings longDelayBack = longDelay;
     longDelayBack.MirrowVddDelay = 1000000;
     const TCase cases[] = {
-        {"the settings file's defaults", FileDefaults, FileDefaults},
+        {"every choice at its first item", FirstItems, FirstItems},
+        {"the defaults a new user starts from", dialogtest::DesktopDefaults(), dialogtest::DesktopDefaults()},
         {"every field off its default", Unusual, Unusual},
         {"values outside a group's items (and no recalculation button) keep their fields", outside, outside},
         {"a RUNTEST count clock past the items keeps its field", pulsHigh, pulsHigh},
@@ -240,7 +242,7 @@ public:
 
 TEST_F(OptionsDialog, OkWaitsWhileAFilePlaysAndKeepsTheEdits)
 {
-    FileDefaults.Put(Executer);
+    FirstItems.Put(Executer);
     Executer.CurrentFile = std::make_unique<TIdlePlayer>();
     dialogtest::WhenModal<TOptionsForm>([&](TOptionsForm& Dialog) {
         Dialog.Inform = [this](const QString& Text) { Notes.push_back(Text.toStdString()); };
@@ -320,7 +322,7 @@ TEST_F(OptionsDialog, EveryEditKeepsWhatWasTypedHoweverItIsLeft)
     for (const auto& e : edits)
         for (TLeave way : {TLeave::Tab, TLeave::ClickElsewhere, TLeave::OkByMouse, TLeave::Enter}) {
             SCOPED_TRACE(std::string(e.Edit) + " \"" + e.Typed + "\" left by " + LeaveName(way));
-            TSettings loaded = FileDefaults;
+            TSettings loaded = FirstItems;
             loaded.RuntestRecalculate = 1;
             loaded.MirrowVddOut = true;
             loaded.Put(Executer);
@@ -362,6 +364,44 @@ TEST_F(OptionsDialog, EveryEditKeepsWhatWasTypedHoweverItIsLeft)
         }
 }
 
+TEST_F(OptionsDialog, TabVisitsEachPageTopToBottomThenOkCancelManual)
+{
+    // From the tab bar round to it again; a group of radio buttons is one
+    // stop (the arrow keys move within it).
+    const std::vector<std::vector<std::string>> expected = {
+        {"RBTCK15", "ChBIgnoreFreq"},
+        {"RBRecalculateNA", "RGRuntestAdj_0", "ESecurTime"},
+        {"RGRuntestTime_0", "RGRuntestPuls_0"},
+        {"RGVarnelVPPActive_0", "RGVarnelVPPInactive_0"},
+        {"RGMirrowPActive_0", "RGMirrowPInactive_0", "RGFastClock_0"},
+        {"MIRROWVDDCheckBox", "MIRROWVDDEdit", "MIRROWVDDDelaySpinEdit", "MIRROWVDDMinEdit", "MIRROWVDDMaxEdit"},
+        {"ButtonDefaultFPGA", "ButtonDefaultXC9500", "ButtonDefaultAVR"},
+    };
+    dialogtest::DesktopDefaults().Put(Executer);
+    Executer.MirrowVddOut = true;
+    Form->Load(Executer);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    auto* pages = Find<QTabWidget>("PageControl1");
+    ASSERT_EQ(pages->count(), static_cast<int>(expected.size()));
+    for (int i = 0; i < pages->count(); ++i) {
+        SCOPED_TRACE(pages->tabText(i).toStdString());
+        pages->setCurrentIndex(i);
+        pages->tabBar()->setFocus(Qt::TabFocusReason);
+        std::vector<std::string> visited;
+        for (int n = 0; n < 40; ++n) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* w = QApplication::focusWidget();
+            if (w == pages->tabBar())
+                break;
+            visited.push_back(w ? w->objectName().toStdString() : "(none)");
+        }
+        std::vector<std::string> want = expected[static_cast<size_t>(i)];
+        want.insert(want.end(), {"Button1", "Button2", "ButtonHelp"});
+        EXPECT_EQ(visited, want);
+    }
+}
+
 TEST_F(OptionsDialog, UpDownButtonsStepTheirOwnEditByATenthWithinTheLimits)
 {
     const struct {
@@ -392,7 +432,7 @@ TEST_F(OptionsDialog, UpDownButtonsStepTheirOwnEditByATenthWithinTheLimits)
 
 TEST_F(OptionsDialog, OkNormalisesTheVoltageEditsAsLeavingThemWould)
 {
-    FileDefaults.Put(Executer);
+    FirstItems.Put(Executer);
     Form->Load(Executer);
     Edit("MIRROWVDDEdit")->setText("33"); // 3.3 V meant; 33 V must not reach the cable
     Edit("MIRROWVDDMinEdit")->setText("2,45");
@@ -448,7 +488,7 @@ TEST_F(OptionsDialog, VddControlsFollowTheirBoxAndTheLimitsStayEnabled)
             EXPECT_TRUE(Find<QWidget>(name)->isEnabled()) << name;
     };
     expectSwitched(false); // as laid out
-    FileDefaults.Put(Executer);
+    FirstItems.Put(Executer);
     Form->Load(Executer);
     expectSwitched(false);
     Executer.MirrowVddOut = true;
