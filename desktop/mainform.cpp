@@ -28,6 +28,7 @@
 
 uint8_t ExitStatus = 0;
 TJtagMainForm* JtagMainForm = nullptr;
+const char* const NotPlayingText = "No file is playing";
 
 namespace {
 

@@ -79,21 +79,27 @@ void TJtagMainForm::StartFromMenu()
 {
     if (Executer->CurrentFile || FCloseRequested)
         return;
-    if (!Executer->PrepareCable())
-        return;
-    // Cleared only now, so the status line names the cable before the
-    // run's first line. The result shows in the log.
-    ClearLog();
-    StartRun();
+    StartRun(true);
 }
 
-bool TJtagMainForm::StartRun()
+bool TJtagMainForm::StartRun(bool ClearLogFirst)
 {
-    const bool started = Executer->OpenAndStart(OpenDialogFileName);
-    // A cable opened for a file that could not be started is let go at
-    // once: no target stays powered or driven until the next run.
+    bool started = false;
+    if (Executer->PrepareCable()) {
+        // Cleared only now, so the status line names the cable before the
+        // run's first line.
+        if (ClearLogFirst)
+            ClearLog();
+        started = Executer->OpenAndStart(OpenDialogFileName);
+        // A cable opened for a file that could not be started is let go at
+        // once: no target stays powered or driven until the next run.
+        if (!started)
+            Executer->CloseCable(true);
+    }
+    // The engine has said why in the log; the status line must not go on
+    // naming a cable as if it were in use.
     if (!started)
-        Executer->CloseCable(true);
+        SetStatusText(NotPlayingText);
     UpdateRunControls();
     return started;
 }
@@ -106,7 +112,7 @@ void TJtagMainForm::TimerTimer()
     if (!Executer->CurrentFile && ProcessAtStart && !FCloseRequested) {
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
-        if (!(Executer->PrepareCable() && StartRun())) {
+        if (!StartRun(false)) {
             // A stop signal ended the search: the window closes on it.
             ExitStatus = Executer->Stopping() ? 1 : 2;
             if (CloseOnFailure)
