@@ -101,6 +101,8 @@ public:
     // switch, and back.
     void LoadSettings();
     void SaveSettings();
+    // The log line for a settings file that cannot be written.
+    void ReportSettingsNotSaved(const std::string& Reason);
 
     // One line at the end of the log; and the log emptied.
     void AppendLog(const QString& Text, const QColor& Colour);
