@@ -191,6 +191,10 @@ void TJtagMainForm::AppendLog(const QString& Text, const QColor& Colour)
         cursor.insertText(part, format);
         FMemoHasLines = true;
     }
+    // The log follows the newest line and shows its start: the memo's own
+    // cursor goes there, where showing and resizing keep it in view.
+    cursor.movePosition(QTextCursor::StartOfBlock);
+    memo->setTextCursor(cursor);
     memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
 }
 
