@@ -1,10 +1,12 @@
 #include "optionf.h"
 
+#include <QButtonGroup>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTabBar>
 #include <algorithm>
@@ -90,7 +92,30 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner), ui(std::make_unique
         e->installEventFilter(this);
     ui->ESecurTime->installEventFilter(this);
     OrderTabStops();
+    for (QRadioButton* b : findChildren<QRadioButton*>())
+        connect(b, &QRadioButton::toggled, this, &TOptionsForm::MarkRadioTabStops);
+    MarkRadioTabStops();
     FormCreate();
+}
+
+void TOptionsForm::MarkRadioTabStops()
+{
+    // Tab enters a set of radio buttons at the one checked (the first when
+    // none is), as the arrow keys and a click leave it; the others are
+    // reached with the arrow keys.
+    for (QRadioButton* b : findChildren<QRadioButton*>()) {
+        QList<QAbstractButton*> set;
+        if (b->group()) {
+            set = b->group()->buttons();
+        } else {
+            for (QRadioButton* other : b->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
+                if (other->autoExclusive() && !other->group())
+                    set.append(other);
+        }
+        const auto checked = std::find_if(set.begin(), set.end(), [](QAbstractButton* x) { return x->isChecked(); });
+        const bool stop = checked != set.end() ? *checked == b : set.first() == b;
+        b->setFocusPolicy(stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 void TOptionsForm::OrderTabStops()

@@ -65,6 +65,7 @@ private:
     struct TDefaultSet;
     void ApplyDefaults(const TDefaultSet& Set);
     void OrderTabStops();
+    void MarkRadioTabStops();
     // True when the typed character is to be dropped.
     static bool ESecurTimeKeyPress(const QKeyEvent* Key);
     // The three edits that hold voltages.

@@ -366,14 +366,14 @@ TEST_F(OptionsDialog, EveryEditKeepsWhatWasTypedHoweverItIsLeft)
 
 TEST_F(OptionsDialog, TabVisitsEachPageTopToBottomThenOkCancelManual)
 {
-    // From the tab bar round to it again; a group of radio buttons is one
-    // stop (the arrow keys move within it).
+    // From the tab bar round to it again; a set of radio buttons is one
+    // stop, at its checked button (the arrow keys move within it).
     const std::vector<std::vector<std::string>> expected = {
-        {"RBTCK15", "ChBIgnoreFreq"},
-        {"RBRecalculateNA", "RGRuntestAdj_0", "ESecurTime"},
-        {"RGRuntestTime_0", "RGRuntestPuls_0"},
-        {"RGVarnelVPPActive_0", "RGVarnelVPPInactive_0"},
-        {"RGMirrowPActive_0", "RGMirrowPInactive_0", "RGFastClock_0"},
+        {"RBTCK3", "ChBIgnoreFreq"},
+        {"RBRecalculateFreq", "RGRuntestAdj_0", "ESecurTime"},
+        {"RGRuntestTime_2", "RGRuntestPuls_1"},
+        {"RGVarnelVPPActive_2", "RGVarnelVPPInactive_3"},
+        {"RGMirrowPActive_2", "RGMirrowPInactive_3", "RGFastClock_1"},
         {"MIRROWVDDCheckBox", "MIRROWVDDEdit", "MIRROWVDDDelaySpinEdit", "MIRROWVDDMinEdit", "MIRROWVDDMaxEdit"},
         {"ButtonDefaultFPGA", "ButtonDefaultXC9500", "ButtonDefaultAVR"},
     };
@@ -400,6 +400,21 @@ TEST_F(OptionsDialog, TabVisitsEachPageTopToBottomThenOkCancelManual)
         want.insert(want.end(), {"Button1", "Button2", "ButtonHelp"});
         EXPECT_EQ(visited, want);
     }
+
+    // The arrow keys check the next button, and Tab comes back to it; a set
+    // with none checked is entered at its first button.
+    pages->setCurrentIndex(0);
+    QTest::mouseClick(Find<QRadioButton>("RBTCK3"), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_TRUE(Find<QRadioButton>("RBTCK1")->isChecked());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QRadioButton>("RBTCK1"));
+    Find<TRadioGroup>("RGRuntestTime")->SetItemIndex(-1);
+    pages->setCurrentIndex(2);
+    pages->tabBar()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QRadioButton>("RGRuntestTime_0"));
 }
 
 TEST_F(OptionsDialog, UpDownButtonsStepTheirOwnEditByATenthWithinTheLimits)
