@@ -28,6 +28,7 @@
 
 uint8_t ExitStatus = 0;
 TJtagMainForm* JtagMainForm = nullptr;
+const char* const NotPlayingText = "No file is playing";
 
 namespace {
 
@@ -110,6 +111,9 @@ void TJtagMainForm::FormCreate(const std::vector<std::string>& Args)
     OpenDialogFilterIndex = filter.FilterIndex;
 
     LoadSettings();
+    // Said now, before any change in Options that would be lost.
+    if (std::string reason; !SettingsCanBeSaved(SettingsPath, reason))
+        ReportSettingsNotSaved(reason);
     UpdateRunControls();
 }
 
@@ -147,8 +151,15 @@ void TJtagMainForm::LoadSettings()
 
 void TJtagMainForm::SaveSettings()
 {
-    // A file that cannot be written is not reported; the window closes.
-    (void)::SaveSettings(SettingsPath, *Executer, WriteComments());
+    // The window closes all the same.
+    if (std::string reason; !::SaveSettings(SettingsPath, *Executer, WriteComments(), &reason))
+        ReportSettingsNotSaved(reason);
+}
+
+void TJtagMainForm::ReportSettingsNotSaved(const std::string& Reason)
+{
+    AppendLog(QString::fromLocal8Bit("The settings file " + SettingsPath + " cannot be written: " + Reason + "."),
+              ColourFromValue(MessageColour(MessageKind::Warning)));
 }
 
 void TJtagMainForm::showEvent(QShowEvent* Event)

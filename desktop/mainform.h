@@ -30,6 +30,8 @@ class JtagMainForm;
 // The program's exit status: 0 nothing played or the last run succeeded, 1
 // the last run failed, 2 no driver library or a failed -P start.
 extern uint8_t ExitStatus;
+// The status line after a start that failed.
+extern const char* const NotPlayingText;
 // The one window, while it exists.
 extern TJtagMainForm* JtagMainForm;
 
@@ -99,6 +101,8 @@ public:
     // switch, and back.
     void LoadSettings();
     void SaveSettings();
+    // The log line for a settings file that cannot be written.
+    void ReportSettingsNotSaved(const std::string& Reason);
 
     // One line at the end of the log; and the log emptied.
     void AppendLog(const QString& Text, const QColor& Colour);
@@ -138,12 +142,15 @@ private:
     void FormClose();
     // A menu start: nothing while a file plays or a close is pending.
     void StartFromMenu();
-    // OpenAndStart of the last file; false when it is not playing.
-    bool StartRun();
+    // PrepareCable, then (the log cleared first when asked) OpenAndStart of
+    // the last file; false when it is not playing, and the status line
+    // then says so.
+    bool StartRun(bool ClearLogFirst);
     // Ends the run held in CurrentFile by its outcome.
     void EndRun(bool Failed);
     void DrainLog();
-    // Options and Select Programmer only while idle.
+    // Open, Process Last File (while the file exists), Options and Select
+    // Programmer only while idle.
     void UpdateRunControls();
     void CloseModalDialogs();
 

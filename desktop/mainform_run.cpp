@@ -42,7 +42,7 @@ QStringList DialogNameFilters(const std::string& Filter)
 
 void TJtagMainForm::File1Click()
 {
-    FUi->MenuProcess->setEnabled(IsExistingFile(OpenDialogFileName));
+    UpdateRunControls();
 }
 
 void TJtagMainForm::Open1Click()
@@ -64,6 +64,7 @@ void TJtagMainForm::Open1Click()
         return;
     OpenDialogFileName = dialog.selectedFiles().first().toLocal8Bit().toStdString();
     OpenDialogFilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    UpdateRunControls();
     // The tick went on while the dialog was open: a -P run may have
     // started, or the program may be closing.
     StartFromMenu();
@@ -78,22 +79,28 @@ void TJtagMainForm::StartFromMenu()
 {
     if (Executer->CurrentFile || FCloseRequested)
         return;
-    // The file first: one that cannot be played touches no cable.
-    if (!Executer->PrepareFile(OpenDialogFileName) || !Executer->PrepareCable())
-        return;
-    // Cleared only now, so the status line names the cable before the
-    // run's first line. The result shows in the log.
-    ClearLog();
-    StartRun();
+    StartRun(true);
 }
 
-bool TJtagMainForm::StartRun()
+bool TJtagMainForm::StartRun(bool ClearLogFirst)
 {
-    const bool started = Executer->OpenAndStart(OpenDialogFileName);
-    // A cable opened for a file that could not be started is let go at
-    // once: no target stays powered or driven until the next run.
+    bool started = false;
+    // The file first: one that cannot be played touches no cable.
+    if (Executer->PrepareFile(OpenDialogFileName) && Executer->PrepareCable()) {
+        // Cleared only now, so the status line names the cable before the
+        // run's first line.
+        if (ClearLogFirst)
+            ClearLog();
+        started = Executer->OpenAndStart(OpenDialogFileName);
+        // A cable opened for a file that could not be started is let go at
+        // once: no target stays powered or driven until the next run.
+        if (!started)
+            Executer->CloseCable(true);
+    }
+    // The engine has said why in the log; the status line must not go on
+    // naming a cable as if it were in use.
     if (!started)
-        Executer->CloseCable(true);
+        SetStatusText(NotPlayingText);
     UpdateRunControls();
     return started;
 }
@@ -106,7 +113,7 @@ void TJtagMainForm::TimerTimer()
     if (!Executer->CurrentFile && ProcessAtStart && !FCloseRequested) {
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
-        if (!(Executer->PrepareFile(OpenDialogFileName) && Executer->PrepareCable() && StartRun())) {
+        if (!StartRun(false)) {
             // A stop signal ended the search: the window closes on it.
             ExitStatus = Executer->Stopping() ? 1 : 2;
             if (CloseOnFailure)
@@ -149,10 +156,13 @@ void TJtagMainForm::EndRun(bool Failed)
 
 void TJtagMainForm::UpdateRunControls()
 {
-    // They change settings the worker reads and the cable that is open.
+    // They change settings the worker reads and the cable that is open,
+    // or start a run, which waits for the one playing.
     const bool idle = !Executer->CurrentFile;
     FUi->Options2->setEnabled(idle);
     FUi->SelectVarnel1->setEnabled(idle);
+    FUi->Open1->setEnabled(idle);
+    FUi->MenuProcess->setEnabled(idle && IsExistingFile(OpenDialogFileName));
 }
 
 void TJtagMainForm::DrainLog()
@@ -182,6 +192,10 @@ void TJtagMainForm::AppendLog(const QString& Text, const QColor& Colour)
         cursor.insertText(part, format);
         FMemoHasLines = true;
     }
+    // The log follows the newest line and shows its start: the memo's own
+    // cursor goes there, where showing and resizing keep it in view.
+    cursor.movePosition(QTextCursor::StartOfBlock);
+    memo->setTextCursor(cursor);
     memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
 }
 

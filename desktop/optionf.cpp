@@ -1,18 +1,22 @@
 #include "optionf.h"
 
+#include <QButtonGroup>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTabBar>
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "resource.h"
 #include "executor/jtag_execute.h"
@@ -84,10 +88,59 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner), ui(std::make_unique
         connect(b, &TUpDown::UpClick, this, [this, b] { MIRROWVDDSpinButtonUpClick(b); });
         connect(b, &TUpDown::DownClick, this, [this, b] { MIRROWVDDSpinButtonDownClick(b); });
     }
-    for (QLineEdit* e : {ui->MIRROWVDDEdit, ui->MIRROWVDDMinEdit, ui->MIRROWVDDMaxEdit})
+    for (QLineEdit* e : VoltageEdits())
         e->installEventFilter(this);
     ui->ESecurTime->installEventFilter(this);
+    OrderTabStops();
+    for (QRadioButton* b : findChildren<QRadioButton*>())
+        connect(b, &QRadioButton::toggled, this, &TOptionsForm::MarkRadioTabStops);
+    MarkRadioTabStops();
     FormCreate();
+}
+
+void TOptionsForm::MarkRadioTabStops()
+{
+    // Tab enters a set of radio buttons at the one checked (the first when
+    // none is), as the arrow keys and a click leave it; the others are
+    // reached with the arrow keys.
+    for (QRadioButton* b : findChildren<QRadioButton*>()) {
+        QList<QAbstractButton*> set;
+        if (b->group()) {
+            set = b->group()->buttons();
+        } else {
+            for (QRadioButton* other : b->parentWidget()->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly))
+                if (other->autoExclusive() && !other->group())
+                    set.append(other);
+        }
+        const auto checked = std::find_if(set.begin(), set.end(), [](QAbstractButton* x) { return x->isChecked(); });
+        const bool stop = checked != set.end() ? *checked == b : set.first() == b;
+        b->setFocusPolicy(stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+}
+
+void TOptionsForm::OrderTabStops()
+{
+    // The radio groups make their buttons after the rest of the form, which
+    // puts them last: the order is set here as the controls stand. Tab
+    // visits the tab bar, the page's controls top to bottom, then OK,
+    // Cancel and Manual.
+    std::vector<QWidget*> order{ui->PageControl1->tabBar()};
+    const std::function<void(QWidget*)> walk = [&](QWidget* Parent) {
+        for (QObject* child : Parent->children()) {
+            auto* w = qobject_cast<QWidget*>(child);
+            if (!w || w->isWindow())
+                continue;
+            if (w->focusPolicy() & Qt::TabFocus)
+                order.push_back(w);
+            else
+                walk(w);
+        }
+    };
+    for (int i = 0; i < ui->PageControl1->count(); ++i)
+        walk(ui->PageControl1->widget(i));
+    order.insert(order.end(), {ui->Button1, ui->Button2, ui->ButtonHelp});
+    for (size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 TOptionsForm::~TOptionsForm() = default;
@@ -158,6 +211,11 @@ void TOptionsForm::MIRROWVDDCheckBoxClick()
     ui->MIRROWVDDDelaySpinEdit->setEnabled(on);
 }
 
+std::array<QLineEdit*, 3> TOptionsForm::VoltageEdits() const
+{
+    return {ui->MIRROWVDDEdit, ui->MIRROWVDDMinEdit, ui->MIRROWVDDMaxEdit};
+}
+
 QLineEdit* TOptionsForm::EditOf(TUpDown* Button) const
 {
     if (Button == ui->MIRROWVDDMinSpinButton)
@@ -224,7 +282,10 @@ bool TOptionsForm::eventFilter(QObject* Watched, QEvent* Event)
 {
     if (Watched == ui->ESecurTime && Event->type() == QEvent::KeyPress)
         return ESecurTimeKeyPress(static_cast<QKeyEvent*>(Event));
-    if (Event->type() == QEvent::FocusOut) {
+    // Only the voltage edits are normalised when left: the coefficient is
+    // no voltage.
+    const auto volts = VoltageEdits();
+    if (Event->type() == QEvent::FocusOut && std::find(volts.begin(), volts.end(), Watched) != volts.end()) {
         // Leaving the edit within the program; switching to another
         // window does not count.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(Event)->reason();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -63,8 +64,12 @@ protected:
 private:
     struct TDefaultSet;
     void ApplyDefaults(const TDefaultSet& Set);
+    void OrderTabStops();
+    void MarkRadioTabStops();
     // True when the typed character is to be dropped.
     static bool ESecurTimeKeyPress(const QKeyEvent* Key);
+    // The three edits that hold voltages.
+    std::array<QLineEdit*, 3> VoltageEdits() const;
     QLineEdit* EditOf(TUpDown* Button) const;
     void StepVoltage(TUpDown* Button, int Tenths);
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,10 +138,15 @@ std::string ResolveTarget(const std::string& FileName)
     return result;
 }
 
-void SyncFolderOf(const std::string& FileName)
+std::string FolderOf(const std::string& FileName)
 {
     const size_t slash = FileName.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : FileName.substr(0, slash);
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : FileName.substr(0, slash);
+}
+
+void SyncFolderOf(const std::string& FileName)
+{
+    const std::string folder = FolderOf(FileName);
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         (void)::fsync(fd);
@@ -344,10 +350,42 @@ void TIniFile::DeleteKey(const std::string& Section, const std::string& Key)
     }
 }
 
+std::string TIniFile::UnreadableReason() const
+{
+    struct stat st {};
+    if (::stat(FFileName.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return std::strerror(EISDIR);
+    return "the file there cannot be read, and is not replaced";
+}
+
+bool TIniFile::CanUpdate(std::string& Reason) const
+{
+    if (FUnreadable) {
+        Reason = UnreadableReason();
+        return false;
+    }
+    const auto refuse = [&Reason](int Error) {
+        Reason = std::strerror(Error);
+        return false;
+    };
+    // The temporary file is made in the file's folder and renamed there.
+    struct stat st {};
+    const std::string folder = FolderOf(ResolveTarget(FFileName));
+    if (::stat(folder.c_str(), &st) != 0)
+        return refuse(errno);
+    if (!S_ISDIR(st.st_mode))
+        return refuse(ENOTDIR);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return refuse(errno);
+    return true;
+}
+
 bool TIniFile::UpdateFile()
 {
-    if (FUnreadable)
+    if (FUnreadable) {
+        FUpdateError = UnreadableReason();
         return false;
+    }
     const std::string target = ResolveTarget(FFileName);
 
     std::string text = FBom;
@@ -366,11 +404,15 @@ bool TIniFile::UpdateFile()
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = target + "." + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".tmp";
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0 && errno != EEXIST) {
+            FUpdateError = std::strerror(errno);
             return false;
+        }
     }
-    if (fd < 0)
+    if (fd < 0) {
+        FUpdateError = std::strerror(EEXIST);
         return false;
+    }
 
     bool ok = true;
     if (hadOld) {
@@ -379,10 +421,17 @@ bool TIniFile::UpdateFile()
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
     ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
+    // The first step that failed gives the reason.
+    int error = ok ? 0 : errno;
     ok = ::close(fd) == 0 && ok;
+    if (!ok && error == 0)
+        error = errno;
     ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok && error == 0)
+        error = errno;
     if (!ok) {
         ::unlink(temp.c_str());
+        FUpdateError = std::strerror(error);
         return false;
     }
     SyncFolderOf(target);

@@ -55,8 +55,14 @@ public:
     // Writes the whole text to a temporary file in the same folder and
     // renames it over the file, so that a failure at any point leaves the
     // old file as it was and no temporary file behind. False on failure,
-    // and when the file existed but could not be read.
+    // and when the file existed but could not be read; UpdateError then
+    // says why.
     bool UpdateFile();
+    const std::string& UpdateError() const { return FUpdateError; }
+    // Whether UpdateFile could replace the file, judged without writing
+    // anything: the file was read (or is absent), its name is no folder,
+    // and its folder takes new files. Reason says why not.
+    bool CanUpdate(std::string& Reason) const;
 
 private:
     struct TLocation {
@@ -69,12 +75,15 @@ private:
     // line after the last non-blank line of that section (Found false).
     TLocation FindKey(size_t Header, const std::string& Key) const;
     const std::string* FindValueLine(const std::string& Section, const std::string& Key) const;
+    // Why something at the path that could not be read is not replaced.
+    std::string UnreadableReason() const;
 
     std::string FFileName;
     std::string FBom; // a UTF-8 byte order mark that the file began with
     std::vector<std::string> FLines;
     bool FCrLf = false;
     bool FUnreadable = false;
+    std::string FUpdateError;
 };
 
 // The value forms of INI integers: "0x" or "0X" and hexadecimal digits

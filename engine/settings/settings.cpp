@@ -173,7 +173,7 @@ void LoadSettings(const std::string& Path, TJtagExecuter& Executer, bool& WriteC
     WriteComments = p.Byte("WriteComments", 1) != 0;
 }
 
-bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool WriteComments)
+bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool WriteComments, std::string* Reason)
 {
     platform::TIniFile ini(Path);
     const auto put = [&ini](const char* Key, int32_t Value) { ini.WriteInteger(SettingsSection, Key, Value); };
@@ -198,7 +198,16 @@ bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool W
     put("MirrowVddDelay", Executer.MirrowVddDelay);
     for (const char* obsolete : {"RTwTime", "RTwCount", "IgnoreFreq", "PActive", "PInactive"})
         ini.DeleteKey(SettingsSection, obsolete);
-    return ini.UpdateFile();
+    if (ini.UpdateFile())
+        return true;
+    if (Reason)
+        *Reason = ini.UpdateError();
+    return false;
+}
+
+bool SettingsCanBeSaved(const std::string& Path, std::string& Reason)
+{
+    return platform::TIniFile(Path).CanUpdate(Reason);
 }
 
 bool SerialTextToInt64(const std::string& Text, int64_t& Value)

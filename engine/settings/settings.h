@@ -74,6 +74,10 @@ void LoadSettings(const std::string& Path, TJtagExecuter& Executer, bool& WriteC
 // Desktop writer: all nineteen keys in plain decimal (LastSerial from
 // SelectedCable, WriteComments 1 or 0), the obsolete keys deleted, every
 // other key and section kept. The file is replaced as a whole, so a failure
-// leaves the old file as it was; the caller stays silent about the false
-// result.
-bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool WriteComments);
+// leaves the old file as it was; Reason, when given, then receives why.
+bool SaveSettings(const std::string& Path, const TJtagExecuter& Executer, bool WriteComments,
+                  std::string* Reason = nullptr);
+
+// Whether SaveSettings could write the file at Path, judged without writing
+// anything; Reason says why not.
+bool SettingsCanBeSaved(const std::string& Path, std::string& Reason);

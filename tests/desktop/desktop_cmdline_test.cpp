@@ -3,9 +3,15 @@
 // dialog's filter, and the 8-bit texts the log shows.
 #include <gmock/gmock.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
 #include "cmdline.h"
 #include "cp1252.h"
 #include "desktop_fixture.h"
+#include "inifile.h"
 #include "settings/settings.h"
 
 namespace {
@@ -217,6 +223,81 @@ TEST_F(DesktopStartUp, AMissingSettingsFileIsCreatedAtCloseWithAllKeys)
     EXPECT_EQ(lines.size(), 20u); // the section and nineteen keys
     EXPECT_THAT(lines, testing::Contains("LastSerial=-1"));
     EXPECT_THAT(lines, testing::Contains("WriteComments=1"));
+}
+
+TEST_F(DesktopStartUp, ASettingsFileThatCannotBeWrittenIsReportedAtStartAndAtCloseAndNothingElseChanges)
+{
+    const QColor brown(0x60, 0x40, 0x00);
+    const std::string plain = Write("plain.txt", "x");
+    std::filesystem::create_directories(Folder + "/taken.ini");
+    struct TCase {
+        const char* Why;
+        std::string Path;
+        std::string Reason;
+        bool SaidAtStart;
+        int64_t WriteLimit = -1;
+    };
+    // Places that refuse root too; a folder without write permission only
+    // refuses others.
+    std::vector<TCase> cases = {
+        {"below a file", plain + "/orbesk.ini", "Not a directory", true},
+        {"a folder by the file's name", Folder + "/taken.ini", "Is a directory", true},
+        {"a full disk, found only at close", Ini, "No space left on device", false, 0},
+    };
+    if (geteuid() != 0) {
+        std::filesystem::create_directories(Folder + "/locked");
+        std::filesystem::permissions(Folder + "/locked", std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::remove);
+        cases.push_back({"a folder without write permission", Folder + "/locked/orbesk.ini", "Permission denied",
+                         true});
+    } else {
+        std::cout << "Run as root: a folder without write permission is not tried.\n";
+    }
+    const auto entries = [this] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(Folder))
+            names.push_back(e.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Why);
+        const std::vector<std::string> before = entries();
+        ExitStatus = 0;
+        TJtagMainForm& form = Create({"-I", c.Path}, false);
+        const std::string line = "The settings file " + c.Path + " cannot be written: " + c.Reason + ".";
+        const auto said = [&] {
+            std::vector<size_t> at;
+            const std::vector<TMemoLine> lines = MemoLines(form);
+            for (size_t i = 0; i < lines.size(); ++i)
+                if (lines[i].Text == line) {
+                    EXPECT_EQ(lines[i].Colour, brown);
+                    at.push_back(i);
+                }
+            return at;
+        };
+        EXPECT_EQ(said().size(), c.SaidAtStart ? 1u : 0u);
+        // Later ticks do not say it again.
+        form.TimerTimer();
+        form.TimerTimer();
+        EXPECT_EQ(said().size(), c.SaidAtStart ? 1u : 0u);
+        platform::SetIniWriteLimitForTest(c.WriteLimit);
+        form.Close1Click();
+        platform::SetIniWriteLimitForTest(-1);
+        EXPECT_TRUE(form.Closed());
+        const std::vector<size_t> at = said();
+        ASSERT_EQ(at.size(), c.SaidAtStart ? 2u : 1u);
+        EXPECT_EQ(at.back(), MemoLines(form).size() - 1);
+        EXPECT_EQ(ExitStatus, 0);
+        EXPECT_EQ(entries(), before) << "written elsewhere";
+    }
+
+    // A file that can be written: not a word.
+    TJtagMainForm& form = Create();
+    form.Close1Click();
+    for (const std::string& text : MemoTexts(form))
+        EXPECT_EQ(text.find("cannot be written"), std::string::npos) << text;
+    EXPECT_TRUE(std::filesystem::exists(Ini));
 }
 
 } // namespace

@@ -152,6 +152,23 @@ TEST_F(OrbeskUnattended, ExitStatusTwoWithNoCableOrNoDriverAndNothingPlayed)
     EXPECT_THAT(TraceWith("setup"), IsEmpty());
 }
 
+TEST_F(OrbeskUnattended, ASettingsFileThatCannotBeWrittenChangesNeitherTheRunNorItsStatus)
+{
+    // Below a file: no writer gets there, root included.
+    ScenarioText = Scenario({Varnel("A6010001", TwoDevices)});
+    const std::string plain = Write("plain.txt", "x");
+    std::unique_ptr<TChild> child = std::make_unique<TChild>(
+        DesktopProgram(), std::vector<std::string>{"-I", plain + "/orbesk.ini", "-F", Good, "-P", "-C", "-CC"},
+        DesktopEnvironment(), Folder);
+    child->CloseIn();
+    const TRunResult r = child->Finish(RunLimitMs);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadText(plain), "x");
+    EXPECT_FALSE(std::filesystem::exists(Ini));
+    EXPECT_THAT(TraceWith("scan "), Not(IsEmpty()));
+}
+
 TEST_F(OrbeskUnattended, ASignalEndsTheRunAsFailedParksTheCableAndUnpowersTheTarget)
 {
     // Paced replies keep this file playing for about six seconds. The

@@ -273,18 +273,26 @@ TEST_F(DesktopRun, ClosingDuringARunIsRefusedWithTheWaitingMessageAndWorksAfterI
     EXPECT_TRUE(std::filesystem::exists(Ini));
 }
 
-TEST_F(DesktopRun, OptionsAndCableChoiceWaitForTheRunAndOpenShowsNoDialogMeanwhile)
+TEST_F(DesktopRun, StartsOptionsAndCableChoiceAreGreyDuringARunAndOpenShowsNoDialogMeanwhile)
 {
     TJtagMainForm& form = Create({"-F", StandIn});
-    QAction* options = form.findChild<QAction*>("Options2");
-    QAction* select = form.findChild<QAction*>("SelectVarnel1");
-    ASSERT_TRUE(options && select);
-    EXPECT_TRUE(options->isEnabled());
-    EXPECT_TRUE(select->isEnabled());
+    std::vector<QAction*> items;
+    for (const char* name : {"Open1", "MenuProcess", "Options2", "SelectVarnel1"}) {
+        items.push_back(form.findChild<QAction*>(name));
+        ASSERT_NE(items.back(), nullptr) << name;
+    }
+    const auto expectEnabled = [&](bool Enabled) {
+        for (QAction* item : items)
+            EXPECT_EQ(item->isEnabled(), Enabled) << item->objectName().toStdString();
+    };
+    form.File1Click();
+    expectEnabled(true);
     form.MenuProcessClick();
     ASSERT_FALSE(Idle());
-    EXPECT_FALSE(options->isEnabled());
-    EXPECT_FALSE(select->isEnabled());
+    expectEnabled(false);
+    // Opening the File menu does not offer the last file again.
+    form.File1Click();
+    expectEnabled(false);
     {
         TModalAnswerer answerer;
         form.Open1Click();
@@ -294,8 +302,7 @@ TEST_F(DesktopRun, OptionsAndCableChoiceWaitForTheRunAndOpenShowsNoDialogMeanwhi
     }
     TStandInPlayer::Last->Status = FileStatus::Failed;
     form.TimerTimer();
-    EXPECT_TRUE(options->isEnabled());
-    EXPECT_TRUE(select->isEnabled());
+    expectEnabled(true);
 }
 
 // A suite of its own: the toolkit's file dialog lists folders on threads of
@@ -340,7 +347,7 @@ TEST_F(DesktopRun, ProcessLastFileIsOfferedOnlyWhileTheFileExists)
     EXPECT_FALSE(process->isEnabled());
 }
 
-TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyAndLeavesStatusLineAndExitStatusAlone)
+TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyAndLeavesExitStatusAlone)
 {
     Sim->Load(exectest::Scenario({}));
     TJtagMainForm& form = Create({"-F", Good});
@@ -351,9 +358,54 @@ TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyAndLeavesStatusLineAndExitSta
     form.MenuProcessClick();
     form.TimerTimer();
     EXPECT_EQ(MemoTexts(form), expected);
-    EXPECT_EQ(form.StatusText().toStdString(), "before");
+    EXPECT_EQ(form.StatusText().toStdString(), "No file is playing");
     EXPECT_EQ(ExitStatus, 1);
     EXPECT_EQ(form.Executer->SelectedCable, -1);
+}
+
+TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlaying)
+{
+    const std::string none = exectest::Scenario({});
+    const std::string varnel = exectest::Scenario({exectest::Varnel("A6010001", e2e::TwoDevices)});
+    const std::string notes = Write("notes.txt", "text");
+    const struct {
+        const char* Why;
+        std::string Scenario;
+        std::string Settings;
+        std::string File;
+        std::string Cause;
+    } cases[] = {
+        {"no cable", none, "", Good, "No JTAG cable is attached."},
+        {"the remembered cable is not attached", varnel, "[Params]\nLastSerial=65538\n", Good,
+         "Fatal error: Cannot open any JTAG cable."},
+        {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file"},
+        {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type"},
+    };
+    for (const auto& c : cases)
+        for (const bool fromMenu : {true, false}) {
+            SCOPED_TRACE(std::string(c.Why) + (fromMenu ? ", from the menu" : ", from the command line"));
+            Sim->Load(c.Scenario);
+            std::filesystem::remove(Ini);
+            if (!c.Settings.empty())
+                Write("orbesk.ini", c.Settings);
+            std::vector<std::string> args = {"-F", c.File};
+            if (!fromMenu)
+                args.push_back("-P");
+            TJtagMainForm& form = Create(args);
+            form.SetStatusText("Using VARNEL S/N A6010002");
+            const size_t mark = fromMenu ? 0 : MemoTexts(form).size();
+            if (fromMenu)
+                form.MenuProcessClick();
+            form.TimerTimer();
+            EXPECT_TRUE(Idle());
+            std::vector<std::string> red;
+            const std::vector<TMemoLine> lines = MemoLines(form);
+            for (size_t i = std::min(mark, lines.size()); i < lines.size(); ++i)
+                if (lines[i].Colour == Red)
+                    red.push_back(lines[i].Text);
+            EXPECT_THAT(red, testing::Contains(testing::StartsWith(c.Cause))) << testing::PrintToString(MemoTexts(form));
+            EXPECT_EQ(form.StatusText().toStdString(), "No file is playing");
+        }
 }
 
 TEST_F(DesktopRun, QueuedLinesWaitWhileTheLockIsHeldAndComeInTheColourOfTheirKind)

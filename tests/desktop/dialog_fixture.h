@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "executor/jtag_execute.h"
+#include "settings/settings.h"
 
 namespace dialogtest {
 
@@ -84,8 +85,21 @@ inline std::ostream& operator<<(std::ostream& Out, const TSettings& S)
                << S.MirrowVddOut;
 }
 
-// The settings file's defaults.
-constexpr TSettings FileDefaults{0, 0, 2, 0, false, 0, 0, 0, 0, 0, false, 0, 33, 18, 55, 10000, false};
+// Every choice at its first item (the RUNTEST count clock's first is 2),
+// every box clear, no coefficient, and the voltages and delay the form is
+// laid out with.
+constexpr TSettings FirstItems{0, 0, 2, 0, false, 0, 0, 0, 0, 0, false, 0, 33, 18, 55, 10000, false};
+
+// What a new user starts from: the desktop's settings read where there is
+// no file (a path below a file cannot name one).
+inline TSettings DesktopDefaults()
+{
+    TRecordingExecuter executer;
+    bool writeComments = true;
+    LoadSettings("/dev/null/orbesk.ini", executer, writeComments);
+    return TSettings::Of(executer);
+}
+
 template <typename T>
 T* Control(const QObject* Root, const char* Name)
 {

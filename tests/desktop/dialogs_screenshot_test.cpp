@@ -59,10 +59,8 @@ void DrawAll(const fs::path& Folder)
     dialogtest::EnsureApplication();
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     dialogtest::TRecordingExecuter executer;
-    // The settings file's defaults, with recalculation by FREQUENCY.
-    dialogtest::TSettings settings = dialogtest::FileDefaults;
-    settings.RuntestRecalculate = 1;
-    settings.Put(executer);
+    // What a new user sees: the defaults, read where there is no file.
+    dialogtest::DesktopDefaults().Put(executer);
     TOptionsForm options(nullptr);
     options.Load(executer);
     options.show();

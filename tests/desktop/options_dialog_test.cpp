@@ -8,8 +8,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QtTest/QTest>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,7 +28,7 @@
 namespace {
 
 using dialogtest::Control;
-using dialogtest::FileDefaults;
+using dialogtest::FirstItems;
 using dialogtest::TSettings;
 
 // Every field off its default and inside its range.
@@ -108,7 +110,8 @@ TEST_F(OptionsDialog, EveryFieldRoundTripsThroughLoadAndOk)
     TSettings longDelayBack = longDelay;
     longDelayBack.MirrowVddDelay = 1000000;
     const TCase cases[] = {
-        {"the settings file's defaults", FileDefaults, FileDefaults},
+        {"every choice at its first item", FirstItems, FirstItems},
+        {"the defaults a new user starts from", dialogtest::DesktopDefaults(), dialogtest::DesktopDefaults()},
         {"every field off its default", Unusual, Unusual},
         {"values outside a group's items (and no recalculation button) keep their fields", outside, outside},
         {"a RUNTEST count clock past the items keeps its field", pulsHigh, pulsHigh},
@@ -239,7 +242,7 @@ public:
 
 TEST_F(OptionsDialog, OkWaitsWhileAFilePlaysAndKeepsTheEdits)
 {
-    FileDefaults.Put(Executer);
+    FirstItems.Put(Executer);
     Executer.CurrentFile = std::make_unique<TIdlePlayer>();
     dialogtest::WhenModal<TOptionsForm>([&](TOptionsForm& Dialog) {
         Dialog.Inform = [this](const QString& Text) { Notes.push_back(Text.toStdString()); };
@@ -278,6 +281,142 @@ TEST_F(OptionsDialog, VoltageEditsReadCommasAndNormaliseWhenLeft)
         }
 }
 
+// The ways a user leaves an edit: Tab, a click on another control, OK by
+// mouse, and Enter (which presses OK).
+enum class TLeave { Tab, ClickElsewhere, OkByMouse, Enter };
+
+const char* LeaveName(TLeave Way)
+{
+    switch (Way) {
+    case TLeave::Tab:
+        return "Tab";
+    case TLeave::ClickElsewhere:
+        return "a click elsewhere";
+    case TLeave::OkByMouse:
+        return "OK by mouse";
+    case TLeave::Enter:
+        return "Enter";
+    }
+    return "";
+}
+
+TEST_F(OptionsDialog, EveryEditKeepsWhatWasTypedHoweverItIsLeft)
+{
+    const struct {
+        const char* Edit;
+        const char* Typed;
+        const char* Shown; // once left
+        // A control on the same page whose click takes the focus and
+        // changes no setting.
+        const char* Elsewhere;
+        int32_t TJtagExecuter::*Field;
+        int32_t Written;
+    } edits[] = {
+        {"ESecurTime", "77", "77", "RBRecalculateFreq", &TJtagExecuter::SecurityTime, 77},
+        {"MIRROWVDDEdit", "4,2", "4.2", "MIRROWVDDMinEdit", &TJtagExecuter::MirrowVddVal, 42},
+        {"MIRROWVDDEdit", "7", "5.5", "MIRROWVDDMaxEdit", &TJtagExecuter::MirrowVddVal, 55},
+        {"MIRROWVDDMinEdit", "2.1", "2.1", "MIRROWVDDMaxEdit", &TJtagExecuter::MirrowVddMin, 21},
+        {"MIRROWVDDMaxEdit", "5", "5.0", "MIRROWVDDEdit", &TJtagExecuter::MirrowVddMax, 50},
+        {"MIRROWVDDDelaySpinEdit", "2500", "2500", "MIRROWVDDMinEdit", &TJtagExecuter::MirrowVddDelay, 2500},
+    };
+    for (const auto& e : edits)
+        for (TLeave way : {TLeave::Tab, TLeave::ClickElsewhere, TLeave::OkByMouse, TLeave::Enter}) {
+            SCOPED_TRACE(std::string(e.Edit) + " \"" + e.Typed + "\" left by " + LeaveName(way));
+            TSettings loaded = FirstItems;
+            loaded.RuntestRecalculate = 1;
+            loaded.MirrowVddOut = true;
+            loaded.Put(Executer);
+            dialogtest::WhenModal<TOptionsForm>([&](TOptionsForm& Dialog) {
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&Dialog));
+                auto* pages = Control<QTabWidget>(&Dialog, "PageControl1");
+                auto* edit = Control<QWidget>(&Dialog, e.Edit);
+                auto* ok = Control<QPushButton>(&Dialog, "Button1");
+                for (int i = 0; i < pages->count(); ++i)
+                    if (pages->widget(i)->isAncestorOf(edit))
+                        pages->setCurrentIndex(i);
+                QTest::mouseClick(edit, Qt::LeftButton);
+                QWidget* typing = QApplication::focusWidget();
+                ASSERT_TRUE(typing == edit || edit->isAncestorOf(typing));
+                // The whole text selected, typed over.
+                QTest::keyClick(typing, Qt::Key_End);
+                QTest::keyClick(typing, Qt::Key_Home, Qt::ShiftModifier);
+                QTest::keyClicks(typing, e.Typed);
+                switch (way) {
+                case TLeave::Tab:
+                    QTest::keyClick(typing, Qt::Key_Tab);
+                    break;
+                case TLeave::ClickElsewhere:
+                    QTest::mouseClick(Control<QWidget>(&Dialog, e.Elsewhere), Qt::LeftButton);
+                    break;
+                case TLeave::OkByMouse:
+                    QTest::mouseClick(ok, Qt::LeftButton);
+                    return;
+                case TLeave::Enter:
+                    QTest::keyClick(typing, Qt::Key_Return);
+                    return;
+                }
+                EXPECT_FALSE(edit->hasFocus() || edit->isAncestorOf(QApplication::focusWidget()));
+                EXPECT_EQ(edit->property("text").toString().toStdString(), e.Shown);
+                QTest::mouseClick(ok, Qt::LeftButton);
+            });
+            EXPECT_TRUE(ShowOptionsDialog(nullptr, Executer));
+            EXPECT_EQ(Executer.*e.Field, e.Written);
+        }
+}
+
+TEST_F(OptionsDialog, TabVisitsEachPageTopToBottomThenOkCancelManual)
+{
+    // From the tab bar round to it again; a set of radio buttons is one
+    // stop, at its checked button (the arrow keys move within it).
+    const std::vector<std::vector<std::string>> expected = {
+        {"RBTCK3", "ChBIgnoreFreq"},
+        {"RBRecalculateFreq", "RGRuntestAdj_0", "ESecurTime"},
+        {"RGRuntestTime_2", "RGRuntestPuls_1"},
+        {"RGVarnelVPPActive_2", "RGVarnelVPPInactive_3"},
+        {"RGMirrowPActive_2", "RGMirrowPInactive_3", "RGFastClock_1"},
+        {"MIRROWVDDCheckBox", "MIRROWVDDEdit", "MIRROWVDDDelaySpinEdit", "MIRROWVDDMinEdit", "MIRROWVDDMaxEdit"},
+        {"ButtonDefaultFPGA", "ButtonDefaultXC9500", "ButtonDefaultAVR"},
+    };
+    dialogtest::DesktopDefaults().Put(Executer);
+    Executer.MirrowVddOut = true;
+    Form->Load(Executer);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    auto* pages = Find<QTabWidget>("PageControl1");
+    ASSERT_EQ(pages->count(), static_cast<int>(expected.size()));
+    for (int i = 0; i < pages->count(); ++i) {
+        SCOPED_TRACE(pages->tabText(i).toStdString());
+        pages->setCurrentIndex(i);
+        pages->tabBar()->setFocus(Qt::TabFocusReason);
+        std::vector<std::string> visited;
+        for (int n = 0; n < 40; ++n) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* w = QApplication::focusWidget();
+            if (w == pages->tabBar())
+                break;
+            visited.push_back(w ? w->objectName().toStdString() : "(none)");
+        }
+        std::vector<std::string> want = expected[static_cast<size_t>(i)];
+        want.insert(want.end(), {"Button1", "Button2", "ButtonHelp"});
+        EXPECT_EQ(visited, want);
+    }
+
+    // The arrow keys check the next button, and Tab comes back to it; a set
+    // with none checked is entered at its first button.
+    pages->setCurrentIndex(0);
+    QTest::mouseClick(Find<QRadioButton>("RBTCK3"), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_TRUE(Find<QRadioButton>("RBTCK1")->isChecked());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QRadioButton>("RBTCK1"));
+    Find<TRadioGroup>("RGRuntestTime")->SetItemIndex(-1);
+    pages->setCurrentIndex(2);
+    pages->tabBar()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Find<QRadioButton>("RGRuntestTime_0"));
+}
+
 TEST_F(OptionsDialog, UpDownButtonsStepTheirOwnEditByATenthWithinTheLimits)
 {
     const struct {
@@ -308,7 +447,7 @@ TEST_F(OptionsDialog, UpDownButtonsStepTheirOwnEditByATenthWithinTheLimits)
 
 TEST_F(OptionsDialog, OkNormalisesTheVoltageEditsAsLeavingThemWould)
 {
-    FileDefaults.Put(Executer);
+    FirstItems.Put(Executer);
     Form->Load(Executer);
     Edit("MIRROWVDDEdit")->setText("33"); // 3.3 V meant; 33 V must not reach the cable
     Edit("MIRROWVDDMinEdit")->setText("2,45");
@@ -364,7 +503,7 @@ TEST_F(OptionsDialog, VddControlsFollowTheirBoxAndTheLimitsStayEnabled)
             EXPECT_TRUE(Find<QWidget>(name)->isEnabled()) << name;
     };
     expectSwitched(false); // as laid out
-    FileDefaults.Put(Executer);
+    FirstItems.Put(Executer);
     Form->Load(Executer);
     expectSwitched(false);
     Executer.MirrowVddOut = true;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -191,6 +192,52 @@ TEST_F(IniFolder, FailuresToWriteAreReportedNotRaised)
     ASSERT_EQ(::stat(Path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(Entries(), std::vector<std::string>{"orbesk.ini"});
+}
+
+TEST_F(IniFolder, ARefusedWriteSaysWhyAndTheCheckBeforehandAgreesWithoutWriting)
+{
+    Put(Folder + "/plain.txt", "x");
+    ASSERT_EQ(::mkdir((Folder + "/taken.ini").c_str(), 0755), 0);
+    struct TCase {
+        const char* Why;
+        std::string Path;
+        std::string Reason; // empty: the check finds nothing wrong
+        std::string WriteReason;
+        int64_t WriteLimit = -1;
+    };
+    std::vector<TCase> cases = {
+        {"below a file", Folder + "/plain.txt/orbesk.ini", "Not a directory", "Not a directory"},
+        {"in a missing folder", Folder + "/none/orbesk.ini", "No such file or directory",
+         "No such file or directory"},
+        {"a folder by the file's name", Folder + "/taken.ini", "Is a directory", "Is a directory"},
+        {"a full disk, which only the write finds", Path, "", "No space left on device", 0},
+    };
+    // Root writes into a folder without write permission all the same.
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::mkdir((Folder + "/locked").c_str(), 0555), 0);
+        cases.push_back({"a folder without write permission", Folder + "/locked/orbesk.ini", "Permission denied",
+                         "Permission denied"});
+    } else {
+        std::cout << "Run as root: a folder without write permission is not tried.\n";
+    }
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Why);
+        const std::vector<std::string> before = Entries();
+        TIniFile ini(c.Path);
+        std::string reason;
+        EXPECT_EQ(ini.CanUpdate(reason), c.Reason.empty());
+        EXPECT_EQ(reason, c.Reason);
+        EXPECT_EQ(Entries(), before);
+        ini.WriteInteger("Params", "A", 1);
+        platform::SetIniWriteLimitForTest(c.WriteLimit);
+        EXPECT_FALSE(ini.UpdateFile());
+        platform::SetIniWriteLimitForTest(-1);
+        EXPECT_EQ(ini.UpdateError(), c.WriteReason);
+        EXPECT_EQ(Entries(), before);
+    }
+    std::string reason = "unchanged";
+    EXPECT_TRUE(TIniFile(Folder + "/new.ini").CanUpdate(reason));
+    EXPECT_EQ(reason, "unchanged");
 }
 
 TEST_F(IniFolder, ReplacedFileKeepsItsPermissionsAndLinks)
