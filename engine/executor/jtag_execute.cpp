@@ -250,7 +250,10 @@ bool TJtagExecuter::PrepareFile(const std::string& FileName)
         static const TJtagFilesList noPlayers;
         std::unique_ptr<TJtagFile> player =
             (JtagFilesList ? *JtagFilesList : noPlayers).CreateFileObject(ExtensionOf(path), path);
-        player->CheckFile();
+        player->CheckFile(StopRequested);
+        // Stopped during the check: nothing is said, the front end says why.
+        if (Stopping())
+            return false;
         PreparedFile = std::move(player);
         PreparedPath = path;
         return true;
@@ -265,8 +268,10 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     const std::string path = FullPath(FileName);
     StartStopped = false;
     SearchLock = TFtLockOutcome::Taken;
-    if (!(PreparedFile && PreparedPath == path) && !PrepareFile(FileName))
+    if (!(PreparedFile && PreparedPath == path) && !PrepareFile(FileName)) {
+        StartStopped = Stopping();
         return false;
+    }
     std::unique_ptr<TJtagFile> player = std::move(PreparedFile);
     PreparedPath.clear();
 

@@ -167,9 +167,9 @@ public:
 
     // ---- the front end's hooks and what the last start met
 
-    // Asked while a search or an open waits for the search lock, and before
-    // the file is started: true ends the start with nothing played (empty:
-    // never). Called on the front end's thread.
+    // Asked while the file is checked, while a search or an open waits for
+    // the search lock, and before the file is started: true ends the start
+    // with nothing played (empty: never). Called on the front end's thread.
     std::function<bool()> StopRequested;
     // The last OpenAndStart gave up because StopRequested said so; a cable
     // it opened is still open, for the front end to close as after a
@@ -192,8 +192,9 @@ public:
     static int32_t KindOf(int32_t ProgrammerId) { return (static_cast<uint32_t>(ProgrammerId) >> 24) & 0xFF; }
 
     // Opens the data file and checks it whole (its player's CheckFile)
-    // before any cable is looked for; false after the error's line. The
-    // player is kept for the OpenAndStart of the same file.
+    // before any cable is looked for; false after the error's line, or
+    // with nothing said when StopRequested ended the check. The player is
+    // kept for the OpenAndStart of the same file.
     bool PrepareFile(const std::string& FileName);
     // Plays FileName on the selected (or first found) cable; true while it
     // plays, CurrentFile then holds the player. The file is prepared first

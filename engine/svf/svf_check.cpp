@@ -3,7 +3,7 @@
 // refused before anything reaches the chain.
 #include "svf/svf.h"
 
-void TSVFFile::CheckFile()
+void TSVFFile::CheckFile(const std::function<bool()>& Stop)
 {
     TSVFFile checker(FFileName);
     checker.Side = TSide::Check;
@@ -11,6 +11,9 @@ void TSVFFile::CheckFile()
     checker.DefaultFrequency = DefaultFrequency;
     TSVFCommand statement;
     do {
+        // A file of millions of statements takes seconds to check.
+        if (Stop && Stop())
+            return;
         FreeStatement(statement);
         checker.NextStatement(statement);
         checker.TakeStatement(statement);

@@ -67,8 +67,24 @@ struct TBadFilePlayer : TProbePlayer {
 // A file its player opens, and whose check then finds a bad line.
 struct TBadCheckPlayer : TProbePlayer {
     using TProbePlayer::TProbePlayer;
-    void CheckFile() override { throw ELineException("Unknown keyword XYZ", 6, "SDR 8 XYZ;"); }
+    void CheckFile(const std::function<bool()>&) override
+    {
+        throw ELineException("Unknown keyword XYZ", 6, "SDR 8 XYZ;");
+    }
     static std::string FileTypeName() { return "BADCHECK"; }
+};
+// A long check that asks for a stop between its steps, and would fail at
+// its end.
+struct TLongCheckPlayer : TProbePlayer {
+    using TProbePlayer::TProbePlayer;
+    void CheckFile(const std::function<bool()>& Stop) override
+    {
+        for (int step = 0; step < 1000; ++step)
+            if (Stop && Stop())
+                return;
+        throw ELineException("Unknown keyword XYZ", 6, "SDR 8 XYZ;");
+    }
+    static std::string FileTypeName() { return "LONGCHECK"; }
 };
 struct TOddPlayer : TProbePlayer {
     explicit TOddPlayer(const std::string& F) : TProbePlayer(F) { throw std::runtime_error("not ours"); }
@@ -84,6 +100,7 @@ public:
         RegisterJtagFileClass(JtagFileClassOf<TBadFilePlayer>());
         RegisterJtagFileClass(JtagFileClassOf<TOddPlayer>());
         RegisterJtagFileClass(JtagFileClassOf<TBadCheckPlayer>());
+        RegisterJtagFileClass(JtagFileClassOf<TLongCheckPlayer>());
     }
 };
 testing::Environment* const Players = testing::AddGlobalTestEnvironment(new TRegisterPlayers);
@@ -323,6 +340,20 @@ TEST_F(Executor, AFileThatCannotBePlayedIsRefusedBeforeAnyCableIsLookedFor)
     }
     std::filesystem::remove("folder.badfile");
     EXPECT_EQ(Sim->Counter("FT_Open"), 0u) << "no cable was even looked at";
+}
+
+TEST_F(Executor, AStopDuringTheFilesCheckEndsTheStartWithNothingSaidAndNoCable)
+{
+    Load({Varnel("A6010001")});
+    Exec->SelectedCable = -1;
+    int asked = 0;
+    Exec->StopRequested = [&] { return ++asked > 10; };
+    EXPECT_FALSE(Exec->OpenAndStart("run.longcheck"));
+    EXPECT_TRUE(Exec->StartStopped);
+    EXPECT_LT(asked, 100) << "the check went on after the stop";
+    EXPECT_THAT(Exec->Log(), testing::IsEmpty());
+    EXPECT_EQ(Probe.Alive, 0);
+    EXPECT_EQ(Sim->Counter("FT_Open"), 0u);
 }
 
 TEST_F(Executor, APreparedFileIsTheOneStartedAndOnlyForItsOwnPath)

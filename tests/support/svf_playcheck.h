@@ -124,7 +124,7 @@ inline std::string JudgeStarted(TJtagFile& Player, const std::string& Path, TFak
 inline std::string CheckedError(TSVFFile& Player)
 {
     try {
-        Player.CheckFile();
+        Player.CheckFile({});
     } catch (const ELineException& e) {
         return "Fatal error " + e.Message() + " near line " + std::to_string(e.LineNumber) + "\r\n\"" + e.LineText +
                "\"";

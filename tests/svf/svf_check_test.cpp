@@ -95,6 +95,15 @@ TEST_F(SvfCheck, FindsWhatThePlayerWouldMeetWithItsTextAndLine)
     }
 }
 
+TEST_F(SvfCheck, AStopEndsItBetweenStatements)
+{
+    TSVFFile file(Dir.Write("run.svf", Lines(1000, "SDR 8 TDI (00);\n") + "SDR 8 TDI 00;\n"));
+    int asked = 0;
+    EXPECT_NO_THROW(file.CheckFile([&] { return ++asked > 5; })) << "stopped before the bad last line";
+    EXPECT_EQ(asked, 6);
+    EXPECT_THROW(file.CheckFile({}), ELineException);
+}
+
 TEST_F(SvfCheck, ADigitThatIsNoneNoLongerPlaysAsZero)
 {
     TSVFFile played(Dir.Write("run.svf", "STATE IDLE;\nSDR 8 TDI (0G);\n"));
