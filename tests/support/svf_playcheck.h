@@ -67,14 +67,16 @@ inline int PlannedStop(const std::string& Bytes)
     return h % 8 == 2 ? 2 + static_cast<int>((h >> 3) % 32) : 0;
 }
 
-// Cable events a stopped run may still make: the rest of the statement, or
-// of the XC9500 attempt, under way when the stop came.
+// Cable events other than TMS clocks that a stopped run may still make:
+// the rest of the statement, or of the XC9500 attempt, under way when the
+// stop came (a STATE statement may walk through any number of states).
 constexpr int StopAllowance = 64;
 
 // A planned stop and the cable events of the run that had it.
 struct TStopPlan {
     int At = 0; // 0: none
     int Events = 0;
+    int After = 0; // events after the stop, TMS clocks apart
     bool Stopped() const { return At > 0 && Events >= At; }
 };
 
@@ -93,8 +95,8 @@ inline std::string JudgeRun(FileStatus Status, const TFakeCable& Cable, bool End
 {
     if (!Cable.Violations.empty())
         return "the chain saw: " + Cable.Violations.front();
-    if (Stop.Stopped() && Stop.Events - Stop.At > StopAllowance)
-        return "played on after a stop: " + std::to_string(Stop.Events - Stop.At) + " cable events";
+    if (Stop.Stopped() && Stop.After > StopAllowance)
+        return "played on after a stop: " + std::to_string(Stop.After) + " cable events";
     int errors = 0;
     int fatal = 0;
     // Errors that a retry then made good (the XSVF XC9500 method reports
@@ -149,7 +151,9 @@ inline std::string JudgeStarted(TJtagFile& Player, const std::string& Path, TFak
     stop.At = PlannedStop(bytes);
     // Counted by the worker (the first event comes before it runs); read
     // once it has finished.
-    Cable.BeforeEvent = [&](const std::string&) {
+    Cable.BeforeEvent = [&](const std::string& Event) {
+        if (stop.Stopped() && Event != "tms")
+            ++stop.After;
         if (++stop.Events == stop.At)
             Player.Stop();
     };
