@@ -4,9 +4,19 @@
 #include "hexdigit.h"
 #include "paramutils.h"
 #include "settings/settings.h"
+#include "settings/settings_check.h"
 
 const char* const ConsoleVersionText = "orbeskcon version 3.12, 2024-02-07";
-const char* const ConsoleUsageText = "usage: orbeskcon.exe  [-mirrow] [-s serial] [-i inifile] file.svf";
+const char* const ConsoleUsageText =
+    "usage: orbeskcon  [-mirrow | -druvel | -varnel] [-s serial] [-i inifile] [-w] file.svf | file.xsvf\n"
+    "       orbeskcon  -version | -h | -help\n"
+    "  -mirrow, -druvel, -varnel  the kind of cable -s names (else a Varnel); -mirrow alone: a Mirrow first\n"
+    "  -s serial   the cable's serial number, hexadecimal; - for the first cable found\n"
+    "  -i inifile  the settings file (else orbeskcon.ini, or orbesk.ini, beside the program)\n"
+    "  -w          wait for Enter after a failed run\n"
+    "  -f file     the data file, when it is not named on its own\n"
+    "  -v          accepted, and does nothing\n"
+    "  -version    the version; -h, -help and --help this text";
 
 namespace {
 
@@ -18,6 +28,19 @@ bool Found(const char* Name)
 std::string ValueOf(const char* Name)
 {
     return ParameterSingleton().GetParameter(Name).Value;
+}
+
+// The GNU forms --help and --version, as their single-dash options.
+bool FoundLong(const char* Name)
+{
+    TParameters& params = ParameterSingleton();
+    for (int i = 1; i <= params.GetArgCount(); ++i) {
+        std::string arg = params.GetArg(i);
+        UpperCaseAscii(arg);
+        if (arg == std::string("--") + Name)
+            return true;
+    }
+    return false;
 }
 
 [[noreturn]] void Refuse(const std::string& Text, int Status)
@@ -74,12 +97,17 @@ bool ConsoleOptions(TConsoleState& State)
     State.SerialText.clear();
     State.SettingsPath = ConsoleSettingsPath();
 
-    if (Found("VERSION"))
+    if (Found("VERSION") || FoundLong("VERSION"))
         Refuse(ConsoleVersionText, ExitUsage);
-    if (Found("H") || Found("HELP"))
+    if (Found("H") || Found("HELP") || FoundLong("HELP"))
         Refuse(ConsoleUsageText, ExitUsage);
     if (const std::string error = params.Validate(); !error.empty())
         Refuse(error, ExitUsage);
+    // A second file would otherwise be silently left unplayed.
+    if (params.FreeArgumentCount() > 1)
+        Refuse("Error, only one data file can be given: " + params.FreeArgument(0) + " and " + params.FreeArgument(1) +
+                   " were.",
+               ExitUsage);
 
     if (Found("F"))
         State.DataFileName = ValueOf("F");
@@ -88,9 +116,9 @@ bool ConsoleOptions(TConsoleState& State)
 
     if (Found("I")) {
         State.SettingsPath = ValueOf("I");
-        if (!SettingsFileExists(State.SettingsPath)) {
+        if (const std::string refusal = SettingsFileRefusal(State.SettingsPath); !refusal.empty()) {
             WriteOutLine("inifile: " + State.SettingsPath);
-            WriteOutLine("Error: Specified inifile does not exist!");
+            WriteOutLine(refusal);
             return false;
         }
     }
@@ -116,9 +144,12 @@ bool ConsoleOptions(TConsoleState& State)
     TConsoleExecuter& executer = *State.Executer;
     ChooseConsoleCable(executer, State.SerialText, Found("MIRROW"), Found("DRUVEL"));
 
-    if (!LoadConsoleSettings(State.SettingsPath, executer, executer.ShowComments)) {
+    std::vector<std::string> warnings;
+    if (!LoadCheckedConsoleSettings(State.SettingsPath, executer, executer.ShowComments, warnings)) {
         WriteErrLine(ObsoleteSettingsText);
         throw EConsoleExit(ExitObsoleteSettings);
     }
+    for (const std::string& line : warnings)
+        WriteOutLine(line);
     return true;
 }

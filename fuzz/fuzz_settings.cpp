@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "executor/jtag_execute.h"
 #include "fuzz_common.h"
 #include "inifile.h"
 #include "settings/settings.h"
+#include "settings/settings_check.h"
 
 namespace {
 
@@ -73,6 +75,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     console.SelectedCable = -1;
     uint8_t show = 0;
     LoadConsoleSettings(path, console, show);
+
+    // The console's checked reading leaves every coded key within its codes.
+    TQuietExecuter checked;
+    checked.SelectedCable = -1;
+    std::vector<std::string> warnings;
+    if (LoadCheckedConsoleSettings(path, checked, show, warnings) &&
+        (DefFreqHz(checked.DefFreq) == 0 || checked.DefFreqRuntestTime > 4 || checked.DefFreqRuntestPuls < 2 ||
+         checked.DefFreqRuntestPuls > 4 || checked.FreqToFast > 4 || checked.RuntestRecalculate > 2 ||
+         checked.VarnelVPPActive > 4 || checked.VarnelVPPInactive > 3 || checked.MirrowPActive > 3 ||
+         checked.MirrowPInactive > 3 || checked.MirrowVddMin > checked.MirrowVddMax || checked.MirrowVddDelay < 0))
+        fuzz::Finding("the checked settings hold a value outside its range");
 
     TQuietExecuter desktop;
     desktop.SelectedCable = -1;

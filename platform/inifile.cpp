@@ -269,6 +269,24 @@ const std::string* TIniFile::FindValueLine(const std::string& Section, const std
     return key.Found ? &FLines[key.Line] : nullptr;
 }
 
+std::vector<TIniFile::TStrayKey> TIniFile::KeysOutside(const std::string& Section) const
+{
+    const TLocation read = FindSection(Section);
+    std::vector<TStrayKey> keys;
+    std::string current;
+    bool inRead = false;
+    for (size_t i = 0; i < FLines.size(); ++i) {
+        const TLine line = Classify(FLines[i]);
+        if (line.Kind == TLineKind::Section) {
+            current = line.Name;
+            inRead = read.Found && i == read.Line;
+        } else if (line.Kind == TLineKind::Key && !inRead) {
+            keys.push_back({line.Name, line.Value, current});
+        }
+    }
+    return keys;
+}
+
 bool TIniFile::ValueExists(const std::string& Section, const std::string& Key) const
 {
     return FindValueLine(Section, Key) != nullptr;

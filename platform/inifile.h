@@ -33,6 +33,16 @@ public:
     // value does not convert.
     int32_t ReadInteger(const std::string& Section, const std::string& Key, int32_t Default) const;
 
+    // The keys no reader of Section sees: those before the first section,
+    // in other sections and in later sections of the same name; each with
+    // its value and the name of the section it stands in (empty for none).
+    struct TStrayKey {
+        std::string Key;
+        std::string Value;
+        std::string Section;
+    };
+    std::vector<TStrayKey> KeysOutside(const std::string& Section) const;
+
     // Replace the value of the key, else add the key at the end of its
     // section, else add the section at the end of the file. In memory
     // only, until UpdateFile.

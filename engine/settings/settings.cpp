@@ -9,7 +9,7 @@
 
 const char* const SettingsSection = "Params";
 const char* const ObsoleteSettingsText =
-    "Fatal: ini files includes obsolete options. Please create new ini file using orbesk.exe.";
+    "Fatal: ini files includes obsolete options. Please create new ini file using orbesk.";
 
 namespace {
 

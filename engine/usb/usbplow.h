@@ -112,7 +112,8 @@ struct TFtLockSettings {
 };
 TFtLockSettings& FtLockSettings();
 inline constexpr const char* SearchLockDirEnvVar = "ORBESK_SEARCH_LOCK_DIR";
-// The lock's file, as the settings and the environment name it.
+// The lock's folder and file, as the settings and the environment name them.
+std::string FtSearchLockFolder();
 std::string FtSearchLockPath();
 
 // What a wait for the lock does besides waiting: a stop request polled,

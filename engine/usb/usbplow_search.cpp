@@ -13,7 +13,9 @@ namespace {
 
 TFtLockSettings LockSettings;
 
-std::string LockFolder()
+} // namespace
+
+std::string FtSearchLockFolder()
 {
     if (!LockSettings.Folder.empty())
         return LockSettings.Folder;
@@ -21,9 +23,11 @@ std::string LockFolder()
     return folder && *folder ? folder : platform::NamedLockFolder();
 }
 
+namespace {
+
 platform::TNamedLock MakeLock()
 {
-    return platform::TNamedLock(LockSettings.Name, LockFolder());
+    return platform::TNamedLock(LockSettings.Name, FtSearchLockFolder());
 }
 
 TFtLockOutcome OutcomeOf(platform::TLockWait Wait)
@@ -93,13 +97,13 @@ TFtLockSettings& FtLockSettings()
 
 std::string FtSearchLockPath()
 {
-    return LockFolder() + "/" + LockSettings.Name + ".lock";
+    return FtSearchLockFolder() + "/" + LockSettings.Name + ".lock";
 }
 
 TFtSearchLock::TFtSearchLock(const TFtWaitHooks& Hooks) : TFtSearchLock(Hooks, LockSettings.WaitMs) {}
 
 TFtSearchLock::TFtSearchLock(const TFtWaitHooks& Hooks, uint32_t WaitMs)
-    : FLock(LockSettings.Name, LockFolder()), FOutcome(Take(FLock, WaitMs, Hooks))
+    : FLock(LockSettings.Name, FtSearchLockFolder()), FOutcome(Take(FLock, WaitMs, Hooks))
 {
 }
 

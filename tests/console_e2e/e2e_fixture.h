@@ -20,9 +20,19 @@ namespace e2e {
 constexpr int RunLimitMs = 60000;
 
 const std::string VersionLine = "orbeskcon version 3.12, 2024-02-07";
-const std::string UsageLine = "usage: orbeskcon.exe  [-mirrow] [-s serial] [-i inifile] file.svf";
+const std::vector<std::string> UsageLines = {
+    "usage: orbeskcon  [-mirrow | -druvel | -varnel] [-s serial] [-i inifile] [-w] file.svf | file.xsvf",
+    "       orbeskcon  -version | -h | -help",
+    "  -mirrow, -druvel, -varnel  the kind of cable -s names (else a Varnel); -mirrow alone: a Mirrow first",
+    "  -s serial   the cable's serial number, hexadecimal; - for the first cable found",
+    "  -i inifile  the settings file (else orbeskcon.ini, or orbesk.ini, beside the program)",
+    "  -w          wait for Enter after a failed run",
+    "  -f file     the data file, when it is not named on its own",
+    "  -v          accepted, and does nothing",
+    "  -version    the version; -h, -help and --help this text",
+};
 const std::string ObsoleteLine =
-    "Fatal: ini files includes obsolete options. Please create new ini file using orbesk.exe.";
+    "Fatal: ini files includes obsolete options. Please create new ini file using orbesk.";
 const std::string SuccessLine = "File processing completed successfully";
 const std::string FailureLine = "!! ERROR !! File processing failed";
 
@@ -140,11 +150,16 @@ protected:
     {
         // The emulated cables are held across processes, as real ones, in
         // the test's own folder.
-        return {{"ORBESK_SIM_SCENARIO", ScenarioText},
-                {"ORBESK_SIM_TRACE", TracePath},
-                {"ORBESK_SIM_LOCK_DIR", Folder + "/locks"},
-                {"LD_LIBRARY_PATH", std::nullopt}};
+        TEnvironment env = {{"ORBESK_SIM_SCENARIO", ScenarioText},
+                            {"ORBESK_SIM_TRACE", TracePath},
+                            {"ORBESK_SIM_LOCK_DIR", Folder + "/locks"},
+                            {"LD_LIBRARY_PATH", std::nullopt}};
+        for (const auto& [name, value] : ExtraEnvironment)
+            env[name] = value;
+        return env;
     }
+    // Set by a test: more changes to the program's environment.
+    TEnvironment ExtraEnvironment;
 
     // In the test's folder; Program empty: the shared orbeskcon. Its input
     // stays open until the caller closes it.

@@ -49,6 +49,31 @@ TEST_F(OrbeskconOnEveryCable, PlaysEachFileWithTheSameChainHistory)
                 EXPECT_EQ(history, first);
         }
     }
+    // Without the vendor files only the examples have played.
+    ORBESK_SKIP_WITHOUT_VENDOR_SAMPLES();
+}
+
+// The search lock's folder comes from the environment: every test run has
+// its own (the test programs' main sets one), and a program of a test never
+// meets the machine's lock.
+TEST_F(OrbeskconOnEveryCable, TheSearchLockIsInTheFolderTheEnvironmentNames)
+{
+    ScenarioText = Scenario({Varnel("A6010001", TwoDevices)});
+    const std::string svf = Write("run.svf", IdcodeSvf(true));
+    const std::string absent = Folder + "/no-such-folder";
+    ExtraEnvironment["ORBESK_SEARCH_LOCK_DIR"] = absent;
+    TRunResult r = Run({svf});
+    EXPECT_THAT(r.OutLines(),
+                testing::Contains("The JTAG cable search lock " + absent + "/FTDI_KALDOR_SEARCH.lock cannot be made."));
+    EXPECT_NE(r.Status, 0);
+
+    const char* own = std::getenv("ORBESK_SEARCH_LOCK_DIR");
+    ASSERT_NE(own, nullptr) << "the test program's main names no folder";
+    EXPECT_NE(std::string(own), "/tmp");
+    ExtraEnvironment.clear();
+    r = Run({svf});
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    EXPECT_TRUE(std::filesystem::exists(std::string(own) + "/FTDI_KALDOR_SEARCH.lock"));
 }
 
 } // namespace

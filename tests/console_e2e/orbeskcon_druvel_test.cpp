@@ -115,8 +115,8 @@ TEST_F(OrbeskconOnDruvel, AWaitTheDruvelRefusesFailsTheRunWithItsMessage)
     const TCase cases[] = {
         {"DefFreqRuntestTime=0\n", "RUNTEST 20E-3 SEC;\n",
          "Fatal error Zero frequency RUNTEST is not supported on DRUVEL cable."},
-        {"DefFreqRuntestPuls=5\nRuntestRecalculate=0\n", "RUNTEST 5000 TCK;\n",
-         "Fatal error DefFreqRuntestPuls not defined"},
+        // A DefFreqRuntestPuls outside 2..4 never gets this far: the console
+        // warns of it and takes 3.
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Error);

@@ -60,15 +60,26 @@ TEST_F(OrbeskconRefuses, EachRefusalPrintsItsTextAndEndsWithItsStatus)
         {{"-version", "file.svf"}, {VersionLine}, 3},
         {{"-VERSION", "-zzz"}, {VersionLine}, 3},
         {{"-version", "-h"}, {VersionLine}, 3},
-        {{"-h"}, {UsageLine}, 3},
-        {{"/HELP", "-zzz"}, {UsageLine}, 3},
-        {{"x.svf", "-Help"}, {UsageLine}, 3},
+        {{"-h"}, UsageLines, 3},
+        {{"/HELP", "-zzz"}, UsageLines, 3},
+        {{"x.svf", "-Help"}, UsageLines, 3},
+        // The GNU forms mean the same.
+        {{"--help"}, UsageLines, 3},
+        {{"--HELP", "-zzz", "x.svf"}, UsageLines, 3},
+        {{"--version"}, {VersionLine}, 3},
+        {{"--version", "--help"}, {VersionLine}, 3},
         // Command-line errors: the parser's text.
         {{"-q", "x.svf"}, {"Unknown parameter \"Q\" in -q"}, 3},
         {{"x.svf", "-sx"}, {"Unknown parameter \"SX\" in -sx"}, 3},
         {{"x.svf", "-s"}, {"After -s expected string, but this is last parameter."}, 3},
         {{"-s", "-f", "x.svf"}, {"After -s expected string, but -f found."}, 3},
-        {{"--help"}, {"Illegal combination of parameter initialization characters in --help"}, 3},
+        {{"--verbose"}, {"Illegal combination of parameter initialization characters in --verbose"}, 3},
+        {{"---help"}, {"Illegal combination of parameter initialization characters in ---help"}, 3},
+        // One data file a run: a second one is a command-line error.
+        {{"x.svf", "x.txt"}, {"Error, only one data file can be given: x.svf and x.txt were."}, 3},
+        {{"-f", "x.svf", "x.svf", "absent.svf"},
+         {"Error, only one data file can be given: x.svf and absent.svf were."},
+         3},
         {{"-/x", "x.svf"}, {"Illegal combination of parameter initialization characters in -/x"}, 3},
         // A path needs a '/' after its first to be no option.
         {{"/x.svf"}, {"Unknown parameter \"X.SVF\" in /x.svf"}, 3},
@@ -90,7 +101,7 @@ TEST_F(OrbeskconRefuses, EachRefusalPrintsItsTextAndEndsWithItsStatus)
         {{"-i", "missing.ini", "nofile.svf"}, {"inifile: missing.ini", "Error: Specified inifile does not exist!"}, 2},
         {{"-i", "missing.ini"}, {"inifile: missing.ini", "Error: Specified inifile does not exist!"}, 2},
         {{"-I", "{dir}/dir.svf", "x.svf"},
-         {"inifile: {dir}/dir.svf", "Error: Specified inifile does not exist!"},
+         {"inifile: {dir}/dir.svf", "Error: Specified inifile is a directory!"},
          2},
         // The settings are read last: the data file's refusals come first.
         {{"-i", "old.ini", "x.txt"}, {badType}, 3},
@@ -150,6 +161,30 @@ TEST_F(OrbeskconRefuses, ASettingsFileWithTheOldRuntestKeysIsRefusedOnStandardEr
         EXPECT_THAT(r.ErrLines(), ElementsAre(ObsoleteLine));
         EXPECT_EQ(r.Status, 4);
     }
+    EXPECT_TRUE(VarnelsSetUp().empty());
+}
+
+// Root reads a file whatever its mode: the refusal is then seen by a run
+// as another user.
+TEST_F(OrbeskconRefuses, ASettingsFileThatCannotBeReadIsRefusedLikeAMissingOne)
+{
+    const std::string ini = Write("noread.ini", "[Params]\nWriteComments=0\n");
+    std::filesystem::permissions(ini, std::filesystem::perms::none);
+    std::vector<std::string> args = {"-i", "noread.ini", "x.svf"};
+    std::string program;
+    if (geteuid() == 0) {
+        const char* setpriv = "/usr/bin/setpriv";
+        if (access(setpriv, X_OK) != 0)
+            GTEST_SKIP() << "running as root, where a file without read permission is still read, and without "
+                         << setpriv << " to run as another user";
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", PrivateProgram()});
+        program = setpriv;
+    }
+    const TRunResult r = Run(args, program);
+    EXPECT_THAT(r.OutLines(),
+                ElementsAre("inifile: noread.ini", "Error: Specified inifile cannot be read: Permission denied"));
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.Status, 2);
     EXPECT_TRUE(VarnelsSetUp().empty());
 }
 
@@ -233,6 +268,55 @@ TEST_F(OrbeskconSettingsFile, TheDesktopsFileWithTheOldKeysIsRefusedToo)
     EXPECT_THAT(r.ErrLines(), ElementsAre(ObsoleteLine));
     EXPECT_EQ(r.Status, 4);
     EXPECT_TRUE(VarnelsSetUp().empty());
+}
+
+// What a settings file holds that would be read as if it were fine: one
+// warning line each, naming the key, its value and what is used instead;
+// the run goes on.
+TEST_F(OrbeskconSettingsFile, OddSettingsAreWarnedAboutEachOnItsLine)
+{
+    struct TCase {
+        std::string Ini;
+        std::vector<std::string> Warnings;
+    };
+    const std::string ini = Folder + "/odd.ini";
+    const TCase cases[] = {
+        {"[Params]\nDefFreq=99\n",
+         {"Warning: the setting DefFreq=99 names no TCK frequency (0, 1, 2, 5, 10 or 15); 0 (3 MHz) is used "
+          "instead."}},
+        {"[Params]\nVarnelVPPActive=42\n",
+         {"Warning: the setting VarnelVPPActive=42 is outside 0..4; 2 is used instead."}},
+        {"[Params]\nMirrowVddMin=80\nMirrowVddMax=10\n",
+         {"Warning: the setting MirrowVddMin=80 is above MirrowVddMax=10; MirrowVddMin=18 and MirrowVddMax=55 are "
+          "used instead."}},
+        {"[params]\ndeffreqruntestpuls=$7\nMirrowPInactive=-1\nMirrowVddDelay=2000000\n",
+         {"Warning: the setting DefFreqRuntestPuls=$7 is outside 2..4; 3 is used instead.",
+          "Warning: the setting MirrowPInactive=-1 is outside 0..3; 3 is used instead.",
+          "Warning: the setting MirrowVddDelay=2000000 is outside 0..1000000; 10000 is used instead."}},
+        {"WriteComments=0\n[Other]\nDefFreq=5\nSomethingElse=1\n[Params]\nDefFreq=1\n[PARAMS]\nFreqToFast=2\n",
+         {"Warning: the setting WriteComments=0 stands before any section, outside [Params], and is not read; the "
+          "value in [Params] or the default is used instead.",
+          "Warning: the setting DefFreq=5 stands in [Other], outside [Params], and is not read; the value in "
+          "[Params] or the default is used instead.",
+          "Warning: the setting FreqToFast=2 stands in a second [PARAMS], outside [Params], and is not read; the "
+          "value in [Params] or the default is used instead."}},
+        {std::string("[Params]\0WriteComments=0\n\x01\x02", 27),
+         {"Warning: the settings file " + ini + " is not a text file; the defaults are used instead."}},
+        // Within range, or so as a byte (266 is 10): nothing to say.
+        {"[Params]\nDefFreq=266\nVarnelVPPActive=4\nMirrowVddMin=55\nMirrowVddMax=55\nMirrowVddOut=2\n", {}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Ini);
+        std::ofstream(ini, std::ios::binary | std::ios::trunc) << c.Ini;
+        const TRunResult r = Run({"-i", ini, Svf}, Program);
+        std::vector<std::string> warnings;
+        for (const std::string& line : r.OutLines())
+            if (line.starts_with("Warning: the setting"))
+                warnings.push_back(line);
+        EXPECT_THAT(warnings, ElementsAreArray(c.Warnings));
+        EXPECT_EQ(r.Status, 0) << r.Out;
+        EXPECT_THAT(r.OutLines(), testing::Contains(SuccessLine)) << "WriteComments is read only from [Params]";
+    }
 }
 
 } // namespace

@@ -84,7 +84,7 @@ void DrawAll(const fs::path& Folder)
     selection.SelectProgrammerItem(0x02040123);
     selection.show();
     Save(selection, Folder, SelectionShot);
-    unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
+    unlink(FtSearchLockPath().c_str());
 }
 
 std::vector<unsigned char> ReadFile(const fs::path& Path)

@@ -138,7 +138,7 @@ inline void UnloadPlainDriver()
 {
     FtUnload();
     FtSetLibraryFolder("");
-    unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
+    unlink(FtSearchLockPath().c_str());
     FtLockSettings() = TFtLockSettings();
 }
 

@@ -30,7 +30,7 @@ protected:
     }
     void HoldLock()
     {
-        Holder = std::make_unique<usbtest::THolderProcess>(FtLockSettings().Name);
+        Holder = std::make_unique<usbtest::THolderProcess>(FtLockSettings().Name, FtSearchLockFolder());
         ASSERT_TRUE(Holder->Held);
     }
     std::unique_ptr<usbtest::THolderProcess> Holder;

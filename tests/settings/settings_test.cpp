@@ -1,4 +1,5 @@
 #include "settings/settings.h"
+#include "settings/settings_check.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +126,49 @@ TEST_F(SettingsFile, ReadsOnlyTheParamsSection)
     expected.DefFreq = 1;
     EXPECT_EQ(r.Console, expected);
     EXPECT_EQ(r.Desktop, expected);
+}
+
+// The console's checked reading: each value outside its key's range gives
+// way to the key's default, and nothing else changes.
+TEST_F(SettingsFile, ConsoleReplacesValuesOutsideTheirRangeWithTheDefaults)
+{
+    PutParams("DefFreq=99\nDefFreqRuntestTime=5\nDefFreqRuntestPuls=1\nFreqToFast=5\nRuntestRecalculate=3\n"
+              "VarnelVPPActive=42\nVarnelVPPInactive=4\nMirrowPActive=4\nMirrowPInactive=-1\n"
+              "MirrowVddVal=50\nMirrowVddMin=80\nMirrowVddMax=10\nMirrowVddDelay=-1\nSecurityTime=25\n");
+    TSettingsExecuter e;
+    e.SelectedCable = -1;
+    uint8_t show = 0;
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(LoadCheckedConsoleSettings(Path, e, show, warnings));
+    TFields expected = Defaults;
+    expected.MirrowVddVal = 50;
+    expected.SecurityTime = 25;
+    EXPECT_EQ(FieldsOf(e), expected);
+    EXPECT_EQ(warnings.size(), 11u) << testing::PrintToString(warnings);
+
+    // Within range: read as the plain reader reads it, without a word.
+    PutParams("DefFreq=15\nDefFreqRuntestTime=4\nDefFreqRuntestPuls=2\nVarnelVPPActive=4\nMirrowVddMin=30\n"
+              "MirrowVddMax=30\nMirrowVddDelay=1000000\n");
+    TSettingsExecuter plain;
+    TSettingsExecuter checked;
+    warnings.clear();
+    ASSERT_TRUE(LoadConsoleSettings(Path, plain, show));
+    ASSERT_TRUE(LoadCheckedConsoleSettings(Path, checked, show, warnings));
+    EXPECT_EQ(FieldsOf(checked), FieldsOf(plain));
+    EXPECT_TRUE(warnings.empty()) << testing::PrintToString(warnings);
+
+    // The obsolete keys are still refused first.
+    PutParams("DefFreq=99\nRTwTime=1\n");
+    EXPECT_FALSE(LoadCheckedConsoleSettings(Path, checked, show, warnings));
+}
+
+TEST_F(SettingsFile, RefusalOfAFileNamedOnTheCommandLine)
+{
+    Put(Path, "[Params]\n");
+    EXPECT_EQ(SettingsFileRefusal(Path), "");
+    EXPECT_EQ(SettingsFileRefusal(Path + ".absent"), "Error: Specified inifile does not exist!");
+    EXPECT_EQ(SettingsFileRefusal(""), "Error: Specified inifile does not exist!");
+    EXPECT_EQ(SettingsFileRefusal(Folder), "Error: Specified inifile is a directory!");
 }
 
 using TField = std::function<int64_t(const TFields&)>;
@@ -264,7 +308,7 @@ TEST_F(SettingsFile, ConsoleRefusesTheOldRuntestKeysWithoutReading)
         EXPECT_EQ(show, c.refused ? 0xEE : 1) << c.text;
     }
     EXPECT_EQ(std::string(ObsoleteSettingsText),
-              "Fatal: ini files includes obsolete options. Please create new ini file using orbesk.exe.");
+              "Fatal: ini files includes obsolete options. Please create new ini file using orbesk.");
 }
 
 // A serial from the command line wins over LastSerial; "-" (-2) asks for

@@ -1,6 +1,6 @@
 // Shared by the tests that play one table of files on every cable kind:
-// the example files and the vendor samples, each with the chain that
-// answers it, and the chain history a run leaves in the emulator's trace.
+// the example files and, where the samples folder has them, the vendor
+// samples, each with the chain that answers it, and the chain history a run leaves in the emulator's trace.
 // Needs ORBESK_EXAMPLES_DIR, ORBESK_SAMPLES_DIR and ORBESK_SIM_CHAINS_DIR.
 #pragma once
 
@@ -41,8 +41,10 @@ inline std::vector<TCableFile> CableFiles()
         const std::string base = std::string(ORBESK_EXAMPLES_DIR) + "/" + example;
         files.push_back({base + ".svf", CableFileChain(base + ".json")});
     }
+    if (!VendorSamplesMissing().empty())
+        return files;
     for (const TVendorSample& s : VendorSamples)
-        files.push_back({std::string(ORBESK_SAMPLES_DIR) + "/" + s.Sample,
+        files.push_back({VendorSamplePath(s.Sample),
                          CableFileChain(std::string(ORBESK_SIM_CHAINS_DIR) + "/" + s.Chain)});
     return files;
 }

@@ -49,7 +49,7 @@ protected:
         Sim.reset();
         FtUnload();
         FtSetLibraryFolder("");
-        unlink((platform::NamedLockFolder() + "/" + FtLockSettings().Name + ".lock").c_str());
+        unlink(FtSearchLockPath().c_str());
         FtLockSettings() = TFtLockSettings();
     }
 

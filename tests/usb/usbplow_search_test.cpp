@@ -126,7 +126,7 @@ TEST_F(Search, LeavesTheLockFree)
 {
     Sim->Load(Scenario({Device(Varnel, "A6010001"), Device(Varnel, "A6010002")}));
     Find(Varnel);
-    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0), TLockWait::Acquired);
+    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0, FtSearchLockFolder()), TLockWait::Acquired);
 }
 
 TEST_F(Search, SetsTheUsbIdsFirstSoTheDriverListsOtherIds)
@@ -151,7 +151,7 @@ TEST_F(Search, SetsTheUsbIdsFirstSoTheDriverListsOtherIds)
 TEST_F(Search, GivesUpUntouchedWhileAnotherProcessHoldsTheLock)
 {
     Sim->Load(Scenario({Device(Varnel, "A6010001")}));
-    THolderProcess holder(FtLockSettings().Name);
+    THolderProcess holder(FtLockSettings().Name, FtSearchLockFolder());
     ASSERT_TRUE(holder.Held);
     const TSearch found = Find(Varnel);
     EXPECT_EQ(found.Serials, std::vector<int32_t>{12345});
@@ -216,12 +216,13 @@ TEST_F(Open, OpensReadsWritesAndClosesADevice)
     EXPECT_EQ(mode, 0x40);
     EXPECT_EQ(FtClose(handle), FT_OK);
     EXPECT_EQ(Sim->Counter("protocol_errors"), 0u);
-    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0), TLockWait::Acquired) << "the open released its lock";
+    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0, FtSearchLockFolder()), TLockWait::Acquired)
+        << "the open released its lock";
 }
 
 TEST_F(Open, GoesAheadAfterTheWaitWhileAnotherProcessHoldsTheLock)
 {
-    THolderProcess holder(FtLockSettings().Name);
+    THolderProcess holder(FtLockSettings().Name, FtSearchLockFolder());
     ASSERT_TRUE(holder.Held);
     FT_HANDLE handle = nullptr;
     EXPECT_EQ(FtOpen(0, handle), FT_OK);
@@ -230,7 +231,7 @@ TEST_F(Open, GoesAheadAfterTheWaitWhileAnotherProcessHoldsTheLock)
 
 TEST_F(Open, AfterATimedOutWaitReleasesNothing)
 {
-    platform::TNamedLock held(FtLockSettings().Name);
+    platform::TNamedLock held(FtLockSettings().Name, FtSearchLockFolder());
     ASSERT_EQ(held.Wait(0), TLockWait::Acquired);
     FT_STATUS status = FT_IO_ERROR;
     std::thread([&] {
@@ -239,7 +240,7 @@ TEST_F(Open, AfterATimedOutWaitReleasesNothing)
         FtClose(handle);
     }).join();
     EXPECT_EQ(status, FT_OK);
-    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0), TLockWait::TimedOut)
+    EXPECT_EQ(WaitFromOtherProcess(FtLockSettings().Name, 0, FtSearchLockFolder()), TLockWait::TimedOut)
         << "the other thread's lock is still held";
     EXPECT_TRUE(held.Release());
 }
