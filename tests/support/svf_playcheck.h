@@ -89,7 +89,8 @@ inline std::string FileBytes(const std::string& Path)
 // What is wrong with the run, empty when nothing. EndStable: a run that
 // succeeded must leave the chain where a TAP can rest (every SVF end state
 // is one; an XSVF file may end where it likes). A run that was stopped
-// ends soon after, as failed, and may say nothing (the front end says why).
+// ends soon after, as failed unless the stop came with its last event, and
+// may say nothing (the front end says why).
 inline std::string JudgeRun(FileStatus Status, const TFakeCable& Cable, bool EndStable = true,
                             const TStopPlan& Stop = {})
 {
@@ -116,7 +117,9 @@ inline std::string JudgeRun(FileStatus Status, const TFakeCable& Cable, bool End
                         Cable.State == TapState::DRPAUSE || Cable.State == TapState::IRPAUSE;
     switch (Status) {
     case FileStatus::Succeeded:
-        if (Stop.Stopped())
+        // Only a stop that came with the run's last cable event may leave
+        // nothing more to fail.
+        if (Stop.Stopped() && Stop.Events > Stop.At)
             return "succeeded after a stop";
         if (unanswered > 0)
             return "succeeded after an error: " + Cable.MessagesOf(MessageKind::Error).back();
