@@ -1,6 +1,10 @@
 // orbeskcon among other processes: signals from a terminal or a service
 // manager, a reader of its output that goes away, and a second program on
 // the same cable.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 
 #include <algorithm>
@@ -158,16 +162,20 @@ TEST_F(OrbeskconAmongProcesses, OneStopSignalEndsALongWaitAtOnceAndSwitchesThePo
     const std::string stopping = "Stopping: closing the cable. Press Ctrl-C again to quit at once.";
     // A child started from a script in the background would ignore SIGINT
     // from the start, and so keep ignoring it: it gets the default here.
-    struct sigaction saved = {};
-    sigaction(SIGINT, nullptr, &saved);
-    signal(SIGINT, SIG_DFL);
-    TEnvironment env = Environment();
-    env["ORBESK_SEARCH_LOCK_DIR"] = Folder + "/search";
-    std::filesystem::create_directories(Folder + "/search");
+    struct TDefaultSigint {
+        struct sigaction Saved = {};
+        TDefaultSigint()
+        {
+            sigaction(SIGINT, nullptr, &Saved);
+            signal(SIGINT, SIG_DFL);
+        }
+        ~TDefaultSigint() { sigaction(SIGINT, &Saved, nullptr); }
+    } defaultSigint;
     for (const int sig : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(strsignal(sig));
         std::filesystem::remove(TracePath);
-        TChild child(SharedProgram(), {"-mirrow", "-i", ini, file}, env, Folder);
+        std::unique_ptr<TChild> started = Start({"-mirrow", "-i", ini, file});
+        TChild& child = *started;
         ASSERT_TRUE(child.ReadUntil("Waiting 60.0 seconds...\n", RunLimitMs));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const auto sent = std::chrono::steady_clock::now();
@@ -190,7 +198,26 @@ TEST_F(OrbeskconAmongProcesses, OneStopSignalEndsALongWaitAtOnceAndSwitchesThePo
         EXPECT_THAT(power.front(), testing::HasSubstr("power on"));
         EXPECT_THAT(power.back(), EndsWith("power off"));
     }
-    sigaction(SIGINT, &saved, nullptr);
+}
+
+TEST_F(OrbeskconAmongProcesses, AStopSignalDuringTheWaitForTheSearchLockSaysSoToo)
+{
+    // Another program searching: the lock file of this test run's folder held.
+    const char* folder = std::getenv("ORBESK_SEARCH_LOCK_DIR");
+    ASSERT_NE(folder, nullptr);
+    const int held = open((std::string(folder) + "/FTDI_KALDOR_SEARCH.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    std::unique_ptr<TChild> child = Start({PacedSvf("long.svf", 3)});
+    EXPECT_TRUE(child->ReadUntil("Waiting for another program that is searching for JTAG cables...\n", RunLimitMs));
+    child->SendSignal(SIGTERM);
+    const TRunResult r = child->Finish(RunLimitMs);
+    close(held);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.OutLines(), ElementsAre("Waiting for another program that is searching for JTAG cables...",
+                                          "Stopping: closing the cable. Press Ctrl-C again to quit at once.",
+                                          "Run stopped by a signal."));
 }
 
 // Waits until Signal is no longer pending for the process: its handler has
