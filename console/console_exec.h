@@ -25,6 +25,8 @@ constexpr int ExitObsoleteSettings = 4;
 extern const char* const ConsoleVersionText;
 // A stop signal ended the run, or the start before anything was played.
 extern const char* const StoppedBySignalText;
+// Said as soon as the first stop signal is seen.
+extern const char* const StoppingText;
 extern const char* const ConsoleUsageText;
 
 class TConsoleExecuter : public TJtagExecuter {
@@ -107,10 +109,11 @@ int64_t ProgressPercent(int32_t Position, int32_t Total);
 
 // Polls the running player every 50 ms, with a progress line about once a
 // second while ShowComments is on, until it ends; a stop signal asks the
-// player to stop. Then logs the outcome, closes the cable, frees the player
-// and the executer, gives the stop signals back and, after a failed run
-// when WaitForEnter and no signal stopped it, waits for Enter. The exit
-// status.
+// player to stop, with StoppingText, and a run it ended says so by
+// StoppedBySignalText before its failure line. Then logs the outcome,
+// closes the cable, frees the player and the executer, gives the stop
+// signals back and, after a failed run when WaitForEnter and no signal
+// stopped it, waits for Enter. The exit status.
 int PollRun(TConsoleState& State, bool WaitForEnter);
 
 // The program body: number format, options, settings, driver, start and

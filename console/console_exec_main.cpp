@@ -14,6 +14,7 @@ constexpr uint32_t ProgressIntervalMs = 1000;
 } // namespace
 
 const char* const StoppedBySignalText = "Run stopped by a signal.";
+const char* const StoppingText = "Stopping: closing the cable. Press Ctrl-C again to quit at once.";
 
 int64_t ProgressPercent(int32_t Position, int32_t Total)
 {
@@ -30,6 +31,7 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
         // A stop signal: the run ends as a failed one does, through the
         // cable's close.
         if (!stopped && StopRequested()) {
+            WriteOutLine(StoppingText);
             player.Stop();
             stopped = true;
         }
@@ -44,6 +46,8 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
         const FileStatus status = player.GetStatus();
         if (status == FileStatus::Failed || status == FileStatus::Succeeded) {
             const bool failed = status == FileStatus::Failed;
+            if (failed && stopped)
+                WriteOutLine(StoppedBySignalText);
             if (failed)
                 executer.Message("!! ERROR !! File processing failed", MessageKind::Error);
             else
@@ -101,6 +105,7 @@ int ConsoleMain()
         state.Executer.reset();
         ReleaseStopSignals();
         if (stopped) {
+            WriteOutLine(StoppingText);
             WriteOutLine(StoppedBySignalText);
             return ExitRunFailed;
         }

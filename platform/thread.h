@@ -46,6 +46,13 @@ private:
     std::atomic<bool> FFinished{false};
 };
 
+// The TThread whose body the calling thread runs, null on any other
+// thread: code deep in a run (a cable's long wait) looks here for a stop
+// request without being handed the thread.
+const TThread* CurrentThread();
+// CurrentThread() is there and has been asked to stop.
+bool CurrentThreadTerminated();
+
 // Gives up the rest of the time slice, for loops that wait on another party.
 void YieldThread();
 

@@ -268,8 +268,15 @@ ReadResult TJtagExecuter::TakeReplies(uint8_t* Dest, int32_t N)
 void TJtagExecuter::NoteDeviceTime(uint64_t Nanoseconds)
 {
     const uint32_t now = platform::GetTickCount();
+    // Work written while the device is still busy queues behind it, first
+    // into the part of a millisecond counted already.
+    if (static_cast<int32_t>(now - DeviceIdleTick) >= 0)
+        DeviceNsAhead = 0;
+    const uint64_t ahead = std::min(Nanoseconds, DeviceNsAhead);
+    Nanoseconds -= ahead;
+    DeviceNsAhead -= ahead;
     const uint64_t ms = (Nanoseconds + 999999) / 1000000;
-    // Work written while the device is still busy queues behind it.
+    DeviceNsAhead += ms * 1000000 - Nanoseconds;
     DeviceIdleTick = Later(now, DeviceIdleTick) + static_cast<uint32_t>(std::min<uint64_t>(ms, 0x7FFFFFFF / 2));
 }
 

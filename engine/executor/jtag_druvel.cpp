@@ -169,18 +169,27 @@ bool TJtagExecuter::DruvelPutDivisor(int32_t Divisor)
     return true;
 }
 
-bool TJtagExecuter::DruvelPutCycles(uint64_t N)
+bool TJtagExecuter::DruvelPutCycles(uint64_t N, TWaitSlices* Slices)
 {
-    const uint64_t periods = MulDivFloor(N, static_cast<uint64_t>(DruvelQueuedDivisor) + 1, 1);
+    const uint64_t period = static_cast<uint64_t>(DruvelQueuedDivisor) + 1;
+    // A data byte is eight cycles; a period is (divisor + 1) / 6 us.
+    const uint64_t byteNs = 8 * period * 1000 / 6;
     while (N >= 8) {
         const uint64_t k = std::min<uint64_t>(N / 8, MaxBlockBytes);
-        if (!PutCommand16(*this, BytesOut, k - 1) || !PutRepeated(0x00, static_cast<int64_t>(k)))
+        if (!PutCommand16(*this, BytesOut, k - 1))
             return false;
+        for (uint64_t i = 0; i < k; ++i) {
+            if (!PutByte(0x00))
+                return false;
+            if (Slices && !Slices->Step(byteNs))
+                return Slices->Stopped();
+        }
+        DruvelQueuedPeriods += 8 * k * period;
         N -= 8 * k;
     }
     if (N > 0 && !PutCommand(*this, BitsOut, static_cast<uint8_t>(N - 1), 0x00))
         return false;
-    DruvelQueuedPeriods += periods;
+    DruvelQueuedPeriods += N * period;
     return true;
 }
 

@@ -53,12 +53,12 @@ public:
     {
         switch (Clock) {
         case TRuntestClock::OneMhz:
-            return E.DruvelPutDivisor(OneMhzClockDivisor) && E.DruvelPutCycles(Count);
+            return E.DruvelPutDivisor(OneMhzClockDivisor) && E.DruvelPutCycles(Count, &FSlices);
         case TRuntestClock::Design:
-            return E.DruvelPutDivisor(DruvelDivisorFor(RuntestDesignHz(E))) && E.DruvelPutCycles(Count);
+            return E.DruvelPutDivisor(DruvelDivisorFor(RuntestDesignHz(E))) && E.DruvelPutCycles(Count, &FSlices);
         case TRuntestClock::InForce:
         default:
-            return E.DruvelPutDivisor(InForce()) && E.DruvelPutCycles(Count);
+            return E.DruvelPutDivisor(InForce()) && E.DruvelPutCycles(Count, &FSlices);
         }
     }
 
@@ -77,10 +77,11 @@ private:
     // (6 MHz / (d + 1), not truncated) so that the wait still lasts t.
     bool Cycles(uint64_t Cycles, uint64_t t, int32_t d)
     {
-        return E.DruvelPutCycles(CyclesCovering(Cycles, t, static_cast<uint64_t>(d) + 1, 6));
+        return E.DruvelPutCycles(CyclesCovering(Cycles, t, static_cast<uint64_t>(d) + 1, 6), &FSlices);
     }
 
     TJtagExecuter& E;
+    TWaitSlices FSlices{E};
 };
 
 } // namespace

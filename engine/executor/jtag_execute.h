@@ -87,6 +87,8 @@ std::string NoAutoCableText(const TAttachedCables& Attached, int32_t PreferredKi
 std::string NoSelectedCableText(int32_t ProgrammerId, size_t Matches, const TAttachedCables& Attached,
                                 bool FromSettings);
 
+class TWaitSlices;
+
 class TJtagExecuter {
 public:
     TJtagExecuter();
@@ -237,6 +239,10 @@ public:
 
     uint32_t LastRxTick = 0;
     uint32_t DeviceIdleTick = 0;
+    // What rounding up to whole milliseconds added to DeviceIdleTick beyond
+    // the device time written, in ns: a long wait written in slices is not
+    // given a millisecond more for every slice.
+    uint64_t DeviceNsAhead = 0;
     // Adds the device time of a block just written.
     void NoteDeviceTime(uint64_t Nanoseconds);
     // No reply for ReplyTimeoutMs after both the last reply and the end of
@@ -299,7 +305,8 @@ public:
     bool MirrowTrst(bool Level, bool Driven);
     int32_t MirrowSetFrequency(int32_t Hz, bool Apply);
     // A wait timed by the device in 60 MHz ticks; nothing for 0 or less.
-    bool MirrowWait(int64_t Nanoseconds);
+    // Slices, when given, write a long wait in slices and end it at a stop.
+    bool MirrowWait(int64_t Nanoseconds, TWaitSlices* Slices = nullptr);
     bool MirrowRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
     bool MirrowRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
 
@@ -335,7 +342,7 @@ public:
     // cannot be queued.
     bool DruvelPutPins(bool Tdi, bool Tms);
     bool DruvelPutDivisor(int32_t Divisor);
-    bool DruvelPutCycles(uint64_t N);
+    bool DruvelPutCycles(uint64_t N, TWaitSlices* Slices = nullptr);
 
     // Of the commands queued whole and not yet written: the replies they
     // owe and the device time they take (in periods of the 6 MHz base).

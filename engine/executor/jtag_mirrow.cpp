@@ -13,6 +13,7 @@
 #include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
 #include "executor/jtag_execute.h"
+#include "executor/jtag_runtest.h"
 #include "executor/varnel2low.h"
 #include "ticks.h"
 
@@ -362,7 +363,7 @@ int32_t TJtagExecuter::MirrowSetFrequency(int32_t Hz, bool Apply)
     return CurrentFrequency;
 }
 
-bool TJtagExecuter::MirrowWait(int64_t Nanoseconds)
+bool TJtagExecuter::MirrowWait(int64_t Nanoseconds, TWaitSlices* Slices)
 {
     if (Nanoseconds <= 0)
         return true;
@@ -371,6 +372,8 @@ bool TJtagExecuter::MirrowWait(int64_t Nanoseconds)
         if (!PutByte(0x12) || !PutByte(0x8F) || !PutByte(0xFF))
             return false;
         n -= LongWaitTicks;
+        if (Slices && !Slices->Step(LongWaitTicks * TickThirds / 3))
+            return Slices->Stopped();
     }
     while (n > 0) {
         if (n >= 32) {

@@ -35,21 +35,21 @@ public:
         int32_t index = 0;
         switch (Clock) {
         case TRuntestClock::Stopped:
-            return E.MirrowWait(static_cast<int64_t>(std::min(t, MaxWaitUs) * 1000));
+            return E.MirrowWait(static_cast<int64_t>(std::min(t, MaxWaitUs) * 1000), &FSlices);
         case TRuntestClock::Low:
             index = LowIndex;
             break;
         case TRuntestClock::OneMhz:
             // One cycle a microsecond, exactly.
-            return SetClock(OneMhzIndex) && Cycles(t, false);
+            return SetClock(OneMhzIndex) && Cycles(t, false, OneMhzIndex);
         case TRuntestClock::Design:
             index = MirrowFreqIndexFor(RuntestDesignHz(E));
             break;
         case TRuntestClock::InForce:
         default:
-            return Cycles(MirrowWaitCycles(InForceIndex(), t), false);
+            return Cycles(MirrowWaitCycles(InForceIndex(), t), false, InForceIndex());
         }
-        return SetClock(index) && Cycles(MirrowWaitCycles(index, t), false);
+        return SetClock(index) && Cycles(MirrowWaitCycles(index, t), false, index);
     }
 
     bool CountWait(TRuntestClock Clock, uint64_t Count, TRuntestProgress&) override
@@ -66,7 +66,7 @@ public:
             index = MirrowFreqIndexFor(E.CurrentFrequency);
             break;
         }
-        return SetClock(index) && Cycles(Count, true);
+        return SetClock(index) && Cycles(Count, true, index);
     }
 
     bool RestoreClock() override { return SetClock(InForceIndex()); }
@@ -82,7 +82,8 @@ private:
     // N cycles with TDI 0 and TMS as held, as an uncaptured shift: a
     // header for N mod 7 (7 when that is 0), then data bytes of that many
     // and then of 7 cycles. A count wait sends its header also for none.
-    bool Cycles(uint64_t N, bool HeaderAlways)
+    // Index: the clock they run at.
+    bool Cycles(uint64_t N, bool HeaderAlways, int32_t Index)
     {
         if (N == 0 && !HeaderAlways)
             return true;
@@ -91,10 +92,20 @@ private:
             return false;
         if (N == 0)
             return true;
-        return E.PutRepeated(MirrowDataByte, static_cast<int64_t>(1 + (N - k) / 7));
+        // A period is Divisor / 30 microseconds.
+        const uint64_t byteNs = 7 * static_cast<uint64_t>(MirrowDivisor[ValidIndex(Index)]) * 100 / 3;
+        const uint64_t bytes = 1 + (N - k) / 7;
+        for (uint64_t i = 0; i < bytes; ++i) {
+            if (!E.PutByte(MirrowDataByte))
+                return false;
+            if (!FSlices.Step(byteNs))
+                return FSlices.Stopped();
+        }
+        return true;
     }
 
     TJtagExecuter& E;
+    TWaitSlices FSlices{E};
 };
 
 } // namespace

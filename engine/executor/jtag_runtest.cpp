@@ -6,6 +6,7 @@
 
 #include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
+#include "thread.h"
 #include "ticks.h"
 
 namespace {
@@ -118,6 +119,21 @@ void TRuntestProgress::Step(int64_t Done, int64_t Total)
         FMark += ProgressEveryMs;
         ReportProgress(FStart, Done, Total, FProgress);
     }
+}
+
+bool TWaitSlices::Slice()
+{
+    FQueuedNs = 0;
+    // A stop comes to a player's worker; where none can come the wait is
+    // queued whole, as the buffer takes it.
+    const platform::TThread* worker = platform::CurrentThread();
+    if (!worker)
+        return true;
+    if (worker->Terminated()) {
+        FStopped = true;
+        return false;
+    }
+    return E.Flush();
 }
 
 void ReportProgress(uint32_t StartTick, int64_t Done, int64_t Total, const TJtagMessageEvent& Progress)

@@ -17,6 +17,8 @@ constexpr uint8_t WaitByte = 0x80;
 constexpr uint8_t TckHigh = 0xCE; // TDI 0
 constexpr uint8_t TckLow = 0xCA;
 constexpr uint8_t FourCycles = 0x30;
+// A wait byte lasts 512 periods of the 3 MHz base.
+constexpr uint64_t WaitByteNs = 170667;
 
 constexpr TVarnelWaitClock Native3M{ClockByte3M, 0, 3000000, 1};
 constexpr TVarnelWaitClock Native1M5{ClockByte1M5, 0, 1500000, 2};
@@ -42,23 +44,25 @@ public:
                 if (!E.PutByte(WaitByte))
                     return false;
                 Progress.Step(static_cast<int64_t>(i + 1), static_cast<int64_t>(bytes));
+                if (!FSlices.Step(WaitByteNs))
+                    return FSlices.Stopped();
             }
             return true;
         }
         case TRuntestClock::Low:
             return E.PutByte(FPin) && E.PutByte(ClockByteLow) &&
-                   Cycles(CyclesCovering(3 * t / 36 + 1, t, NativeLow.PeriodThirds, 3), 0, Progress);
+                   Cycles(CyclesCovering(3 * t / 36 + 1, t, NativeLow.PeriodThirds, 3), NativeLow, Progress);
         case TRuntestClock::OneMhz:
             return E.PutByte(FPin) && E.PutByte(ClockByte750k) &&
-                   Cycles(CyclesCovering(t, t, Native750k.PeriodThirds, 3), 0, Progress);
+                   Cycles(CyclesCovering(t, t, Native750k.PeriodThirds, 3), Native750k, Progress);
         case TRuntestClock::Design: {
             const TVarnelWaitClock clock = VarnelLadderClock(RuntestDesignHz(E));
-            return E.PutByte(clock.Byte) && Cycles(VarnelWaitCycles(clock, t), clock.Repeat, Progress);
+            return E.PutByte(clock.Byte) && Cycles(VarnelWaitCycles(clock, t), clock, Progress);
         }
         case TRuntestClock::InForce:
         default: {
             const TVarnelWaitClock clock = VarnelClockInForce(E);
-            return Cycles(VarnelWaitCycles(clock, t), clock.Repeat, Progress);
+            return Cycles(VarnelWaitCycles(clock, t), clock, Progress);
         }
         }
     }
@@ -67,13 +71,13 @@ public:
     {
         switch (Clock) {
         case TRuntestClock::OneMhz:
-            return E.PutByte(ClockByte750k) && Cycles(Count, 0, Progress);
+            return E.PutByte(ClockByte750k) && Cycles(Count, Native750k, Progress);
         case TRuntestClock::Design: {
             const TVarnelWaitClock clock = VarnelLadderClock(RuntestDesignHz(E));
-            return E.PutByte(clock.Byte) && Cycles(Count, clock.Repeat, Progress);
+            return E.PutByte(clock.Byte) && Cycles(Count, clock, Progress);
         }
         default:
-            return Cycles(Count, E.ClockRepeat, Progress);
+            return Cycles(Count, VarnelClockInForce(E), Progress);
         }
     }
 
@@ -82,27 +86,33 @@ public:
 private:
     // N cycles with TDI 0 and TMS as held: four to a shift byte natively,
     // else Repeat pin bytes TCK high, then Repeat TCK low.
-    bool Cycles(uint64_t N, int32_t Repeat, TRuntestProgress& Progress)
+    bool Cycles(uint64_t N, const TVarnelWaitClock& Clock, TRuntestProgress& Progress)
     {
         const int64_t total = static_cast<int64_t>(N);
-        if (Repeat <= 0) {
+        const uint64_t cycleNs = uint64_t{Clock.PeriodThirds} * 1000 / 3;
+        if (Clock.Repeat <= 0) {
             for (uint64_t done = 0; done < N; done += 4) {
                 const uint64_t left = N - done;
                 if (!E.PutByte(left >= 4 ? FourCycles : static_cast<uint8_t>((left - 1) << 4)))
                     return false;
                 Progress.Step(static_cast<int64_t>(done + 4), total);
+                if (!FSlices.Step(4 * cycleNs))
+                    return FSlices.Stopped();
             }
             return true;
         }
         for (uint64_t i = 0; i < N; ++i) {
-            if (!E.PutRepeated(TckHigh, Repeat) || !E.PutRepeated(TckLow, Repeat))
+            if (!E.PutRepeated(TckHigh, Clock.Repeat) || !E.PutRepeated(TckLow, Clock.Repeat))
                 return false;
             Progress.Step(static_cast<int64_t>(i + 1), total);
+            if (!FSlices.Step(cycleNs))
+                return FSlices.Stopped();
         }
         return true;
     }
 
     TJtagExecuter& E;
+    TWaitSlices FSlices{E};
     uint8_t FPin = 0xE8;
 };
 

@@ -9,6 +9,7 @@
 #include "base/StrUtilsEx.h"
 #include "base/tapwalk.h"
 #include "svf/svf.h"
+#include "thread.h"
 
 namespace {
 
@@ -296,13 +297,14 @@ bool TSVFFile::ExecuteRuntest(const TSVFCommand& Statement)
             SendNote("Waiting " + SecondsText(microseconds) + " seconds...", MessageKind::Info);
         if (OnRuntestTime) {
             // The event takes at most 2^31-1 us; a longer time is passed as
-            // consecutive waits that add up to it.
+            // consecutive waits that add up to it. A stop of the run ends a
+            // wait early, and so the parts still to come.
             do {
                 const int64_t part = std::min<int64_t>(microseconds, MaxBits);
                 if (!OnRuntestTime(sck, static_cast<uint32_t>(part), holdTms, OnMessage))
                     return false;
                 microseconds -= part;
-            } while (microseconds > 0);
+            } while (microseconds > 0 && !platform::CurrentThreadTerminated());
         }
     } else {
         const int32_t count = ItemInt(Statement, SvfItemKind::Number);

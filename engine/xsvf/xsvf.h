@@ -123,6 +123,10 @@ public:
     // ShiftCommFailed: that one is not retried.
     bool ShiftAndVerifyOnce();
     bool ShiftCommFailed() const { return FShiftCommFailed; }
+    // Looked at before every attempt and while an attempt waits for its
+    // bits: the worker was asked to stop. No further attempt is made, and
+    // the command ends false without a word (the run's end says why).
+    bool StopAsked();
     // "Error on SD instruction: " and, below the dump limit, the expected
     // and the read bits where Mask has a 1.
     void ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask);
@@ -182,6 +186,7 @@ private:
     bool FScanOnly = false;
     bool FCompleteFlushFailed = false;
     bool FShiftCommFailed = false;
+    bool FStopped = false;
     std::unique_ptr<TXSVFReadWriteThread> FThread;
 };
 

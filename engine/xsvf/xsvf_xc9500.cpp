@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/bitdump.h"
+#include "thread.h"
 #include "ticks.h"
 #include "xsvf/xsvf.h"
 
@@ -63,7 +64,7 @@ bool TXSVFFile::DoCommandReadWrite(const TXSVFCommand& Command)
     if (!ShiftWithRetries()) {
         // Bytes of this command, and maybe of earlier ones, may be lost:
         // neither a retry nor the walk out can make that good.
-        if (FShiftCommFailed)
+        if (FShiftCommFailed || FStopped)
             return false;
         result = false;
         SendNote(opcode == XSDR ? "XSDR operation failed after maximum retries"
@@ -75,8 +76,9 @@ bool TXSVFFile::DoCommandReadWrite(const TXSVFCommand& Command)
         return false;
     }
     // The run ends here: the walk out goes to the chain before the cable
-    // closes, so the chain rests in a stable state.
-    if (!result && OnFlush)
+    // closes, so the chain rests in a stable state. After a stop the wait
+    // before it may be cut short: nothing more goes out.
+    if (!result && OnFlush && !platform::CurrentThreadTerminated())
         OnFlush();
     return result;
 }
@@ -106,6 +108,9 @@ bool TXSVFFile::ShiftAndVerifyOnce()
                 SendNote(UsbError, MessageKind::Error);
                 return false;
             }
+            // A device still busy with a long wait must not hold a stop.
+            if (StopAsked())
+                return false;
             platform::Sleep(1);
         }
     }
@@ -120,19 +125,29 @@ bool TXSVFFile::ShiftAndVerifyOnce()
     return true;
 }
 
+bool TXSVFFile::StopAsked()
+{
+    FStopped = platform::CurrentThreadTerminated();
+    return FStopped;
+}
+
 bool TXSVFFile::ShiftWithRetries()
 {
+    if (StopAsked())
+        return false;
     if (RepeatCount == 0) {
         const bool result = ShiftAndVerifyOnce();
         CurrentState = TapState::DREXIT1;
         return result;
     }
     for (int attempt = 1; attempt <= RepeatCount; ++attempt) {
+        if (attempt > 1 && StopAsked())
+            return false;
         if (ShiftAndVerifyOnce()) {
             CurrentState = TapState::DREXIT1;
             return true;
         }
-        if (FShiftCommFailed)
+        if (FShiftCommFailed || FStopped)
             return false;
         // Grows by half, saturating at the largest 32-bit time.
         RunTestTime = static_cast<uint32_t>(

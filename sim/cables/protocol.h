@@ -2,6 +2,7 @@
 // the host writes and what it has for the host to read.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -48,6 +49,10 @@ public:
     // True while reads fail (an injected fault): FT_GetQueueStatus and
     // FT_Read then report an I/O error although the device is present.
     virtual bool ReadFails() const { return false; }
+
+    // A device that takes bytes at its own pace is busy until then with what
+    // was written; FT_Write returns no earlier. The epoch: never busy.
+    virtual std::chrono::steady_clock::time_point BusyUntil() const { return {}; }
 
     // The simulated JTAG chain behind the cable, for tests to inspect; none
     // for a device without one.

@@ -330,6 +330,14 @@ FT_STATUS Write(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Written)
     if (!d->Proto->Present() || !d->Proto->HostWrite(static_cast<const uint8_t*>(Buffer), take))
         return FT_IO_ERROR;
     *Written = take;
+    // A paced device: the write returns once the device has done it; the
+    // lock is given up meanwhile so that other calls go on.
+    const auto busyUntil = d->Proto->BusyUntil();
+    if (busyUntil > std::chrono::steady_clock::now()) {
+        call.Guard.unlock();
+        std::this_thread::sleep_until(busyUntil);
+        call.Guard.lock();
+    }
     return FT_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "chain/chain.h"
 #include "scenario/trace.h"
 
 namespace sim {
@@ -162,6 +163,11 @@ CableProtocol::CableProtocol(const std::string& Kind, const json& Device)
             throw ConfigError("fast: true or false is wanted");
         FFast = Device.at("fast").get<bool>();
     }
+    if (Device.is_object() && Device.contains("paced")) {
+        if (!Device.at("paced").is_boolean())
+            throw ConfigError("paced: true or false is wanted");
+        FPaced = Device.at("paced").get<bool>();
+    }
     if (Device.is_object() && Device.contains("serial") && Device.at("serial").is_string())
         FWho += ":" + Device.at("serial").get<std::string>();
 }
@@ -223,10 +229,17 @@ bool CableProtocol::HostWrite(const uint8_t* Data, size_t Count)
         FLastWrite.assign(Data + (take > 16 ? take - 16 : 0), Data + take);
         FLastWriteSize = take;
         FWritten += take;
-        if (FFast)
+        if (FFast) {
             FastExecute(Data, take);
-        else
+        } else {
+            Chain* chain = FPaced ? JtagChain() : nullptr;
+            const uint64_t before = chain ? chain->Clock().Ns() : 0;
             Execute(Data, take);
+            if (chain) {
+                const auto now = std::chrono::steady_clock::now();
+                FBusyUntil = std::max(now, FBusyUntil) + std::chrono::nanoseconds(chain->Clock().Ns() - before);
+            }
+        }
     }
     if (gone)
         Unplug();

@@ -53,6 +53,12 @@
 //                              reads 1, and the decoder leaves no trace of
 //                              its own; so a run's CPU time is the host's.
 //                              The link's faults still apply.
+//   "paced": true              the device takes the host's bytes at its own
+//                              pace, as a cable whose buffers are full: a
+//                              write returns only once the device time of
+//                              everything written has passed in real time
+//                              (a long wait written keeps the host that
+//                              long). Not with "fast", which keeps no time.
 #pragma once
 
 #include <chrono>
@@ -129,6 +135,7 @@ public:
     void Purge() override;
     bool Present() const override { return !FUnplugged; }
     bool ReadFails() const override;
+    std::chrono::steady_clock::time_point BusyUntil() const override { return FBusyUntil; }
 
     const std::string& Who() const { return FWho; }
     bool Fast() const { return FFast; }
@@ -199,6 +206,9 @@ private:
     std::deque<Held> FHeld;
     size_t FMaxUnread = 0;
     bool FFast = false;
+    bool FPaced = false;
+    // Paced: when the device will have executed everything written.
+    std::chrono::steady_clock::time_point FBusyUntil{};
     bool FUnplugged = false;
     bool FWriteFailSeen = false;
     bool FStopSeen = false;

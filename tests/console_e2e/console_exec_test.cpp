@@ -394,8 +394,12 @@ TEST(ConsolePollRun, OnlyAFailedRunWaitsForEnterOnlyWhenAskedToAndNotAfterAStopS
         EXPECT_EQ(streams.InputConsumed(), c.Consumed);
         EXPECT_TRUE(freed);
         EXPECT_LT(clock.Now.load(), 1000u);
-        EXPECT_EQ(streams.Out(), c.Status == 1 ? std::vector<std::string>{"!! ERROR !! File processing failed"}
-                                               : std::vector<std::string>{});
+        std::vector<std::string> out;
+        if (c.Signal)
+            out = {"Stopping: closing the cable. Press Ctrl-C again to quit at once.", "Run stopped by a signal."};
+        if (c.Status == 1)
+            out.push_back("!! ERROR !! File processing failed");
+        EXPECT_EQ(streams.Out(), out);
         // The cable is closed: the signals have their old meaning again.
         for (int signal : {SIGINT, SIGTERM, SIGHUP})
             EXPECT_EQ(SignalAction(signal).sa_handler, SIG_DFL) << signal;

@@ -1,8 +1,13 @@
 // orbeskcon among other processes: signals from a terminal or a service
 // manager, a reader of its output that goes away, and a second program on
 // the same cable.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -145,6 +150,74 @@ TEST_F(OrbeskconAmongProcesses, AStopSignalEndsAnXsvfRunTheSameWay)
         EXPECT_TRUE(line.rfind("Error", 0) != 0 && line.rfind("Fatal", 0) != 0) << line;
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));
     EXPECT_THAT(LastClose(), EndsWith(ClosingBytes));
+}
+
+TEST_F(OrbeskconAmongProcesses, OneStopSignalEndsALongWaitAtOnceAndSwitchesThePoweredTargetOff)
+{
+    // A Mirrow that takes its bytes at its own pace, as a real one: the
+    // minute of the wait passes on the device, not in a queue.
+    ScenarioText = Scenario({Mirrow("A6040001", TwoDevices + ",\"target\":{\"supply\":\"cable\"},\"paced\":true")});
+    const std::string ini = Write("mirrow.ini", "[Params]\nMirrowVddOut=1\nDefFreqRuntestTime=0\n");
+    const std::string file = Write("wait.svf", "STATE RESET;\nSTATE IDLE;\nRUNTEST 60 SEC;\nSTATE RESET;\n");
+    const std::string stopping = "Stopping: closing the cable. Press Ctrl-C again to quit at once.";
+    // A child started from a script in the background would ignore SIGINT
+    // from the start, and so keep ignoring it: it gets the default here.
+    struct TDefaultSigint {
+        struct sigaction Saved = {};
+        TDefaultSigint()
+        {
+            sigaction(SIGINT, nullptr, &Saved);
+            signal(SIGINT, SIG_DFL);
+        }
+        ~TDefaultSigint() { sigaction(SIGINT, &Saved, nullptr); }
+    } defaultSigint;
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        std::filesystem::remove(TracePath);
+        std::unique_ptr<TChild> started = Start({"-mirrow", "-i", ini, file});
+        TChild& child = *started;
+        ASSERT_TRUE(child.ReadUntil("Waiting 60.0 seconds...\n", RunLimitMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto sent = std::chrono::steady_clock::now();
+        child.SendSignal(sig);
+        // The line comes at once, while the run is still ending.
+        EXPECT_TRUE(child.ReadUntil(stopping + "\n", 5000));
+        const TRunResult r = child.Finish(RunLimitMs);
+        const auto took = std::chrono::steady_clock::now() - sent;
+        ASSERT_FALSE(r.TimedOut);
+        EXPECT_EQ(r.Signal, 0);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_LT(took, std::chrono::seconds(5));
+        const std::vector<std::string> out = r.OutLines();
+        ASSERT_GE(out.size(), 3u);
+        EXPECT_THAT(std::vector<std::string>(out.end() - 3, out.end()),
+                    ElementsAre(stopping, "Run stopped by a signal.", FailureLine));
+        EXPECT_EQ(std::count(out.begin(), out.end(), stopping), 1);
+        const std::vector<std::string> power = TraceWith("mirrow:A6040001 power ");
+        ASSERT_GE(power.size(), 2u);
+        EXPECT_THAT(power.front(), testing::HasSubstr("power on"));
+        EXPECT_THAT(power.back(), EndsWith("power off"));
+    }
+}
+
+TEST_F(OrbeskconAmongProcesses, AStopSignalDuringTheWaitForTheSearchLockSaysSoToo)
+{
+    // Another program searching: the lock file of this test run's folder held.
+    const char* folder = std::getenv("ORBESK_SEARCH_LOCK_DIR");
+    ASSERT_NE(folder, nullptr);
+    const int held = open((std::string(folder) + "/FTDI_KALDOR_SEARCH.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    std::unique_ptr<TChild> child = Start({PacedSvf("long.svf", 3)});
+    EXPECT_TRUE(child->ReadUntil("Waiting for another program that is searching for JTAG cables...\n", RunLimitMs));
+    child->SendSignal(SIGTERM);
+    const TRunResult r = child->Finish(RunLimitMs);
+    close(held);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.OutLines(), ElementsAre("Waiting for another program that is searching for JTAG cables...",
+                                          "Stopping: closing the cable. Press Ctrl-C again to quit at once.",
+                                          "Run stopped by a signal."));
 }
 
 // Waits until Signal is no longer pending for the process: its handler has

@@ -85,4 +85,40 @@ TEST(PlatformThread, AnEscapingExceptionEndsOnlyTheThread)
     EXPECT_TRUE(thread.Finished());
 }
 
+TEST(PlatformThread, CodeDeepInTheBodyFindsItsThreadAndItsStopRequest)
+{
+    const platform::TThread* found = nullptr;
+    bool stopBefore = true;
+    bool stopAfter = false;
+    const platform::TThread* afterBody = nullptr;
+    platform::TThread* self = nullptr;
+    std::promise<void> looked;
+    std::promise<void> asked;
+    std::shared_future<void> stopAsked = asked.get_future().share();
+    platform::TThread thread([&](platform::TThread& Self) {
+        self = &Self;
+        found = platform::CurrentThread();
+        stopBefore = platform::CurrentThreadTerminated();
+        looked.set_value();
+        stopAsked.wait();
+        stopAfter = platform::CurrentThreadTerminated();
+        // Another thread's body, started from this one, is its own.
+        platform::TThread inner([&](platform::TThread&) { afterBody = platform::CurrentThread(); });
+        inner.Resume();
+        inner.WaitFor();
+    });
+    EXPECT_EQ(platform::CurrentThread(), nullptr) << "no body runs on the test's thread";
+    EXPECT_FALSE(platform::CurrentThreadTerminated());
+    ASSERT_TRUE(thread.Resume());
+    looked.get_future().wait();
+    thread.Terminate();
+    asked.set_value();
+    thread.WaitFor();
+    EXPECT_EQ(found, self);
+    EXPECT_FALSE(stopBefore);
+    EXPECT_TRUE(stopAfter);
+    EXPECT_NE(afterBody, nullptr);
+    EXPECT_NE(afterBody, self);
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -241,6 +242,39 @@ TEST(FaultConfig, NumbersComeAsIntegersOrHexText)
     EXPECT_EQ(f.ReplyDelay, 7u);
     EXPECT_FALSE(f.ReadFailAfter.has_value());
     EXPECT_FALSE(sim::Faults::FromJson(json::object()).WriteFailAfter.has_value());
+}
+
+// A paced cable is busy with what it was written for the device time of
+// it, each write queued behind the one before; FT_Write waits for that.
+TEST(PacedCable, IsBusyForTheDeviceTimeOfEveryWriteQueuedBehindTheOneBefore)
+{
+    using namespace std::chrono;
+    const Bytes wait(586, 0x80); // 586 waits of 512 periods of 3 MHz: 100 ms
+    const nanoseconds waitTime(586LL * 512 * 1000 / 3);
+    for (const char* members : {R"("paced": true)", R"("paced": false)", R"("paced": true, "fast": true)"}) {
+        SCOPED_TRACE(members);
+        VarnelProtocol v(json::parse(std::string(R"({"serial": "A6010002", )") + members + "}"));
+        v.Opened();
+        const auto before = steady_clock::now();
+        ASSERT_TRUE(Write(v, wait));
+        const auto first = v.BusyUntil();
+        ASSERT_TRUE(Write(v, wait));
+        const auto second = v.BusyUntil();
+        if (std::string(members) != R"("paced": true)") {
+            // Unpaced, or fast with no device time kept: never busy.
+            EXPECT_EQ(first, steady_clock::time_point{});
+            EXPECT_EQ(second, steady_clock::time_point{});
+            continue;
+        }
+        EXPECT_GE(first - before, waitTime);
+        EXPECT_LT(first - before, waitTime + seconds(1));
+        EXPECT_GE(second - first, waitTime) << "queued behind the first";
+    }
+}
+
+TEST(PacedCable, TakesOnlyTrueOrFalse)
+{
+    EXPECT_THROW(VarnelProtocol(json::parse(R"({"paced": 1})")), sim::ConfigError);
 }
 
 } // namespace

@@ -1,0 +1,135 @@
+// A stop during a long wait, on cables that take bytes at their own pace as
+// real ones do (a write returns once the device has done it): the run ends
+// as failed within a second, plays nothing more, and the cable closes.
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "support/xsvf_bytes.h"
+#include "svf_play_fixture.h"
+
+namespace {
+
+using namespace exectest;
+using testing::Contains;
+using testing::HasSubstr;
+using testing::Not;
+
+testing::Environment* const Svf = testing::AddGlobalTestEnvironment(new TRegisterSvf);
+testing::Environment* const Xsvf = testing::AddGlobalTestEnvironment(new TRegisterXsvf);
+
+const char* const OneDevice = R"("chain":[{"name":"only","ir_length":4,"idcode":{"opcode":1,"value":"0x12345093"}}])";
+
+// A cable and the clock its waits run at (the Druvel has no wait timed by
+// the device).
+struct TWaitCable {
+    const TCable* Cable;
+    uint8_t TimeMode;
+};
+
+const TCable& CableNamed(const std::string& Name)
+{
+    for (const TCable& c : Cables)
+        if (Name == c.Name)
+            return c;
+    throw std::invalid_argument(Name);
+}
+
+class StopDuringAWait : public TSvfPlayTest {
+protected:
+    void SetUp() override
+    {
+        TSvfPlayTest::SetUp();
+        // Real time: the paced device's waits last as long as they say.
+        Clock.reset();
+    }
+    void LoadCable(const std::string& Members) override
+    {
+        Load({Wait.Cable->Device(std::string(OneDevice) + ",\"paced\":true" + Members)});
+        Exec->ClearLog();
+        Exec->SelectedCable = Wait.Cable->Selected;
+        Exec->DefFreqRuntestTime = Wait.TimeMode;
+        Exec->MirrowVddMin = 18;
+        Exec->MirrowVddMax = 55;
+    }
+
+    // Starts Text (a file called Name), waits until the log shows Line,
+    // lets the run go on a little, stops it; how long it took to end.
+    std::chrono::milliseconds StopAfter(const std::string& Text, const std::string& Name, const std::string& Line)
+    {
+        const std::string path = (Folder / Name).string();
+        std::ofstream(path, std::ios::binary) << Text;
+        EXPECT_TRUE(Exec->OpenAndStart(path)) << testing::PrintToString(LogOf(MessageKind::Error));
+        if (!Exec->CurrentFile)
+            return {};
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!testing::Value(LogOf(MessageKind::Info), Contains(Line)) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_THAT(LogOf(MessageKind::Info), Contains(Line));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(Exec->CurrentFile->GetStatus(), FileStatus::Running) << "the wait is still going";
+        const auto stopped = std::chrono::steady_clock::now();
+        Exec->CurrentFile->Stop();
+        Status = WaitToEnd(std::chrono::seconds(120));
+        const auto took = std::chrono::steady_clock::now() - stopped;
+        Exec->CloseCable(Status != FileStatus::Succeeded);
+        Exec->CurrentFile.reset();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
+    }
+
+    // Ended as a stopped run does: failed, soon, without a word of its own,
+    // and closed.
+    void ExpectStopped(std::chrono::milliseconds Took)
+    {
+        EXPECT_EQ(Status, FileStatus::Failed);
+        EXPECT_LT(Took, std::chrono::seconds(5));
+        EXPECT_THAT(LogOf(MessageKind::Error), testing::IsEmpty());
+        EXPECT_THAT(TraceWith(std::string(" close written=")), Not(testing::IsEmpty()));
+    }
+
+    TWaitCable Wait{};
+    FileStatus Status = FileStatus::Running;
+};
+
+TEST_F(StopDuringAWait, ASixtySecondRuntestEndsWithinASecondOnEveryCable)
+{
+    const std::string ReadAroundAWait = "STATE RESET;\nSTATE IDLE;\nSIR 4 TDI (1);\n"
+                                        "SDR 32 TDI (00000000) TDO (12345093);\nRUNTEST 60 SEC;\n"
+                                        "SDR 32 TDI (00000000) TDO (12345093);\nSTATE RESET;\n";
+    const TWaitCable cases[] = {
+        {&CableNamed("Varnel"), 0}, {&CableNamed("Mirrow"), 0}, {&CableNamed("Varnel"), 2},
+        {&CableNamed("Mirrow"), 2}, {&CableNamed("Druvel"), 2},
+    };
+    for (const TWaitCable& c : cases) {
+        SCOPED_TRACE(std::string(c.Cable->Name) + " DefFreqRuntestTime " + std::to_string(c.TimeMode));
+        Wait = c;
+        LoadCable("");
+        ExpectStopped(StopAfter(ReadAroundAWait, "wait.svf", "Waiting 60.0 seconds..."));
+        // The scan after the wait never came.
+        EXPECT_THAT(TraceWith(" scan dr "), testing::SizeIs(1));
+    }
+}
+
+TEST_F(StopDuringAWait, AnXc9500RetryRunEndsWithinASecondOnEveryCable)
+{
+    // Every attempt reads a value the file does not expect: 255 attempts,
+    // each wait half as long again as the one before (days in all).
+    xsvftest::TXsvf file;
+    file.Repeat(255).RunTest(100000).Sir(4, 1).SdrSize(32).TdoMask(0xFFFFFFFF).SdrTdo(0, 0x12345094).Complete();
+    const TWaitCable cases[] = {{&CableNamed("Varnel"), 0}, {&CableNamed("Mirrow"), 0}, {&CableNamed("Druvel"), 2}};
+    for (const TWaitCable& c : cases) {
+        SCOPED_TRACE(c.Cable->Name);
+        Wait = c;
+        LoadCable("");
+        ExpectStopped(StopAfter(file.Bytes(), "retries.xsvf", "SD instruction: retry #4 with 506250us"));
+        // The wait of the fourth retry, or of the fifth when the stop came
+        // during the attempt before it, was the last.
+        const std::vector<std::string> info = LogOf(MessageKind::Info);
+        EXPECT_THAT(info, Not(Contains(HasSubstr("retry #6"))));
+        EXPECT_LE(TraceWith(" scan dr ").size(), 5u);
+    }
+}
+
+} // namespace
