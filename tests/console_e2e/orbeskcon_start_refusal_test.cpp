@@ -25,6 +25,7 @@ const std::string Waiting = "Waiting for another program that is searching for J
 const std::string Busy = "The JTAG cable search is busy in another program; try again.";
 const std::string NotSelected = "Fatal error: No JTAG cable is selected.";
 const std::string CannotOpen = "Fatal error: Cannot open any JTAG cable.";
+const std::string StoppingLine = "Stopping: closing the cable. Press Ctrl-C again to quit at once.";
 const std::string StoppedLine = "Run stopped by a signal.";
 
 class OrbeskconRefusesTheStart : public TOrbeskconTest {
@@ -114,7 +115,7 @@ TEST_F(OrbeskconRefusesTheStart, AStopWhileTheSearchIsWaitedForEndsTheProgramAtO
         ASSERT_FALSE(r.TimedOut);
         EXPECT_EQ(r.Signal, 0);
         EXPECT_EQ(r.Status, 1);
-        EXPECT_THAT(r.OutLines(), ElementsAre(Waiting, StoppedLine));
+        EXPECT_THAT(r.OutLines(), ElementsAre(Waiting, StoppingLine, StoppedLine));
     }
     ExpectNoCableTouched();
 }

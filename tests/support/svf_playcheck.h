@@ -188,17 +188,14 @@ inline std::string CheckedError(TSVFFile& Player)
 // What is wrong with the check's verdict on a run judged sound: a file it
 // passes plays with no fatal error; a file it refuses does not play well,
 // and a fatal error of its run is the one the check found (the run may end
-// before, on a compare error or a failing cable).
-inline std::string JudgeCheck(const std::string& Checked, const TFakeCable& Cable)
+// before, on a compare error, a failing cable or a stop).
+inline std::string JudgeCheck(const std::string& Checked, const TFakeCable& Cable, FileStatus Status)
 {
     std::string fatal;
-    bool failed = Cable.Failures > 0 || Cable.BudgetSpent;
     for (const auto& m : Cable.Messages)
-        if (m.second == MessageKind::Error) {
-            failed = true;
-            if (m.first.rfind("Fatal error", 0) == 0)
-                fatal = m.first;
-        }
+        if (m.second == MessageKind::Error && m.first.rfind("Fatal error", 0) == 0)
+            fatal = m.first;
+    const bool failed = Status == FileStatus::Failed;
     if (Checked.empty())
         return fatal.empty() ? "" : "the check passed a file whose run ended with: " + fatal;
     if (!failed)
@@ -215,7 +212,7 @@ inline std::string JudgePlay(const std::string& Path, TFakeCable& Cable, int64_t
     TSVFFile player(Path);
     const std::string checked = CheckedError(player);
     const std::string fault = JudgeStarted(player, Path, Cable, Budget, true);
-    return fault.empty() ? JudgeCheck(checked, Cable) : fault;
+    return fault.empty() ? JudgeCheck(checked, Cable, player.GetStatus()) : fault;
 }
 
 } // namespace svftest
