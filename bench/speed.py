@@ -6,7 +6,10 @@ per file and cable the CPU time (the minimum and the median of --runs runs),
 scan bits per CPU second, peak memory, bytes written to the cable and driver
 calls. With --openocd (installed from Debian when missing) the SVF files are
 also played by openocd's "svf" command on its dummy adapter as often, and
-the ratio of the minimum CPU times is printed. A measurement, not a test.
+the ratio of the minimum CPU times is printed. A "check" line per file gives
+the CPU time of the check that reads the whole file before any cable is
+looked for (a run with no cable attached) and its share of the fastest run's
+CPU. A measurement, not a test.
 
     bench/speed.py [--build build] [--program orbeskcon] [--openocd] [--runs N] [--only NAME ...]
                    [--cables KIND ...] [--keep DIR]
@@ -171,6 +174,21 @@ def play_orbesk(build, program, case, kind, folder, timeout):
     return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out, written=written, writes=writes, reads=reads)
 
 
+def check_orbesk(build, program, case, folder, timeout):
+    """The check of the whole file before any cable is looked for: the run
+    with no cable attached does that check and then finds no cable."""
+    scenario = os.path.join(folder, "no-cable.json")
+    with open(scenario, "w") as f:
+        json.dump({"devices": []}, f)
+    env = dict(os.environ, LD_LIBRARY_PATH=driver_dir(build), ORBESK_SIM_SCENARIO=scenario,
+               ORBESK_SEARCH_LOCK_DIR=folder, ORBESK_SIM_LOCK_DIR=folder)
+    argv = [program or os.path.join(build, "console", "orbeskcon"), case.path]
+    cpu, rss, code, out = run_measured(argv, env, timeout)
+    # Checked and passed: refused for the missing cable only.
+    ok = code == 2 and "Cannot open any JTAG cable" in out
+    return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out)
+
+
 TIME = "/usr/bin/time"
 
 
@@ -262,6 +280,7 @@ def main():
         ref = None
         if reference and case.reference:
             ref = repeated(lambda: play_openocd(case, args.timeout), args.runs)
+        runs = []
         for kind in args.cables:
             r = repeated(lambda: play_orbesk(args.build, args.program, case, kind, folder, args.timeout), args.runs)
             if not r["ok"]:
@@ -282,7 +301,17 @@ def main():
                        "%.1f" % (case.scan_bits / 1e6 / max(r["cpu_min"], 1e-6)), "%.1f" % (r["rss"] / 1e6),
                        "%.2f" % (r["rss"] / case.largest) if case.largest == BIG_BITS else "-",
                        per_bit(r["written"]), per_st(r["writes"]), per_st(r["reads"])] + refs)[:shown]))
+            runs.append(r["cpu_min"])
             sys.stdout.flush()
+        check = repeated(lambda: check_orbesk(args.build, args.program, case, folder, args.timeout), args.runs)
+        if not check["ok"]:
+            reason = check["out"].strip().splitlines()[:1] or [str(check["code"])]
+            print("%-11s %-7s failed: %s" % (case.name, "check", reason[0][:90]))
+        else:
+            share = "  %.0f%% of the fastest run's CPU" % (100 * check["cpu_min"] / min(runs)) if runs else ""
+            print(row([case.name, "check", "%.3f" % check["cpu_min"], "%.3f" % check["cpu_median"], "-",
+                       "%.1f" % (check["rss"] / 1e6)]) + "  the file's check before the cable" + share)
+        sys.stdout.flush()
     if not args.keep:
         shutil.rmtree(folder, ignore_errors=True)
 

@@ -85,7 +85,8 @@ void TJtagMainForm::StartFromMenu()
 bool TJtagMainForm::StartRun(bool ClearLogFirst)
 {
     bool started = false;
-    if (Executer->PrepareCable()) {
+    // The file first: one that cannot be played touches no cable.
+    if (Executer->PrepareFile(OpenDialogFileName) && Executer->PrepareCable()) {
         // Cleared only now, so the status line names the cable before the
         // run's first line.
         if (ClearLogFirst)

@@ -63,6 +63,12 @@ public:
     virtual FileStatus GetStatus() = 0;
     virtual int32_t GetPosition() = 0;
     virtual int32_t GetSize() = 0;
+    // Reads the whole file once before any cable is used and raises what
+    // the run would meet in it (ELineException for a line), playing
+    // nothing; returns early, unfinished, once Stop says true (empty:
+    // never). A player that checks its file when it is created has nothing
+    // left to do here.
+    virtual void CheckFile(const std::function<bool()>& Stop) { (void)Stop; }
     // Asks a running worker to end soon with status Failed; returns at once.
     // Nothing happens before Start or after the run has ended.
     virtual void Stop() = 0;

@@ -29,6 +29,13 @@ TVarLen TVarLen::CreateSized(int32_t Bits)
     return v;
 }
 
+TVarLen TVarLen::LengthOnly(int32_t Bits)
+{
+    TVarLen v;
+    v.FBitLength = std::max(Bits, 0);
+    return v;
+}
+
 TVarLen TVarLen::CreateCopy(const TVarLen& Source)
 {
     return Source;

@@ -12,6 +12,9 @@ public:
     TVarLen() = default;
     static TVarLen CreateSized(int32_t Bits);
     static TVarLen CreateCopy(const TVarLen& Source);
+    // A length without bytes, as DropBytes leaves one: for a reader that
+    // follows sizes only.
+    static TVarLen LengthOnly(int32_t Bits);
 
     int32_t BitLength() const { return FBitLength; }
     // Keeps the first min(old, new) bytes; bytes added by growth are 0.

@@ -213,11 +213,68 @@ void TJtagExecuter::WireEvents(TJtagFile& Player, int32_t Kind)
     Player.OnSetFrequency = std::bind_front(events->SetFrequency, this);
 }
 
+namespace {
+
+bool IsDirectory(const std::string& Path)
+{
+    std::error_code error;
+    return std::filesystem::is_directory(Path, error);
+}
+
+} // namespace
+
+void TJtagExecuter::ReportStartError(std::exception_ptr Error)
+{
+    try {
+        std::rethrow_exception(Error);
+    } catch (const ELineException& e) {
+        Message("Fatal error \"" + e.Message() + "\" near line " + std::to_string(e.LineNumber) + "\r\n\"" +
+                    e.LineText + "\"",
+                MessageKind::Error);
+    } catch (const Exception& e) {
+        Message("Fatal error \"" + e.Message() + "\"", MessageKind::Error);
+    }
+}
+
+bool TJtagExecuter::PrepareFile(const std::string& FileName)
+{
+    const std::string path = FullPath(FileName);
+    PreparedFile.reset();
+    PreparedPath.clear();
+    // "Cannot open file" alone would leave the user looking for a file
+    // that is there.
+    if (!FileName.empty() && IsDirectory(path))
+        Message("The data file " + path + " is a directory.", MessageKind::Error);
+    try {
+        // Before any registration an empty registry refuses every type.
+        static const TJtagFilesList noPlayers;
+        std::unique_ptr<TJtagFile> player =
+            (JtagFilesList ? *JtagFilesList : noPlayers).CreateFileObject(ExtensionOf(path), path);
+        player->CheckFile(StopRequested);
+        // Stopped during the check: nothing is said, the front end says why.
+        if (Stopping())
+            return false;
+        PreparedFile = std::move(player);
+        PreparedPath = path;
+        return true;
+    } catch (const Exception&) {
+        ReportStartError(std::current_exception());
+        return false;
+    }
+}
+
 bool TJtagExecuter::OpenAndStart(const std::string& FileName)
 {
     const std::string path = FullPath(FileName);
     StartStopped = false;
     SearchLock = TFtLockOutcome::Taken;
+    if (!(PreparedFile && PreparedPath == path) && !PrepareFile(FileName)) {
+        StartStopped = Stopping();
+        return false;
+    }
+    std::unique_ptr<TJtagFile> player = std::move(PreparedFile);
+    PreparedPath.clear();
+
     if (SelectedCable == -1)
         AutoSelectCable();
     const bool opened = !Stopping() && OpenCable();
@@ -235,11 +292,7 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     Message("Reading file " + path, MessageKind::Info);
     RxReset();
 
-    std::unique_ptr<TJtagFile> player;
     try {
-        // Before any registration an empty registry refuses every type.
-        static const TJtagFilesList noPlayers;
-        player = (JtagFilesList ? *JtagFilesList : noPlayers).CreateFileObject(ExtensionOf(path), path);
         WireEvents(*player, KindInUse());
         if (const int32_t hz = DefFreqHz(DefFreq); hz != 0)
             CurrentFrequency = hz;
@@ -255,17 +308,10 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         }
         CurrentFile = std::move(player);
         return true;
-    } catch (const ELineException& e) {
+    } catch (const Exception&) {
         player.reset();
         CurrentFile.reset();
-        Message("Fatal error \"" + e.Message() + "\" near line " + std::to_string(e.LineNumber) + "\r\n\"" +
-                    e.LineText + "\"",
-                MessageKind::Error);
-        return false;
-    } catch (const Exception& e) {
-        player.reset();
-        CurrentFile.reset();
-        Message("Fatal error \"" + e.Message() + "\"", MessageKind::Error);
+        ReportStartError(std::current_exception());
         return false;
     }
 }

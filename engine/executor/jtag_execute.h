@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -154,6 +155,9 @@ public:
     bool CableFailed = false;
     // The running player; the front end frees it when the run has ended.
     std::unique_ptr<TJtagFile> CurrentFile;
+    // The player PrepareFile made, and the full path it made it for.
+    std::unique_ptr<TJtagFile> PreparedFile;
+    std::string PreparedPath;
     // Cached pin levels, -1 none; the second is the TMS level VarnelTrst keeps.
     std::array<int32_t, 3> LastPinState{};
     int32_t PreferredKind = 0; // PreferMirrow, or anything for the usual order
@@ -165,9 +169,9 @@ public:
 
     // ---- the front end's hooks and what the last start met
 
-    // Asked while a search or an open waits for the search lock, and before
-    // the file is started: true ends the start with nothing played (empty:
-    // never). Called on the front end's thread.
+    // Asked while the file is checked, while a search or an open waits for
+    // the search lock, and before the file is started: true ends the start
+    // with nothing played (empty: never). Called on the front end's thread.
     std::function<bool()> StopRequested;
     // The last OpenAndStart gave up because StopRequested said so; a cable
     // it opened is still open, for the front end to close as after a
@@ -189,8 +193,15 @@ public:
     std::string CableInUseText() const;
     static int32_t KindOf(int32_t ProgrammerId) { return (static_cast<uint32_t>(ProgrammerId) >> 24) & 0xFF; }
 
+    // Opens the data file and checks it whole (its player's CheckFile)
+    // before any cable is looked for; false after the error's line, or
+    // with nothing said when StopRequested ended the check. The player is
+    // kept for the OpenAndStart of the same file.
+    bool PrepareFile(const std::string& FileName);
     // Plays FileName on the selected (or first found) cable; true while it
-    // plays, CurrentFile then holds the player.
+    // plays, CurrentFile then holds the player. The file is prepared first
+    // unless PrepareFile has done so: a file that cannot be played touches
+    // no cable.
     bool OpenAndStart(const std::string& FileName);
     // Parks the pins of the open cable by its kind and closes it.
     void CloseCable(bool Failed);
@@ -354,6 +365,9 @@ public:
     TFindOpen FindAndOpenSelected(const TCableIdentity& Id);
     // The three searches, under the search lock held by the caller.
     static TAttachedCables AttachedCables();
+    // The Fatal error line of an exception that ended a start: the line
+    // form for an ELineException, the general one for other Exceptions.
+    void ReportStartError(std::exception_ptr Error);
     // A stop has been asked for.
     bool Stopping() const { return StopRequested && StopRequested(); }
     // The hooks of every wait for the search lock: StopRequested, and the

@@ -45,6 +45,9 @@ public:
     int32_t GetPosition() override;
     int32_t GetSize() override;
     void Stop() override;
+    // A parser of its own on the file (the Check side) takes and executes
+    // every statement with no cable, as the write-ahead parser would.
+    void CheckFile(const std::function<bool()>& Stop) override;
 
     // Character reader. Lines end at CR, at LF, or at CR LF counted once.
     // After the file's content the reader supplies CR LF "__EOF;" for ever.
@@ -118,7 +121,9 @@ public:
     // the bits of a TDO vector (only whether there is one), the read-back
     // one never reads those of a TDI vector, so each keeps their lengths
     // and gives back their bytes. Both: a parser that does everything.
-    enum class TSide : uint8_t { Both, Write, Read };
+    // Check: a parser that follows lengths and states only, keeps no
+    // vector's bits and shifts nothing (CheckFile).
+    enum class TSide : uint8_t { Both, Write, Read, Check };
     TSide Side = TSide::Both;
 
     // LOOP recording and replay; the worker reads and sets these too.

@@ -173,6 +173,15 @@ bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
 
     const int32_t length = ItemInt(Statement, SvfItemKind::Number);
     ++FScanGeneration;
+    if (Side == TSide::Check) {
+        // Lengths only: a TDI, given or not, and a MASK given have the
+        // statement's; a TDO given has it, else none.
+        *tdi = TVarLen::LengthOnly(length);
+        *tdo = TVarLen::LengthOnly(HasItem(Statement, SvfItemKind::TDO) ? length : 0);
+        if (HasItem(Statement, SvfItemKind::MASK) || mask->BitLength() != length)
+            *mask = TVarLen::LengthOnly(length);
+        return true;
+    }
     try {
         // The first item of a kind, copied into the kept vector's own
         // storage (which a scan of the same size reuses) or moved there.
@@ -258,7 +267,7 @@ bool TSVFFile::ExecuteScan(bool IsDr)
         return CurrentState == end || GotoState(end);
     if (!GotoState(IsDr ? TapState::DRSHIFT : TapState::IRSHIFT))
         return false;
-    if (!ShiftBits(IsDr))
+    if (Side != TSide::Check && !ShiftBits(IsDr))
         return false;
     CurrentState = IsDr ? TapState::DREXIT1 : TapState::IREXIT1;
     return GotoState(end);

@@ -58,17 +58,46 @@ bool FindKeyword(std::string_view Token, SvfItemKind& Kind)
     return Keywords.Find(Token, Kind);
 }
 
-// The text is upper case by now; anything that is no digit counts as 0, as
-// it always has.
+// The text is upper case by now. Bad is 1 for a byte that is no digit:
+// such a vector is refused before its digits are stored.
 struct THexTable {
     uint8_t Value[256];
+    uint8_t Bad[256];
     THexTable()
     {
-        for (int c = 0; c < 256; ++c)
-            Value[c] = static_cast<uint8_t>(std::max(HexDigitValue(static_cast<char>(c)), 0));
+        for (int c = 0; c < 256; ++c) {
+            const int digit = HexDigitValue(static_cast<char>(c));
+            Value[c] = static_cast<uint8_t>(std::max(digit, 0));
+            Bad[c] = digit < 0 ? 1 : 0;
+        }
     }
 };
 const THexTable Hex;
+
+// The first byte of Digits that is no hexadecimal digit; -1 when all are.
+// Summed over the whole text first, which the compiler does many bytes at
+// a time: a vector of millions of digits is checked at memory speed.
+int FirstNonHex(std::string_view Digits)
+{
+    const auto* d = reinterpret_cast<const uint8_t*>(Digits.data());
+    uint8_t bad = 0;
+    for (size_t i = 0; i < Digits.size(); ++i)
+        bad |= Hex.Bad[d[i]];
+    if (bad == 0)
+        return -1;
+    for (size_t i = 0;; ++i)
+        if (Hex.Bad[d[i]])
+            return d[i];
+}
+
+// A byte as a message names it: the character itself when printable.
+std::string ShownByte(int Byte)
+{
+    if (Byte > 32 && Byte < 127)
+        return std::string("'") + static_cast<char>(Byte) + "'";
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string("byte 0x") + digits[Byte >> 4] + digits[Byte & 15];
+}
 
 // Digits, rightmost first, into the bytes of Vector: the last two digits give
 // byte 0 (the last digit its low four bits); surplus digits on the left fall
@@ -184,8 +213,16 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
             const std::string_view hex = tokens.View(b + 1);
             if (hex.size() < 2 || hex.front() != '(' || hex.back() != ')')
                 RaiseLineError("Hexadecimal number is not enclosed in parentheses.");
-            TVarLen vector = NewScanVector(length);
-            StoreHexDigits(hex.substr(1, hex.size() - 2), vector);
+            const std::string_view digits = hex.substr(1, hex.size() - 2);
+            if (const int bad = FirstNonHex(digits); bad >= 0)
+                RaiseLineError("Hexadecimal number holds " + ShownByte(bad) + ", which is not a hexadecimal digit.");
+            TVarLen vector;
+            if (Side == TSide::Check) {
+                vector = TVarLen::LengthOnly(length);
+            } else {
+                vector = NewScanVector(length);
+                StoreHexDigits(digits, vector);
+            }
             tokens.Consume(b + 1);
             AddItem(Statement, kind).Vector = std::move(vector);
             break;
@@ -251,6 +288,9 @@ void TSVFFile::NextStatement(TSVFCommand& Statement)
     const int64_t loopLine = LineCount;
     ReplayIndex = 0;
     PassesLeft = ItemInt(Statement, SvfItemKind::Number);
+    // Two passes show what a pass meets and what a pass leaves to the next.
+    if (Side == TSide::Check)
+        PassesLeft = std::min(PassesLeft, 2);
     LoopRecording.reserve(16);
     for (;;) {
         LoopRecording.emplace_back();

@@ -88,7 +88,7 @@ TEST_F(OrbeskconRefuses, EachRefusalPrintsItsTextAndEndsWithItsStatus)
         {{"absent.svf"}, {missing, "absent.svf"}, 3},
         {{"absent.txt"}, {missing, "absent.txt"}, 3},
         {{"{dir}/absent.svf"}, {missing, "{dir}/absent.svf"}, 3},
-        {{"dir.svf"}, {missing, "dir.svf"}, 3},
+        {{"dir.svf"}, {"Error, the selected data file is a directory:", "dir.svf"}, 3},
         {{"x.txt"}, {badType}, 3},
         {{"{dir}/x.txt"}, {badType}, 3},
         {{"-f", "{dir}/x.txt"}, {badType}, 3},

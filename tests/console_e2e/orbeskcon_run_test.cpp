@@ -145,22 +145,17 @@ TEST_F(OrbeskconPlays, TheDataFileIsTheFirstFreeArgumentElseTheValueOfF)
     }
 }
 
-TEST_F(OrbeskconPlays, AFileThatCannotBeStartedEndsWithStatusTwoAndTheCableClosed)
+TEST_F(OrbeskconPlays, AFileThatCannotBeOpenedEndsWithStatusTwoAndNoCableTouched)
 {
-    // Present by name, but no regular file: the player refuses it after
-    // the cable was opened.
+    // Present by name, but no regular file: the player refuses it before
+    // any cable is looked for.
     const std::string fifo = Folder + "/pipe.svf";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ScenarioText = Scenario({Varnel("A6010001")});
     const TRunResult r = Run({fifo});
-    EXPECT_THAT(r.OutLines(), ElementsAre("Using VARNEL S/N A6010001", "Reading file " + fifo,
-                                          "Fatal error \"Cannot open file " + fifo + " for read.\""));
+    EXPECT_THAT(r.OutLines(), ElementsAre("Fatal error \"Cannot open file " + fifo + " for read.\""));
     EXPECT_EQ(r.Status, 2);
-    // Parked and closed before the program ended: the last session's close
-    // saw the four park bytes as the last write.
-    const std::vector<std::string> closes = TraceWith("varnel:A6010001 close ");
-    ASSERT_FALSE(closes.empty());
-    EXPECT_THAT(closes.back(), testing::EndsWith("bytes=4 last=A3 A8 EC C8"));
+    EXPECT_THAT(TraceWith("d2xx open"), testing::IsEmpty());
 }
 
 TEST_F(OrbeskconPlays, ACableLostMidRunEndsItWithACommunicationError)
@@ -191,10 +186,11 @@ TEST_F(OrbeskconPlays, AScanTooLongForTheMemoryEndsTheRunWithALineError)
     const std::string svf = Write("long.svf", "STATE RESET;\nSDR 2147483647 TDI (0);\n");
     const TRunResult r = Run({"-c", "ulimit -v 1000000 && exec \"$0\" \"$@\"", SharedProgram(), "-i", Quiet, svf},
                              "/bin/sh");
-    EXPECT_EQ(r.Status, 1) << r.Out << r.Err;
-    EXPECT_THAT(r.Out, HasSubstr("Fatal error Scan of 2147483647 bits would need 10240 MB of memory, "));
+    // Found by the file's check, before the cable.
+    EXPECT_EQ(r.Status, 2) << r.Out << r.Err;
+    EXPECT_THAT(r.Out, HasSubstr("Fatal error \"Scan of 2147483647 bits would need 10240 MB of memory, "));
     EXPECT_THAT(r.Out, HasSubstr(" near line 2"));
-    EXPECT_EQ(r.OutLines().back(), FailureLine);
+    EXPECT_THAT(TraceWith("d2xx open"), testing::IsEmpty());
 }
 
 TEST_F(OrbeskconPlays, WithWAFailedRunWaitsForEnter)

@@ -346,7 +346,7 @@ TEST_F(DruvelOpen, OpenAndStartNamesTheCable)
 {
     LoadDruvel();
     Exec->SelectedCable = -1;
-    EXPECT_FALSE(Exec->OpenAndStart("run.nosuchtype"));
+    EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
     const std::vector<TLogLine> log = Exec->Log();
     ASSERT_GE(log.size(), 1u);
     EXPECT_EQ(log[0], (TLogLine{"Using DRUVEL S/N A6123456", MessageKind::Info}));

@@ -64,6 +64,27 @@ private:
 
 // Time that moves only when the code under test looks at it (1 ms a look,
 // so busy polls end) or sleeps (by the time asked, at once).
+// A player that needs no file and whose Start fails: for tests of what
+// comes before a run, since a file that cannot be played ends a start
+// before any cable is looked for.
+class TCableOnlyPlayer : public TJtagFile {
+public:
+    using TJtagFile::TJtagFile;
+    static std::string FileTypeName() { return "CABLEONLY"; }
+    bool Start(int32_t) override { return false; }
+    FileStatus GetStatus() override { return FileStatus::Failed; }
+    int32_t GetPosition() override { return 0; }
+    int32_t GetSize() override { return 0; }
+    void Stop() override {}
+};
+
+inline std::string CableOnlyFile()
+{
+    static const bool registered = (RegisterJtagFileClass(JtagFileClassOf<TCableOnlyPlayer>()), true);
+    (void)registered;
+    return "run.cableonly";
+}
+
 class TTestClock {
 public:
     TTestClock()

@@ -592,11 +592,11 @@ TEST_F(MirrowOpen, UploadCalibrationAndSilenceFaultsCloseWithoutAWord)
 TEST_F(MirrowOpen, ThroughOpenAndStartEveryFailureEndsWithTheFatalLine)
 {
     LoadMirrow("\"fpga\":{\"never_done\":true}");
-    EXPECT_FALSE(Exec->OpenAndStart("run.svf"));
+    EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
     EXPECT_THAT(Exec->Log(), ElementsAre(TLogLine{"Fatal error: Cannot open any JTAG cable.", MessageKind::Error}));
     LoadMirrow();
     Exec->MirrowVddMin = 40;
-    EXPECT_FALSE(Exec->OpenAndStart("run.svf"));
+    EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
     EXPECT_EQ(Exec->Log().back(), (TLogLine{"Fatal error: Cannot open any JTAG cable.", MessageKind::Error}));
     EXPECT_THAT(Exec->Log().front().Text, HasSubstr("is out of limits."));
 }

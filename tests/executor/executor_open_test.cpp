@@ -64,6 +64,28 @@ struct TBadFilePlayer : TProbePlayer {
     }
     static std::string FileTypeName() { return "BADFILE"; }
 };
+// A file its player opens, and whose check then finds a bad line.
+struct TBadCheckPlayer : TProbePlayer {
+    using TProbePlayer::TProbePlayer;
+    void CheckFile(const std::function<bool()>&) override
+    {
+        throw ELineException("Unknown keyword XYZ", 6, "SDR 8 XYZ;");
+    }
+    static std::string FileTypeName() { return "BADCHECK"; }
+};
+// A long check that asks for a stop between its steps, and would fail at
+// its end.
+struct TLongCheckPlayer : TProbePlayer {
+    using TProbePlayer::TProbePlayer;
+    void CheckFile(const std::function<bool()>& Stop) override
+    {
+        for (int step = 0; step < 1000; ++step)
+            if (Stop && Stop())
+                return;
+        throw ELineException("Unknown keyword XYZ", 6, "SDR 8 XYZ;");
+    }
+    static std::string FileTypeName() { return "LONGCHECK"; }
+};
 struct TOddPlayer : TProbePlayer {
     explicit TOddPlayer(const std::string& F) : TProbePlayer(F) { throw std::runtime_error("not ours"); }
     static std::string FileTypeName() { return "ODD"; }
@@ -77,6 +99,8 @@ public:
         RegisterJtagFileClass(JtagFileClassOf<TBadLinePlayer>());
         RegisterJtagFileClass(JtagFileClassOf<TBadFilePlayer>());
         RegisterJtagFileClass(JtagFileClassOf<TOddPlayer>());
+        RegisterJtagFileClass(JtagFileClassOf<TBadCheckPlayer>());
+        RegisterJtagFileClass(JtagFileClassOf<TLongCheckPlayer>());
     }
 };
 testing::Environment* const Players = testing::AddGlobalTestEnvironment(new TRegisterPlayers);
@@ -277,32 +301,79 @@ TEST_F(Executor, FailedStartFreesThePlayerAndKeepsTheCable)
     EXPECT_NE(Exec->FtHandle, nullptr);
 }
 
-TEST_F(Executor, PlayerCreationFailuresAreReportedAndTheCableStaysOpen)
+TEST_F(Executor, AFileThatCannotBePlayedIsRefusedBeforeAnyCableIsLookedFor)
 {
     struct TCase {
         const char* File;
-        std::string Text;
+        std::vector<std::string> Texts;
     };
     const std::string badFile = FullPath("x.badfile");
+    std::filesystem::create_directories("folder.badfile");
     const TCase cases[] = {
-        {"notes.txt", "Fatal error \"No registered class for file type \"TXT\"\""},
-        {"noext", "Fatal error \"No registered class for file type \"\"\""},
-        {"dir.probe/noext", "Fatal error \"No registered class for file type \"\"\""},
-        {"run.BadLine", "Fatal error \"Unknown command FOO\" near line 5\r\n\"FOO 1;\""},
-        {"x.badfile", "Fatal error \"Cannot open file " + badFile + " for read.\""},
+        {"notes.txt", {"Fatal error \"No registered class for file type \"TXT\"\""}},
+        {"noext", {"Fatal error \"No registered class for file type \"\"\""}},
+        {"dir.probe/noext", {"Fatal error \"No registered class for file type \"\"\""}},
+        {"run.BadLine", {"Fatal error \"Unknown command FOO\" near line 5\r\n\"FOO 1;\""}},
+        {"x.badfile", {"Fatal error \"Cannot open file " + badFile + " for read.\""}},
+        {"run.badcheck", {"Fatal error \"Unknown keyword XYZ\" near line 7\r\n\"SDR 8 XYZ;\""}},
+        // Said as what it is, before the player's own refusal.
+        {"folder.badfile",
+         {"The data file " + FullPath("folder.badfile") + " is a directory.",
+          "Fatal error \"Cannot open file " + FullPath("folder.badfile") + " for read.\""}},
     };
     Load({Varnel("A6010001")});
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.File);
-        Exec->SelectedCable = 0x010001;
-        Exec->ClearLog();
-        EXPECT_FALSE(Exec->OpenAndStart(c.File));
-        EXPECT_EQ(Exec->Log().back(), (TLogLine{c.Text, MessageKind::Error}));
-        EXPECT_EQ(Exec->CurrentFile, nullptr);
-        EXPECT_EQ(Probe.Alive, 0);
-        EXPECT_NE(Exec->FtHandle, nullptr);
-        EXPECT_EQ(Sim->Counter("open_handles"), 1u);
+        for (const int32_t selected : {0x010001, -1}) {
+            Exec->SelectedCable = selected;
+            Exec->ClearLog();
+            EXPECT_FALSE(Exec->OpenAndStart(c.File));
+            std::vector<TLogLine> expected;
+            for (const std::string& text : c.Texts)
+                expected.push_back({text, MessageKind::Error});
+            EXPECT_EQ(Exec->Log(), expected);
+            EXPECT_EQ(Exec->CurrentFile, nullptr);
+            EXPECT_EQ(Probe.Alive, 0);
+            EXPECT_EQ(Exec->FtHandle, nullptr);
+            EXPECT_EQ(Exec->SelectedCable, selected);
+        }
     }
+    std::filesystem::remove("folder.badfile");
+    EXPECT_EQ(Sim->Counter("FT_Open"), 0u) << "no cable was even looked at";
+}
+
+TEST_F(Executor, AStopDuringTheFilesCheckEndsTheStartWithNothingSaidAndNoCable)
+{
+    Load({Varnel("A6010001")});
+    Exec->SelectedCable = -1;
+    int asked = 0;
+    Exec->StopRequested = [&] { return ++asked > 10; };
+    EXPECT_FALSE(Exec->OpenAndStart("run.longcheck"));
+    EXPECT_TRUE(Exec->StartStopped);
+    EXPECT_LT(asked, 100) << "the check went on after the stop";
+    EXPECT_THAT(Exec->Log(), testing::IsEmpty());
+    EXPECT_EQ(Probe.Alive, 0);
+    EXPECT_EQ(Sim->Counter("FT_Open"), 0u);
+}
+
+TEST_F(Executor, APreparedFileIsTheOneStartedAndOnlyForItsOwnPath)
+{
+    Load({Varnel("A6010001")});
+    Exec->SelectedCable = 0x010001;
+    ASSERT_TRUE(Exec->PrepareFile("run.probe"));
+    TJtagFile* const prepared = Probe.Last;
+    EXPECT_EQ(Sim->Counter("FT_Open"), 0u);
+    ASSERT_TRUE(Exec->OpenAndStart("./run.probe"));
+    EXPECT_EQ(Exec->CurrentFile.get(), prepared);
+    EXPECT_EQ(Probe.Alive, 1);
+    Exec->CurrentFile.reset();
+    Exec->CloseCable(false);
+
+    // Prepared for another file: that player goes, this one is made.
+    ASSERT_TRUE(Exec->PrepareFile("other.probe"));
+    ASSERT_TRUE(Exec->OpenAndStart("run.probe"));
+    EXPECT_EQ(Probe.Alive, 1);
+    EXPECT_EQ(Exec->Log().back(), (TLogLine{"Reading file " + FullPath("run.probe"), MessageKind::Info}));
 }
 
 TEST_F(Executor, ExceptionsOfOtherKindsPassToTheCaller)
@@ -317,7 +388,10 @@ TEST_F(Executor, NextOpenParksAndClosesTheCableLeftOpen)
 {
     Load({Varnel("A6010001", "\"trace_writes\":true")});
     Exec->SelectedCable = 0x010001;
-    ASSERT_FALSE(Exec->OpenAndStart("notes.txt"));
+    // A start that fails after the open leaves the cable open.
+    Probe.StartResult = false;
+    ASSERT_FALSE(Exec->OpenAndStart("run.probe"));
+    Probe.StartResult = true;
     ASSERT_TRUE(Exec->OpenAndStart("run.probe"));
     EXPECT_EQ(Sim->Counter("open_handles"), 1u);
     EXPECT_THAT(Writes(), ElementsAre("d2xx write A6010001 C1 C1 D1 C0 D0", "d2xx write A6010001 A3 A8 EE C8",

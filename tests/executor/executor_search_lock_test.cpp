@@ -59,7 +59,7 @@ TEST_F(SearchLockBusy, TheStartIsRefusedAndNoKindIsTried)
         SCOPED_TRACE(c.Why);
         Exec->ClearLog();
         Exec->SelectedCable = c.Selected;
-        EXPECT_FALSE(Exec->OpenAndStart("run.svf"));
+        EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
         EXPECT_EQ(Exec->Log(), c.Log);
         EXPECT_EQ(Exec->SearchLock, TFtLockOutcome::Busy);
         EXPECT_FALSE(Exec->StartStopped);
@@ -94,7 +94,7 @@ TEST_F(SearchLockBusy, AStopRequestEndsTheWaitWithNothingOpenedAndNothingSaid)
         const auto start = std::chrono::steady_clock::now();
         const auto stopAt = start + std::chrono::milliseconds(300);
         Exec->StopRequested = [&] { return std::chrono::steady_clock::now() >= stopAt; };
-        EXPECT_FALSE(Exec->OpenAndStart("run.svf"));
+        EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
         // Generous: the wait would have lasted 30 s.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
         EXPECT_TRUE(Exec->StartStopped);
@@ -110,7 +110,7 @@ TEST_F(SearchLockBusy, AStopAlreadyAskedForOpensNothingEvenWithTheLockFree)
     Exec->StopRequested = [] { return true; };
     for (int32_t selected : {-1, 0x00010001}) {
         Exec->SelectedCable = selected;
-        EXPECT_FALSE(Exec->OpenAndStart("run.svf"));
+        EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
         EXPECT_TRUE(Exec->StartStopped);
         EXPECT_EQ(Exec->FtHandle, nullptr) << "no cable is left open";
     }
@@ -120,7 +120,7 @@ TEST_F(SearchLockBusy, ALockThatCannotBeMadeIsSaidSoAndIsNoAbsentCable)
 {
     FtLockSettings().Folder = "/nonexistent-orbesk-folder";
     Exec->SelectedCable = -1;
-    EXPECT_FALSE(Exec->OpenAndStart("run.svf"));
+    EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
     EXPECT_THAT(Exec->Log(),
                 ElementsAre(TLogLine{"The JTAG cable search lock /nonexistent-orbesk-folder/" + FtLockSettings().Name +
                                          ".lock cannot be made.",

@@ -170,11 +170,49 @@ inline std::string JudgeStarted(TJtagFile& Player, const std::string& Path, TFak
     return JudgeRun(status, Cable, EndStable, stop);
 }
 
-// Plays the SVF file at Path to its end on a fresh judged chain.
+// The error of the check before the run, as the worker writes the same
+// error; empty when the check found none.
+inline std::string CheckedError(TSVFFile& Player)
+{
+    try {
+        Player.CheckFile({});
+    } catch (const ELineException& e) {
+        return "Fatal error " + e.Message() + " near line " + std::to_string(e.LineNumber) + "\r\n\"" + e.LineText +
+               "\"";
+    } catch (const Exception& e) {
+        return "Fatal error " + e.Message();
+    }
+    return "";
+}
+
+// What is wrong with the check's verdict on a run judged sound: a file it
+// passes plays with no fatal error; a file it refuses does not play well,
+// and a fatal error of its run is the one the check found (the run may end
+// before, on a compare error, a failing cable or a stop).
+inline std::string JudgeCheck(const std::string& Checked, const TFakeCable& Cable, FileStatus Status)
+{
+    std::string fatal;
+    for (const auto& m : Cable.Messages)
+        if (m.second == MessageKind::Error && m.first.rfind("Fatal error", 0) == 0)
+            fatal = m.first;
+    const bool failed = Status == FileStatus::Failed;
+    if (Checked.empty())
+        return fatal.empty() ? "" : "the check passed a file whose run ended with: " + fatal;
+    if (!failed)
+        return "the check found \"" + Checked + "\", yet the run succeeded";
+    if (!fatal.empty() && fatal != Checked)
+        return "the check found \"" + Checked + "\", the run " + fatal;
+    return "";
+}
+
+// Checks the SVF file at Path as a start does, then plays it to its end on
+// a fresh judged chain.
 inline std::string JudgePlay(const std::string& Path, TFakeCable& Cable, int64_t Budget)
 {
     TSVFFile player(Path);
-    return JudgeStarted(player, Path, Cable, Budget, true);
+    const std::string checked = CheckedError(player);
+    const std::string fault = JudgeStarted(player, Path, Cable, Budget, true);
+    return fault.empty() ? JudgeCheck(checked, Cable, player.GetStatus()) : fault;
 }
 
 } // namespace svftest

@@ -1,0 +1,22 @@
+// The check of a whole SVF file before a run: what the write-ahead parser
+// would meet, met with no cable, so that a broken or cut-short file is
+// refused before anything reaches the chain.
+#include "svf/svf.h"
+
+void TSVFFile::CheckFile(const std::function<bool()>& Stop)
+{
+    TSVFFile checker(FFileName);
+    checker.Side = TSide::Check;
+    checker.CopyComments = false;
+    checker.DefaultFrequency = DefaultFrequency;
+    TSVFCommand statement;
+    do {
+        // A file of millions of statements takes seconds to check.
+        if (Stop && Stop())
+            return;
+        FreeStatement(statement);
+        checker.NextStatement(statement);
+        checker.TakeStatement(statement);
+        checker.ExecuteStatement(statement);
+    } while (statement.Command != SvfCommand::Eof);
+}
