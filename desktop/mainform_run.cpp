@@ -86,7 +86,12 @@ bool TJtagMainForm::StartRun(bool ClearLogFirst)
 {
     bool started = false;
     // The file first: one that cannot be played touches no cable.
-    if (Executer->PrepareFile(OpenDialogFileName) && Executer->PrepareCable()) {
+    const bool fileOk = Executer->PrepareFile(OpenDialogFileName);
+    // A refused file starts a new log as a run would; its line is still
+    // queued, so it comes after the clear.
+    if (!fileOk && ClearLogFirst)
+        ClearLog();
+    if (fileOk && Executer->PrepareCable()) {
         // Cleared only now, so the status line names the cable before the
         // run's first line.
         if (ClearLogFirst)

@@ -55,6 +55,15 @@ void TFileReader::Close()
     FPosition = 0;
 }
 
+TFileIdentity TFileReader::Identity() const
+{
+    struct stat st {};
+    if (FHandle < 0 || ::fstat(FHandle, &st) != 0)
+        return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 int64_t TFileReader::Size() const
 {
     if (FHandle < 0)

@@ -9,6 +9,16 @@
 
 namespace platform {
 
+// What tells one state of a file from another: the same file that was
+// neither written nor replaced has the same identity.
+struct TFileIdentity {
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    int64_t Size = -1;
+    int64_t ModifiedNs = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+
 class TFileReader {
 public:
     TFileReader() = default;
@@ -24,6 +34,8 @@ public:
 
     // Size in bytes at the time of the call; -1 when not open.
     int64_t Size() const;
+    // The open file's identity at the time of the call; empty when not open.
+    TFileIdentity Identity() const;
     // Bytes read into Buffer (0 at the end of the file), or -1 on an error.
     int64_t Read(void* Buffer, int64_t Count);
     // Moves to Position bytes from the start; false on an error.

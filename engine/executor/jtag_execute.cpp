@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <new>
 
 #include "svf/svf_error.h"
 #include "base/StrUtilsEx.h"
@@ -233,7 +234,20 @@ void TJtagExecuter::ReportStartError(std::exception_ptr Error)
                 MessageKind::Error);
     } catch (const Exception& e) {
         Message("Fatal error \"" + e.Message() + "\"", MessageKind::Error);
+    } catch (const std::bad_alloc&) {
+        // A file's check can meet a statement larger than the memory left.
+        Message("Fatal error \"Out of memory\"", MessageKind::Error);
     }
+}
+
+// Called from a catch block: says why the start failed and lets the
+// player go.
+bool TJtagExecuter::RefuseStart(std::unique_ptr<TJtagFile>& Player)
+{
+    Player.reset();
+    CurrentFile.reset();
+    ReportStartError(std::current_exception());
+    return false;
 }
 
 bool TJtagExecuter::PrepareFile(const std::string& FileName)
@@ -259,8 +273,10 @@ bool TJtagExecuter::PrepareFile(const std::string& FileName)
         return true;
     } catch (const Exception&) {
         ReportStartError(std::current_exception());
-        return false;
+    } catch (const std::bad_alloc&) {
+        ReportStartError(std::current_exception());
     }
+    return false;
 }
 
 bool TJtagExecuter::OpenAndStart(const std::string& FileName)
@@ -309,10 +325,9 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         CurrentFile = std::move(player);
         return true;
     } catch (const Exception&) {
-        player.reset();
-        CurrentFile.reset();
-        ReportStartError(std::current_exception());
-        return false;
+        return RefuseStart(player);
+    } catch (const std::bad_alloc&) {
+        return RefuseStart(player);
     }
 }
 

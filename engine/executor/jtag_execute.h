@@ -368,6 +368,7 @@ public:
     // The Fatal error line of an exception that ended a start: the line
     // form for an ELineException, the general one for other Exceptions.
     void ReportStartError(std::exception_ptr Error);
+    bool RefuseStart(std::unique_ptr<TJtagFile>& Player);
     // A stop has been asked for.
     bool Stopping() const { return StopRequested && StopRequested(); }
     // The hooks of every wait for the search lock: StopRequested, and the

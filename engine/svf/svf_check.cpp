@@ -6,6 +6,7 @@
 void TSVFFile::CheckFile(const std::function<bool()>& Stop)
 {
     TSVFFile checker(FFileName);
+    FChecked.Record(checker.FFile);
     checker.Side = TSide::Check;
     checker.CopyComments = false;
     checker.DefaultFrequency = DefaultFrequency;

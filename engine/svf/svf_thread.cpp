@@ -149,9 +149,15 @@ bool TSVFFile::Start(int32_t FrequencyHz)
 {
     if (FThread)
         return false;
+    // The instances first: a file that cannot be opened any more, or is no
+    // longer the one checked, raises here with no worker left behind.
+    std::unique_ptr<TSVFFile> readParser = std::make_unique<TSVFFile>(FFileName);
+    std::unique_ptr<TSVFFile> writeParser = std::make_unique<TSVFFile>(FFileName);
+    FChecked.Require(readParser->FFile, FFileName);
+    FChecked.Require(writeParser->FFile, FFileName);
     FThread = std::make_unique<TReadWriteThread>();
-    FThread->ReadParser = std::make_unique<TSVFFile>(FFileName);
-    FThread->WriteParser = std::make_unique<TSVFFile>(FFileName);
+    FThread->ReadParser = std::move(readParser);
+    FThread->WriteParser = std::move(writeParser);
     TSVFFile& writer = *FThread->WriteParser;
     TSVFFile& reader = *FThread->ReadParser;
 

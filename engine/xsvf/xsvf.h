@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/checked_file.h"
 #include "base/jtagfile.h"
 #include "base/sysutils.h"
 #include "base/varlenu.h"
@@ -175,6 +176,8 @@ private:
 
     std::string FFileName;
     platform::TFileReader FFile;
+    // The file as its check read it; the run's readers must see the same.
+    TCheckedFile FChecked;
     std::array<uint8_t, 512> FReadBuffer{};
     int32_t FBufferFill = 0;
     int32_t FBufferPos = 0;

@@ -85,6 +85,7 @@ void TXSVFFile::PreScan()
     // opcode, an end before XCOMPLETE, an XSDRSIZE out of range) comes
     // before the first cable call.
     const std::unique_ptr<TXSVFFile> scanner = CreateScanner(FFileName);
+    FChecked.Record(scanner->FFile);
     FCommandsDone.store(0);
     CommandCount = 1;
     TXSVFCommand command;

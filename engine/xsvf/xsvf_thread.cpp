@@ -119,6 +119,9 @@ bool TXSVFFile::Start(int32_t FrequencyHz)
     // here, and no worker is left to wait for.
     std::unique_ptr<TXSVFFile> reader = Xc9500Mode ? nullptr : CreateReader(FFileName);
     std::unique_ptr<TXSVFFile> writer = CreateReader(FFileName);
+    FChecked.Require(writer->FFile, FFileName);
+    if (reader)
+        FChecked.Require(reader->FFile, FFileName);
     WireWorkerEvents(*this, *writer, reader.get());
     writer->Xc9500Mode = Xc9500Mode;
 

@@ -374,12 +374,13 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
         std::string Settings;
         std::string File;
         std::string Cause;
+        bool NewLog; // a menu start of a refused file begins a new log, as a run does
     } cases[] = {
-        {"no cable", none, "", Good, "No JTAG cable is attached."},
+        {"no cable", none, "", Good, "No JTAG cable is attached.", false},
         {"the remembered cable is not attached", varnel, "[Params]\nLastSerial=65538\n", Good,
-         "Fatal error: Cannot open any JTAG cable."},
-        {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file"},
-        {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type"},
+         "Fatal error: Cannot open any JTAG cable.", false},
+        {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file", true},
+        {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type", true},
     };
     for (const auto& c : cases)
         for (const bool fromMenu : {true, false}) {
@@ -394,10 +395,15 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
             TJtagMainForm& form = Create(args);
             form.SetStatusText("Using VARNEL S/N A6010002");
             const size_t mark = fromMenu ? 0 : MemoTexts(form).size();
-            if (fromMenu)
+            if (fromMenu) {
+                form.AppendLog("a line of the run before", Qt::black);
                 form.MenuProcessClick();
+            }
             form.TimerTimer();
             EXPECT_TRUE(Idle());
+            if (fromMenu && c.NewLog) {
+                EXPECT_THAT(MemoTexts(form), testing::Not(testing::Contains("a line of the run before")));
+            }
             std::vector<std::string> red;
             const std::vector<TMemoLine> lines = MemoLines(form);
             for (size_t i = std::min(mark, lines.size()); i < lines.size(); ++i)

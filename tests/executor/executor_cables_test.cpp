@@ -4,6 +4,8 @@
 // first cable. The timing of the scans and of the waits is each cable's own.
 #include <gmock/gmock.h>
 
+#include <filesystem>
+#include <fstream>
 
 #include "support/cable_files.h"
 #include "support/xsvf_bytes.h"
@@ -108,6 +110,48 @@ TEST_F(EveryCable, WritesOncePerFullBufferAndOncePerFlushAskedFor)
             EXPECT_GT(fullBuffers, 10u) << "the file fills the buffer many times";
             EXPECT_LE(writes - emptyWrites, fullBuffers + 1 + f.Flushes) << bytes << " bytes";
         }
+    }
+}
+
+// A file replaced or written between its check and its run (a long cable
+// search leaves seconds for it) is refused before anything of it reaches
+// the chain: what played would not be what was checked.
+TEST_F(EveryCable, AFileChangedAfterItsCheckIsRefusedAndNothingPlays)
+{
+    const std::string goodSvf = "STATE RESET;\nSIR 8 TDI (01);\nSDR 32 TDI (00000000);\n";
+    const std::string goodXsvf = xsvftest::TXsvf().Sir(8, 1).SdrSize(32).Sdr(0).Complete().Bytes();
+    struct TCase {
+        const char* Why;
+        const char* Name;
+        const std::string* Good;
+        bool Replace; // by another file under the name, else written in place
+    };
+    const TCase cases[] = {
+        {"SVF replaced", "run.svf", &goodSvf, true},
+        {"SVF written in place", "run.svf", &goodSvf, false},
+        {"XSVF replaced", "run.xsvf", &goodXsvf, true},
+        {"XSVF written in place", "run.xsvf", &goodXsvf, false},
+    };
+    Cable = &Cables[0];
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Why);
+        LoadCable("");
+        const std::filesystem::path path = Folder / c.Name;
+        std::ofstream(path, std::ios::binary) << *c.Good;
+        ASSERT_TRUE(Exec->PrepareFile(path.string()));
+        if (c.Replace) {
+            const std::filesystem::path other = Folder / "other";
+            std::ofstream(other, std::ios::binary) << *c.Good;
+            std::filesystem::rename(other, path);
+        } else {
+            std::ofstream(path, std::ios::binary | std::ios::app) << *c.Good;
+        }
+        EXPECT_FALSE(Exec->OpenAndStart(path.string()));
+        Exec->CloseCable(true);
+        EXPECT_THAT(LogOf(MessageKind::Error),
+                    testing::Contains(testing::HasSubstr("changed after it was checked")));
+        EXPECT_THAT(TraceWith(" scan "), testing::IsEmpty());
+        EXPECT_EQ(Exec->CurrentFile, nullptr);
     }
 }
 

@@ -73,6 +73,12 @@ struct TBadCheckPlayer : TProbePlayer {
     }
     static std::string FileTypeName() { return "BADCHECK"; }
 };
+// A check that meets a statement larger than the memory left.
+struct TOutOfMemoryCheckPlayer : TProbePlayer {
+    using TProbePlayer::TProbePlayer;
+    void CheckFile(const std::function<bool()>&) override { throw std::bad_alloc(); }
+    static std::string FileTypeName() { return "HUGE"; }
+};
 // A long check that asks for a stop between its steps, and would fail at
 // its end.
 struct TLongCheckPlayer : TProbePlayer {
@@ -100,6 +106,7 @@ public:
         RegisterJtagFileClass(JtagFileClassOf<TBadFilePlayer>());
         RegisterJtagFileClass(JtagFileClassOf<TOddPlayer>());
         RegisterJtagFileClass(JtagFileClassOf<TBadCheckPlayer>());
+        RegisterJtagFileClass(JtagFileClassOf<TOutOfMemoryCheckPlayer>());
         RegisterJtagFileClass(JtagFileClassOf<TLongCheckPlayer>());
     }
 };
@@ -316,6 +323,7 @@ TEST_F(Executor, AFileThatCannotBePlayedIsRefusedBeforeAnyCableIsLookedFor)
         {"run.BadLine", {"Fatal error \"Unknown command FOO\" near line 5\r\n\"FOO 1;\""}},
         {"x.badfile", {"Fatal error \"Cannot open file " + badFile + " for read.\""}},
         {"run.badcheck", {"Fatal error \"Unknown keyword XYZ\" near line 7\r\n\"SDR 8 XYZ;\""}},
+        {"run.huge", {"Fatal error \"Out of memory\""}},
         // Said as what it is, before the player's own refusal.
         {"folder.badfile",
          {"The data file " + FullPath("folder.badfile") + " is a directory.",
