@@ -28,6 +28,7 @@
 #include "console_e2e/e2e_fixture.h"
 #include "executor/executor_fixture.h"
 #include "mainform.h"
+#include "run_until.h"
 #include "svf/svf.h"
 #include "xsvf/xsvf.h"
 
@@ -55,20 +56,6 @@ inline void RegisterPlayers()
         return true;
     }();
     (void)done;
-}
-
-// Processes events until Done holds; false when LimitMs passed first.
-inline bool RunUntil(const std::function<bool()>& Done, int LimitMs = 30000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > LimitMs)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
 }
 
 // Events for a while, so that ticks happen.

@@ -20,6 +20,7 @@
 #include "console_e2e/process_runner.h"
 #include "desktop/dialog_fixture.h"
 #include "optionf.h"
+#include "run_until.h"
 
 namespace {
 
@@ -30,18 +31,10 @@ bool OnPath(const std::string& Program)
     return std::system(("command -v " + Program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Events until Done holds; false when LimitMs passed first.
-bool PumpUntil(const std::function<bool()>& Done, int LimitMs = 5000)
+// Events until Done holds; false when a few seconds passed first.
+bool PumpUntil(const std::function<bool()>& Done)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > LimitMs)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return desktoptest::RunUntil(Done, 5000);
 }
 
 // The X server takes the input at once; Qt reads it when events are pumped.
