@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "e2e_fixture.h"
 #include "support/xsvf_bytes.h"
@@ -233,13 +234,35 @@ TEST_F(OrbeskconRefusesTheStart, ADirectoryIsSaidToBeOne)
 }
 
 // A file that cannot be opened as root too (a FIFO) is in orbeskcon_run_test.
+// Root reads a file whatever its mode: there the program runs as another
+// user, which must be able to play a readable file in the same folder, so
+// that an empty trace means no cable was touched.
 TEST_F(OrbeskconRefusesTheStart, AnUnreadableFileIsRefused)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "run as root, which reads a file of mode 000 all the same";
     const std::string locked = Write("locked.svf", IdcodeSvf(true));
     ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-    const TRunResult r = RunHere({locked});
+    const auto runAs = [&](const std::string& File) {
+        if (geteuid() != 0)
+            return RunHere({File});
+        TEnvironment env = Environment();
+        env["ORBESK_SEARCH_LOCK_DIR"] = LockFolder;
+        TChild child("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", SharedProgram(), File},
+                     env, Folder);
+        child.CloseIn();
+        return child.Finish(RunLimitMs);
+    };
+    if (geteuid() == 0) {
+        if (access("/usr/bin/setpriv", X_OK) != 0)
+            GTEST_SKIP() << "run as root, which reads a file of mode 000 all the same, and without "
+                            "/usr/bin/setpriv to run as another user";
+        for (const std::string& folder : {Folder, LockFolder})
+            std::filesystem::permissions(folder, std::filesystem::perms::all);
+        const TRunResult good = runAs(Good);
+        ASSERT_EQ(good.Status, 0) << good.Out;
+        ASSERT_THAT(TraceWith("d2xx open"), testing::Not(IsEmpty())) << "the other user's run leaves a trace";
+        std::filesystem::remove(TracePath);
+    }
+    const TRunResult r = runAs(locked);
     EXPECT_THAT(r.OutLines(), ElementsAre("Fatal error \"Cannot open file " + locked + " for read.\""));
     EXPECT_EQ(r.Status, 2);
     ExpectNoCableTouched();
