@@ -167,6 +167,7 @@ void TJtagExecuter::CloseCable(bool Failed)
     FtHandle = nullptr;
     OpenedKind = CableKindNone;
     CableFailed = false;
+    CutByStop = false;
 }
 
 const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)
