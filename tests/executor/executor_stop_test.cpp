@@ -163,6 +163,10 @@ TEST_F(StopDuringAWait, ASixteenSecondScanEndsWithinASecondOnEveryCable)
     } const scans[] = {
         {"sent only", "SDR 16000000 TDI (0);\n"},
         {"read back", "SDR 16000000 TDI (0) TDO (0);\n"},
+        // A loop's end flushes the exit walk: the walk must not follow the
+        // cut (it would update the register with half its bits; on a
+        // Druvel its bytes would be taken as block data).
+        {"in a loop", "LOOP 2;\nSDR 16000000 TDI (0) TDO (0);\nENDLOOP;\n"},
     };
     const TWaitCable cases[] = {{&CableNamed("Varnel"), 0}, {&CableNamed("Mirrow"), 0}, {&CableNamed("Druvel"), 2}};
     for (const TWaitCable& c : cases) {
