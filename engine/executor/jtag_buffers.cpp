@@ -46,6 +46,10 @@ bool TJtagExecuter::Flush()
     // of their order.
     if (CableFailed)
         return false;
+    if (CutByStop) {
+        OutCount = 0;
+        return true;
+    }
     bool written = false;
     switch (KindInUse()) {
     case CableKindVarnel:
@@ -245,6 +249,10 @@ ReadResult TJtagExecuter::ClaimReplies(int32_t N)
     // The replies of a write that failed are owed by nobody.
     if (CableFailed)
         return ReadResult::CommError;
+    // Replies of a shift a stop cut short never come; the player ends the
+    // run at its next look.
+    if (CutByStop)
+        return ReadResult::NotYet;
     const int32_t available = RxAvailable();
     if (available == -1)
         return ReadResult::CommError;

@@ -87,6 +87,12 @@ bool AnyCaptured(const uint8_t* Capture, int32_t Count)
     return false;
 }
 
+// A data byte is eight cycles; a period is (divisor + 1) / 6 us.
+uint64_t DataByteNs(int32_t Divisor)
+{
+    return 8 * (static_cast<uint64_t>(Divisor) + 1) * 1000 / 6;
+}
+
 } // namespace
 
 const TRuntestRules DruvelRuntestRules{100000, 1000000, 0, true};
@@ -172,8 +178,7 @@ bool TJtagExecuter::DruvelPutDivisor(int32_t Divisor)
 bool TJtagExecuter::DruvelPutCycles(uint64_t N, TWaitSlices* Slices)
 {
     const uint64_t period = static_cast<uint64_t>(DruvelQueuedDivisor) + 1;
-    // A data byte is eight cycles; a period is (divisor + 1) / 6 us.
-    const uint64_t byteNs = 8 * period * 1000 / 6;
+    const uint64_t byteNs = DataByteNs(DruvelQueuedDivisor);
     while (N >= 8) {
         const uint64_t k = std::min<uint64_t>(N / 8, MaxBlockBytes);
         if (!PutCommand16(*this, BytesOut, k - 1))
@@ -202,6 +207,11 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     const uint8_t byteCommand = capture ? BytesInOut : BytesOut;
     const uint8_t bitCommand = capture ? BitsInOut : BitsOut;
     const auto bit = [&](int32_t I, int32_t J) -> uint8_t { return Tdi[I] != 0 ? static_cast<uint8_t>(0x80 >> J) : 0; };
+    // A stop may cut a data block between its bytes: nothing more is
+    // written, and the close's bit-mode reset restarts the engine, which
+    // drops the block cut short (no byte of the close is taken as its data).
+    TWaitSlices slices(*this);
+    const uint64_t byteNs = DataByteNs(DruvelQueuedDivisor);
 
     const bool queued = ForEachPiece(Count, [&](const TPiece& P) {
         if (P.Block) {
@@ -212,7 +222,7 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
                 uint8_t data = 0;
                 for (int32_t j = 0; j < 8; ++j)
                     data |= bit(P.First + 8 * b + j, j);
-                if (!PutByte(data))
+                if (!PutByte(data) || !slices.Step(byteNs))
                     return false;
             }
         } else {
@@ -227,7 +237,7 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
         return true;
     });
     if (!queued)
-        return false;
+        return slices.Stopped();
     if (capture)
         DruvelQueuedReplies += ReplyBytes(Count);
     DruvelQueuedPeriods += static_cast<uint64_t>(Count) * static_cast<uint64_t>(DruvelQueuedDivisor + 1);

@@ -29,6 +29,9 @@ TJtagExecuter::~TJtagExecuter()
 
 namespace {
 
+// FT_Purge's mask for the buffer from the host to the device.
+constexpr DWORD PurgeTransmit = 2;
+
 std::string FullPath(const std::string& FileName)
 {
     std::error_code error;
@@ -157,6 +160,12 @@ void TJtagExecuter::CloseCable(bool Failed)
             break;
         }
         case CableKindDruvel:
+            // A data block a stop cut short: what of it the chip still holds
+            // is dropped, so that none of it is clocked (or sent out once the
+            // engine is off); the reset then drops the block itself, whose
+            // remaining bytes never come.
+            if (CutByStop)
+                FtPurge(FtHandle, PurgeTransmit);
             FtSetBitMode(FtHandle, 0, 0);
             break;
         default:
@@ -167,6 +176,7 @@ void TJtagExecuter::CloseCable(bool Failed)
     FtHandle = nullptr;
     OpenedKind = CableKindNone;
     CableFailed = false;
+    CutByStop = false;
 }
 
 const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)

@@ -153,6 +153,10 @@ public:
     // never reaches the chain, so no later write goes and every read-back
     // answers a communication error at once. Cleared when the cable closes.
     bool CableFailed = false;
+    // A stop cut a wait or a shift short: the cable is given nothing more
+    // (Flush drops what is queued) and no reply is waited for, so that the
+    // close's bytes are the next the device sees, at a command boundary.
+    bool CutByStop = false;
     // The running player; the front end frees it when the run has ended.
     std::unique_ptr<TJtagFile> CurrentFile;
     // The player PrepareFile made, and the full path it made it for.

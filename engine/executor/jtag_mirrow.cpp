@@ -250,6 +250,10 @@ bool TJtagExecuter::MirrowShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     if (Count <= 0)
         return true;
     int previous = -1; // no header in force yet
+    // Each data byte is a whole operand of the shift command in force: a
+    // stop cuts the shift after one, and the close begins with a command.
+    TWaitSlices slices(*this);
+    const uint64_t bitNs = ShiftBitNs(*this);
     const bool queued = ForEachMirrowChunk(Count, [&](int32_t First, int32_t Bits, bool IsLast) {
         if (IsLast) {
             if (!PutByte(MirrowPinCommand) || !PutByte(static_cast<uint8_t>(MirrowTmsPin | (LastTms ? 4 : 0))))
@@ -265,9 +269,11 @@ bool TJtagExecuter::MirrowShift(const uint8_t* Tdi, const uint8_t* Capture, int3
             if (Tdi[First + i] != 0)
                 data |= static_cast<uint8_t>(1 << i);
         previous = captured;
-        return PutByte(data);
+        return PutByte(data) && slices.Step(Bits * bitNs);
     });
-    return queued && PutByte(MirrowPinCommand) && PutByte(0xCA);
+    if (!queued)
+        return slices.Stopped();
+    return PutByte(MirrowPinCommand) && PutByte(0xCA);
 }
 
 ReadResult TJtagExecuter::MirrowReadTdo(uint8_t* Tdo, const uint8_t* Capture, int32_t Count)
@@ -284,6 +290,8 @@ ReadResult TJtagExecuter::MirrowReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
     // The replies of a write that failed are owed by nobody.
     if (CableFailed)
         return ReadResult::CommError;
+    if (CutByStop)
+        return ReadResult::NotYet;
     const int32_t available = RxAvailable();
     if (available == -1)
         return ReadResult::CommError;

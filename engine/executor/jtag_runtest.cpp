@@ -131,9 +131,15 @@ bool TWaitSlices::Slice()
         return true;
     if (worker->Terminated()) {
         FStopped = true;
+        E.CutByStop = true;
         return false;
     }
     return E.Flush();
+}
+
+uint64_t ShiftBitNs(const TJtagExecuter& Executer)
+{
+    return 1000000000 / static_cast<uint64_t>(std::max(Executer.CurrentFrequency, 1));
 }
 
 void ReportProgress(uint32_t StartTick, int64_t Done, int64_t Total, const TJtagMessageEvent& Progress)

@@ -7,6 +7,7 @@
 // ever shorter than asked, however long.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,6 +60,12 @@ public:
         FQueuedNs += Ns;
         return FQueuedNs < WaitSliceNs || Slice();
     }
+    // How many parts of Ns each are queued before the slice under way ends
+    // (at least one): a kind that fills its buffer in bulk stops there.
+    uint64_t Fit(uint64_t Ns) const
+    {
+        return Ns == 0 ? UINT64_MAX : std::max<uint64_t>(1, (WaitSliceNs - FQueuedNs + Ns - 1) / Ns);
+    }
     // The wait was cut short by a stop: the kind's routine returns true,
     // and the player, which sees the stop too, ends the run.
     bool Stopped() const { return FStopped; }
@@ -70,6 +77,11 @@ private:
     uint64_t FQueuedNs = 0;
     bool FStopped = false;
 };
+
+// A long shift is sliced the same way, by the device time of its bits at
+// the clock in force, and a stop cuts it only between two of its cable's
+// commands.
+uint64_t ShiftBitNs(const TJtagExecuter& Executer);
 
 // One kind's bytes of a RUNTEST. Each returns false at the first byte that
 // cannot be queued.

@@ -8,6 +8,7 @@
 
 #include "base/StrUtilsEx.h"
 #include "executor/jtag_execute.h"
+#include "executor/jtag_runtest.h"
 #include "ticks.h"
 
 namespace {
@@ -306,6 +307,10 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     // The read-back decodes in this mode and takes this many replies.
     if (const int32_t replies = ShiftReplies(Capture, Count, native); replies > 0)
         VarnelShiftModes.push_back({native, replies});
+    // Every byte is a command of its own: a stop may cut the shift between
+    // any two of its bits.
+    TWaitSlices slices(*this);
+    const uint64_t bitNs = ShiftBitNs(*this);
 
     if (Count == 1)
         return PutByte(pin) && PutByte(low(0)) && highHalf(0);
@@ -320,7 +325,8 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
             if (OutCount >= OutBufferSize)
                 return false;
             const int64_t room = OutBufferSize - OutCount;
-            const int64_t groups = std::min<int64_t>(room, (Count - 1 - first) / 4);
+            const int64_t groups = static_cast<int64_t>(std::min<uint64_t>(
+                static_cast<uint64_t>(std::min<int64_t>(room, (Count - 1 - first) / 4)), slices.Fit(4 * bitNs)));
             uint8_t* out = OutBuffer.data() + OutCount;
             for (int64_t g = 0; g < groups; ++g, first += 4)
                 out[g] = static_cast<uint8_t>(0x30 | Nibble(Tdi + first) |
@@ -328,6 +334,8 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
             OutCount += static_cast<uint32_t>(groups);
             if (OutCount == OutBufferSize && !Flush())
                 return false;
+            if (!slices.Step(static_cast<uint64_t>(groups) * 4 * bitNs))
+                return slices.Stopped();
         }
         while (first <= Count - 2) {
             const int32_t k = GroupSize(first, Count);
@@ -341,9 +349,12 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
             first += k;
         }
     } else {
-        for (int32_t i = 1; i <= Count - 2; ++i)
+        for (int32_t i = 1; i <= Count - 2; ++i) {
             if (!PutRepeated(low(i), r) || !highHalf(i))
                 return false;
+            if (!slices.Step(bitNs))
+                return slices.Stopped();
+        }
     }
     const int32_t last = Count - 1;
     const int32_t halfBytes = native ? 1 : r;

@@ -3,14 +3,19 @@
 // emulated driver.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "executor_fixture.h"
 #include "base/sysutils.h"
+#include "thread.h"
 
 namespace {
 
 using namespace exectest;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
+using testing::HasSubstr;
 using Bytes = std::vector<uint8_t>;
 
 // ---- what the routines queue (no device needed: the bytes stay queued)
@@ -356,3 +361,49 @@ TEST_F(DruvelOpen, OpenAndStartNamesTheCable)
 }
 
 } // namespace
+
+// A stop on the player's worker cuts a long shift inside a data block:
+// nothing is written after the cut, whatever is queued or flushed next,
+// and the close drops what the chip holds of the block before its reset.
+TEST_F(DruvelOpen, AStopCutsAShiftInsideABlockAndNothingFollowsTheCut)
+{
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stopped" : "not stopped");
+        LoadDruvel();
+        const unsigned long long purges = Sim->Counter("FT_Purge");
+        ASSERT_TRUE(Exec->OpenDruvel());
+        // 250 000 data bytes at 3 MHz: some 670 ms, a cut after the first
+        // 100 ms (37 500 bytes), inside the first block.
+        const std::vector<uint8_t> tdi(2000000, 0);
+        bool shifted = false;
+        bool flushed = false;
+        unsigned long long writesAtTheCut = 0;
+        platform::TThread worker([&](platform::TThread& Self) {
+            if (stop)
+                Self.Terminate();
+            shifted = Exec->DruvelShift(tdi.data(), nullptr, static_cast<int32_t>(tdi.size()), true);
+            writesAtTheCut = Sim->Counter("FT_Write");
+            flushed = Exec->DruvelTmsClock(false, true) && Exec->Flush();
+        });
+        ASSERT_TRUE(worker.Resume());
+        worker.WaitFor();
+        EXPECT_TRUE(shifted);
+        EXPECT_TRUE(flushed);
+        EXPECT_THAT(Exec->Log(), testing::IsEmpty());
+        uint64_t written = 0;
+        for (const std::string& line : TraceWith("d2xx write "))
+            written += static_cast<uint64_t>(std::count(line.begin(), line.end(), ' ') - 2);
+        if (stop) {
+            EXPECT_EQ(Sim->Counter("FT_Write"), writesAtTheCut) << "written after the cut";
+            EXPECT_GT(written, 6u + 30000u);
+            EXPECT_LT(written, 6u + 3u + 50000u);
+        } else {
+            EXPECT_GT(written, 250000u);
+            EXPECT_GT(Sim->Counter("FT_Write"), writesAtTheCut);
+        }
+        Exec->CloseCable(stop);
+        EXPECT_EQ(Sim->Counter("FT_Purge") - purges, stop ? 1u : 0u);
+        EXPECT_THAT(TraceWith("d2xx bitmode "), testing::Contains(HasSubstr("mode=00")));
+        EXPECT_THAT(TraceWith(" error "), testing::IsEmpty());
+    }
+}
