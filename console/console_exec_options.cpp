@@ -45,6 +45,11 @@ bool FoundLong(const char* Name)
     for (int i = 1; i <= params.GetArgCount(); ++i) {
         std::string arg = params.GetArg(i);
         UpperCaseAscii(arg);
+        // The value of -s, -f or -i is that option's, whatever it reads.
+        if (arg == "-S" || arg == "-F" || arg == "-I") {
+            ++i;
+            continue;
+        }
         if (arg == std::string("--") + Name)
             return true;
     }

@@ -66,8 +66,6 @@ const char* const SettingsKeys[] = {
 };
 
 constexpr uint8_t DefaultDefFreq = 0;
-constexpr int32_t DefaultVddMin = 18;
-constexpr int32_t DefaultVddMax = 55;
 constexpr int32_t DefaultVddDelay = 10000;
 // The options dialog's limit; far longer ones overflow the cable's wait.
 constexpr int32_t MaxVddDelay = 1000000;
@@ -106,12 +104,13 @@ void CheckRanges(const platform::TIniFile& Ini, TJtagExecuter& Executer, std::ve
                            ".." + std::to_string(k.High) + UsedInstead(std::to_string(k.Default)));
         field = k.Default;
     }
-    if (Executer.MirrowVddMin > Executer.MirrowVddMax) {
-        Warnings.push_back("Warning: the setting " + Setting(Ini, "MirrowVddMin") + " is above " +
-                           Setting(Ini, "MirrowVddMax") + "; MirrowVddMin=18 and MirrowVddMax=55 are used instead.");
-        Executer.MirrowVddMin = DefaultVddMin;
-        Executer.MirrowVddMax = DefaultVddMax;
-    }
+    // Kept as they are, so that the console refuses the target's voltage
+    // as the desktop does with the same file; wider limits put in their
+    // place would power a board the user meant to keep out.
+    if (Executer.MirrowVddMin > Executer.MirrowVddMax)
+        Warnings.push_back("Warning: the setting MirrowVddMin=" + std::to_string(Executer.MirrowVddMin) +
+                           " is above MirrowVddMax=" + std::to_string(Executer.MirrowVddMax) +
+                           "; both are used as they are, and a Mirrow accepts no target voltage with them.");
     if (Executer.MirrowVddDelay < 0 || Executer.MirrowVddDelay > MaxVddDelay) {
         Warnings.push_back("Warning: the setting " + Setting(Ini, "MirrowVddDelay") + " is outside 0.." +
                            std::to_string(MaxVddDelay) + UsedInstead(std::to_string(DefaultVddDelay)));
@@ -142,6 +141,10 @@ std::string SettingsFileRefusal(const std::string& Path)
         return "Error: Specified inifile does not exist!";
     if (S_ISDIR(st.st_mode))
         return "Error: Specified inifile is a directory!";
+    // The reader takes regular files only: a pipe or a device would be
+    // read as an empty file, every setting its default, without a word.
+    if (!S_ISREG(st.st_mode))
+        return "Error: Specified inifile cannot be read: it is not a regular file";
     const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::string("Error: Specified inifile cannot be read: ") + std::strerror(errno);

@@ -68,6 +68,9 @@ TEST_F(OrbeskconRefuses, EachRefusalPrintsItsTextAndEndsWithItsStatus)
         {{"--HELP", "-zzz", "x.svf"}, UsageLines, 3},
         {{"--version"}, {VersionLine}, 3},
         {{"--version", "--help"}, {VersionLine}, 3},
+        // An option's missing value is not read as the GNU form.
+        {{"-s", "--help", "x.svf"}, {"After -s expected string, but --help found."}, 3},
+        {{"-f", "--version"}, {"After -f expected string, but --version found."}, 3},
         // Command-line errors: the parser's text.
         {{"-q", "x.svf"}, {"Unknown parameter \"Q\" in -q"}, 3},
         {{"x.svf", "-sx"}, {"Unknown parameter \"SX\" in -sx"}, 3},
@@ -161,6 +164,13 @@ TEST_F(OrbeskconRefuses, ASettingsFileWithTheOldRuntestKeysIsRefusedOnStandardEr
         EXPECT_THAT(r.ErrLines(), ElementsAre(ObsoleteLine));
         EXPECT_EQ(r.Status, 4);
     }
+    // The reader takes regular files only: a pipe is refused, not read as
+    // an empty file whose obsolete keys nobody sees.
+    const TRunResult r =
+        Run({"-c", "exec \"$0\" -i <(printf '[Params]\\nRTwTime=1\\n') x.svf", SharedProgram()}, "/bin/bash");
+    ASSERT_FALSE(r.OutLines().empty());
+    EXPECT_EQ(r.OutLines().back(), "Error: Specified inifile cannot be read: it is not a regular file");
+    EXPECT_EQ(r.Status, 2);
     EXPECT_TRUE(VarnelsSetUp().empty());
 }
 
@@ -287,8 +297,12 @@ TEST_F(OrbeskconSettingsFile, OddSettingsAreWarnedAboutEachOnItsLine)
         {"[Params]\nVarnelVPPActive=42\n",
          {"Warning: the setting VarnelVPPActive=42 is outside 0..4; 2 is used instead."}},
         {"[Params]\nMirrowVddMin=80\nMirrowVddMax=10\n",
-         {"Warning: the setting MirrowVddMin=80 is above MirrowVddMax=10; MirrowVddMin=18 and MirrowVddMax=55 are "
-          "used instead."}},
+         {"Warning: the setting MirrowVddMin=80 is above MirrowVddMax=10; both are used as they are, and a Mirrow "
+          "accepts no target voltage with them."}},
+        // The value in force is named where the key is absent.
+        {"[Params]\nMirrowVddMax=10\n",
+         {"Warning: the setting MirrowVddMin=18 is above MirrowVddMax=10; both are used as they are, and a Mirrow "
+          "accepts no target voltage with them."}},
         {"[params]\ndeffreqruntestpuls=$7\nMirrowPInactive=-1\nMirrowVddDelay=2000000\n",
          {"Warning: the setting DefFreqRuntestPuls=$7 is outside 2..4; 3 is used instead.",
           "Warning: the setting MirrowPInactive=-1 is outside 0..3; 3 is used instead.",

@@ -129,7 +129,8 @@ TEST_F(SettingsFile, ReadsOnlyTheParamsSection)
 }
 
 // The console's checked reading: each value outside its key's range gives
-// way to the key's default, and nothing else changes.
+// way to the key's default, and nothing else changes. A file the settings
+// writer wrote is read without a word.
 TEST_F(SettingsFile, ConsoleReplacesValuesOutsideTheirRangeWithTheDefaults)
 {
     PutParams("DefFreq=99\nDefFreqRuntestTime=5\nDefFreqRuntestPuls=1\nFreqToFast=5\nRuntestRecalculate=3\n"
@@ -143,6 +144,10 @@ TEST_F(SettingsFile, ConsoleReplacesValuesOutsideTheirRangeWithTheDefaults)
     TFields expected = Defaults;
     expected.MirrowVddVal = 50;
     expected.SecurityTime = 25;
+    // Limits that contradict each other are kept: the Mirrow then refuses
+    // the target, as the desktop does.
+    expected.MirrowVddMin = 80;
+    expected.MirrowVddMax = 10;
     EXPECT_EQ(FieldsOf(e), expected);
     EXPECT_EQ(warnings.size(), 11u) << testing::PrintToString(warnings);
 
@@ -157,6 +162,25 @@ TEST_F(SettingsFile, ConsoleReplacesValuesOutsideTheirRangeWithTheDefaults)
     EXPECT_EQ(FieldsOf(checked), FieldsOf(plain));
     EXPECT_TRUE(warnings.empty()) << testing::PrintToString(warnings);
 
+    // What the writer writes, defaults or the top of each range.
+    for (const bool tops : {false, true}) {
+        TSettingsExecuter written;
+        bool comments = true;
+        LoadSettings(Path + ".absent", written, comments);
+        if (tops) {
+            written.FreqToFast = 4;
+            written.RuntestRecalculate = 2;
+            written.MirrowPActive = 3;
+            written.VarnelVPPInactive = 3;
+            written.MirrowVddDelay = 0;
+        }
+        ASSERT_TRUE(SaveSettings(Path, written, comments));
+        TSettingsExecuter read;
+        warnings.clear();
+        ASSERT_TRUE(LoadCheckedConsoleSettings(Path, read, show, warnings));
+        EXPECT_TRUE(warnings.empty()) << tops << testing::PrintToString(warnings);
+    }
+
     // The obsolete keys are still refused first.
     PutParams("DefFreq=99\nRTwTime=1\n");
     EXPECT_FALSE(LoadCheckedConsoleSettings(Path, checked, show, warnings));
@@ -169,6 +193,7 @@ TEST_F(SettingsFile, RefusalOfAFileNamedOnTheCommandLine)
     EXPECT_EQ(SettingsFileRefusal(Path + ".absent"), "Error: Specified inifile does not exist!");
     EXPECT_EQ(SettingsFileRefusal(""), "Error: Specified inifile does not exist!");
     EXPECT_EQ(SettingsFileRefusal(Folder), "Error: Specified inifile is a directory!");
+    EXPECT_EQ(SettingsFileRefusal("/dev/null"), "Error: Specified inifile cannot be read: it is not a regular file");
 }
 
 using TField = std::function<int64_t(const TFields&)>;
