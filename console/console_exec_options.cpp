@@ -1,8 +1,7 @@
 // The console program's command line and settings: what to play, on which
 // cable, with which settings; every refusal before the run.
-#include <sys/stat.h>
-
 #include "console_exec.h"
+#include "filereader.h"
 #include "hexdigit.h"
 #include "paramutils.h"
 #include "settings/settings.h"
@@ -30,12 +29,6 @@ bool Found(const char* Name)
 std::string ValueOf(const char* Name)
 {
     return ParameterSingleton().GetParameter(Name).Value;
-}
-
-bool IsDirectoryPath(const std::string& Path)
-{
-    struct stat info {};
-    return !Path.empty() && ::stat(Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // The GNU forms --help and --version, as their single-dash options.
@@ -140,7 +133,7 @@ bool ConsoleOptions(TConsoleState& State)
 
     if (State.DataFileName.empty())
         Refuse("no given file name to program", ExitUsage);
-    if (IsDirectoryPath(State.DataFileName)) {
+    if (platform::IsDirectoryPath(State.DataFileName)) {
         WriteOutLine("Error, the selected data file is a directory:");
         Refuse(State.DataFileName, ExitUsage);
     }

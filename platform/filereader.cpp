@@ -55,6 +55,12 @@ void TFileReader::Close()
     FPosition = 0;
 }
 
+bool IsDirectoryPath(const std::string& Path)
+{
+    struct stat st {};
+    return !Path.empty() && ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 TFileIdentity TFileReader::Identity() const
 {
     struct stat st {};

@@ -46,6 +46,10 @@ private:
     int64_t FPosition = 0;
 };
 
+// Whether Path names a directory (a link to one included); false for an
+// empty path and for nothing there.
+bool IsDirectoryPath(const std::string& Path);
+
 // Test seam: while set, a read that starts at an offset for which Fault
 // returns true fails as if the device had reported an error. An empty
 // function restores normal reading. Set it before any reader thread runs.

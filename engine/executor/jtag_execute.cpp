@@ -12,6 +12,7 @@
 #include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
 #include "executor/varnel2low.h"
+#include "filereader.h"
 
 char MicroSign = '\xB5';
 
@@ -224,16 +225,6 @@ void TJtagExecuter::WireEvents(TJtagFile& Player, int32_t Kind)
     Player.OnSetFrequency = std::bind_front(events->SetFrequency, this);
 }
 
-namespace {
-
-bool IsDirectory(const std::string& Path)
-{
-    std::error_code error;
-    return std::filesystem::is_directory(Path, error);
-}
-
-} // namespace
-
 void TJtagExecuter::ReportStartError(std::exception_ptr Error)
 {
     try {
@@ -267,7 +258,7 @@ bool TJtagExecuter::PrepareFile(const std::string& FileName)
     PreparedPath.clear();
     // "Cannot open file" alone would leave the user looking for a file
     // that is there.
-    if (!FileName.empty() && IsDirectory(path))
+    if (!FileName.empty() && platform::IsDirectoryPath(path))
         Message("The data file " + path + " is a directory.", MessageKind::Error);
     try {
         // Before any registration an empty registry refuses every type.
