@@ -142,9 +142,9 @@ private:
     void FormClose();
     // A menu start: nothing while a file plays or a close is pending.
     void StartFromMenu();
-    // PrepareCable, then (the log cleared first when asked) OpenAndStart of
-    // the last file; false when it is not playing, and the status line
-    // then says so.
+    // The log cleared when asked and the bar emptied; then PrepareFile,
+    // PrepareCable and OpenAndStart of the last file; false when it is not
+    // playing, and the status line then says so.
     bool StartRun(bool ClearLogFirst);
     // Ends the run held in CurrentFile by its outcome.
     void EndRun(bool Failed);

@@ -84,18 +84,14 @@ void TJtagMainForm::StartFromMenu()
 
 bool TJtagMainForm::StartRun(bool ClearLogFirst)
 {
+    // Every menu start begins a new log, refused or not; the bar shows no
+    // earlier run's progress under it.
+    if (ClearLogFirst)
+        ClearLog();
+    FUi->MainProgress->setValue(0);
     bool started = false;
     // The file first: one that cannot be played touches no cable.
-    const bool fileOk = Executer->PrepareFile(OpenDialogFileName);
-    // A refused file starts a new log as a run would; its line is still
-    // queued, so it comes after the clear.
-    if (!fileOk && ClearLogFirst)
-        ClearLog();
-    if (fileOk && Executer->PrepareCable()) {
-        // Cleared only now, so the status line names the cable before the
-        // run's first line.
-        if (ClearLogFirst)
-            ClearLog();
+    if (Executer->PrepareFile(OpenDialogFileName) && Executer->PrepareCable()) {
         started = Executer->OpenAndStart(OpenDialogFileName);
         // A cable opened for a file that could not be started is let go at
         // once: no target stays powered or driven until the next run.

@@ -109,6 +109,16 @@ TEST_F(DesktopRun, AMenuStartClearsTheLogAndShowsTheRunInItsColours)
     EXPECT_EQ(form.MainProgress()->value(), form.MainProgress()->maximum());
     EXPECT_EQ(ExitStatus, 0);
     EXPECT_FALSE(form.Closed());
+
+    // The cable unplugged: the next start is refused in a log of its own,
+    // under a bar that no longer shows the good run.
+    Sim->Load(exectest::Scenario({}));
+    form.Executer->SelectedCable = -1;
+    form.MenuProcessClick();
+    ASSERT_TRUE(RunToEnd());
+    RunFor(150);
+    EXPECT_THAT(MemoTexts(form), ElementsAre("No JTAG cable is attached."));
+    EXPECT_EQ(form.MainProgress()->value(), 0);
 }
 
 TEST_F(DesktopRun, AFailingFileEndsWithTheRedLineStatusOneAndTheCableParked)
@@ -347,23 +357,25 @@ TEST_F(DesktopRun, ProcessLastFileIsOfferedOnlyWhileTheFileExists)
     EXPECT_FALSE(process->isEnabled());
 }
 
-TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyAndLeavesExitStatusAlone)
+TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyInANewLogAndLeavesExitStatusAlone)
 {
     Sim->Load(exectest::Scenario({}));
     TJtagMainForm& form = Create({"-F", Good});
-    std::vector<std::string> expected = MemoTexts(form);
-    expected.push_back("No JTAG cable is attached.");
+    ASSERT_THAT(MemoTexts(form), Not(IsEmpty())); // the echo
     form.SetStatusText("before");
     ExitStatus = 1;
-    form.MenuProcessClick();
-    form.TimerTimer();
-    EXPECT_EQ(MemoTexts(form), expected);
+    // Each press is a start of its own: one reason, never a pile of them.
+    for (int press = 0; press < 3; ++press) {
+        form.MenuProcessClick();
+        form.TimerTimer();
+        EXPECT_THAT(MemoTexts(form), ElementsAre("No JTAG cable is attached."));
+    }
     EXPECT_EQ(form.StatusText().toStdString(), "No file is playing");
     EXPECT_EQ(ExitStatus, 1);
     EXPECT_EQ(form.Executer->SelectedCable, -1);
 }
 
-TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlaying)
+TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedInANewLogEmptiesTheBarAndSaysNoFileIsPlaying)
 {
     const std::string none = exectest::Scenario({});
     const std::string varnel = exectest::Scenario({exectest::Varnel("A6010001", e2e::TwoDevices)});
@@ -374,13 +386,12 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
         std::string Settings;
         std::string File;
         std::string Cause;
-        bool NewLog; // a menu start of a refused file begins a new log, as a run does
     } cases[] = {
-        {"no cable", none, "", Good, "No JTAG cable is attached.", false},
+        {"no cable", none, "", Good, "No JTAG cable is attached."},
         {"the remembered cable is not attached", varnel, "[Params]\nLastSerial=65538\n", Good,
-         "Fatal error: Cannot open any JTAG cable.", false},
-        {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file", true},
-        {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type", true},
+         "Fatal error: Cannot open any JTAG cable."},
+        {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file"},
+        {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type"},
     };
     for (const auto& c : cases)
         for (const bool fromMenu : {true, false}) {
@@ -394,6 +405,9 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
                 args.push_back("-P");
             TJtagMainForm& form = Create(args);
             form.SetStatusText("Using VARNEL S/N A6010002");
+            // As a failed run before this start left the bar.
+            form.MainProgress()->setMaximum(100);
+            form.MainProgress()->setValue(85);
             const size_t mark = fromMenu ? 0 : MemoTexts(form).size();
             if (fromMenu) {
                 form.AppendLog("a line of the run before", Qt::black);
@@ -401,8 +415,11 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
             }
             form.TimerTimer();
             EXPECT_TRUE(Idle());
-            if (fromMenu && c.NewLog) {
+            // A menu start begins a new log; the command line's keeps its echo.
+            if (fromMenu) {
                 EXPECT_THAT(MemoTexts(form), testing::Not(testing::Contains("a line of the run before")));
+            } else {
+                EXPECT_EQ(MemoTexts(form)[0], "--------------");
             }
             std::vector<std::string> red;
             const std::vector<TMemoLine> lines = MemoLines(form);
@@ -411,6 +428,7 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
                     red.push_back(lines[i].Text);
             EXPECT_THAT(red, testing::Contains(testing::StartsWith(c.Cause))) << testing::PrintToString(MemoTexts(form));
             EXPECT_EQ(form.StatusText().toStdString(), "No file is playing");
+            EXPECT_EQ(form.MainProgress()->value(), 0);
         }
 }
 
