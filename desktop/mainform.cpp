@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdio>
+
 #include "base/sysutils.h"
 #include "cmdline.h"
 #include "settings/settings.h"
@@ -93,6 +95,7 @@ void TJtagMainForm::FormCreate(const std::vector<std::string>& Args)
     CloseOnSuccess = line.CloseOnSuccess;
     CloseOnFailure = line.CloseOnFailure;
     ProcessAtStart = line.ProcessAtStart;
+    FUnattended = line.ProcessAtStart && (line.CloseOnSuccess || line.CloseOnFailure);
     if (line.SettingsPath)
         SettingsPath = *line.SettingsPath;
     if (line.DataFile)
@@ -151,15 +154,24 @@ void TJtagMainForm::LoadSettings()
 
 void TJtagMainForm::SaveSettings()
 {
-    // The window closes all the same.
-    if (std::string reason; !::SaveSettings(SettingsPath, *Executer, WriteComments(), &reason))
-        ReportSettingsNotSaved(reason);
+    std::string reason;
+    if (::SaveSettings(SettingsPath, *Executer, WriteComments(), &reason))
+        return;
+    const std::string line = ReportSettingsNotSaved(reason);
+    // The window is about to go and the log with it: the changes made in
+    // Options are lost, and the user must hear it now. Nobody answers a box
+    // in an unattended run or after a stop signal.
+    if (FUnattended || FForceClose)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    else
+        QMessageBox::warning(this, "Warning", QString::fromLocal8Bit(line));
 }
 
-void TJtagMainForm::ReportSettingsNotSaved(const std::string& Reason)
+std::string TJtagMainForm::ReportSettingsNotSaved(const std::string& Reason)
 {
-    AppendLog(QString::fromLocal8Bit("The settings file " + SettingsPath + " cannot be written: " + Reason + "."),
-              ColourFromValue(MessageColour(MessageKind::Warning)));
+    const std::string line = "The settings file " + SettingsPath + " cannot be written: " + Reason + ".";
+    AppendLog(QString::fromLocal8Bit(line), ColourFromValue(MessageColour(MessageKind::Warning)));
+    return line;
 }
 
 void TJtagMainForm::showEvent(QShowEvent* Event)
@@ -238,6 +250,11 @@ void TJtagMainForm::RequestClose()
 
 void TJtagMainForm::EndOnSignal()
 {
+    // The box of a close under way (settings not written) gives way too.
+    if (FClosed) {
+        CloseModalDialogs();
+        return;
+    }
     if (Executer->CurrentFile) {
         Executer->CurrentFile->Stop();
         // The destructor waits for the worker, which now ends soon.

@@ -98,11 +98,12 @@ public:
     bool WriteComments() const;
 
     // The settings file at SettingsPath into the executor and the comment
-    // switch, and back.
+    // switch, and back; a file that cannot be written is said in the log
+    // and in a box (on standard error instead in an unattended run).
     void LoadSettings();
     void SaveSettings();
-    // The log line for a settings file that cannot be written.
-    void ReportSettingsNotSaved(const std::string& Reason);
+    // The log line for a settings file that cannot be written; its text.
+    std::string ReportSettingsNotSaved(const std::string& Reason);
 
     // One line at the end of the log; and the log emptied.
     void AppendLog(const QString& Text, const QColor& Colour);
@@ -158,6 +159,8 @@ private:
     QTimer* FTimer = nullptr;
     QLabel* FStatusText = nullptr;
     bool FMemoHasLines = false;
+    // -P with -C or -CC: nobody is there to answer a box.
+    bool FUnattended = false;
     bool FShown = false;
     bool FCloseRequested = false;
     bool FForceClose = false;
