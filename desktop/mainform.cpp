@@ -62,8 +62,11 @@ TJtagMainForm::TJtagMainForm(const std::vector<std::string>& Args, QWidget* Pare
     FTimer->setInterval(TimerIntervalMs);
     connect(FTimer, &QTimer::timeout, this, &TJtagMainForm::TimerTimer);
 
-    // The SVF player asks the switch when a run starts, on this thread.
-    SetSvfCommentSwitch([this] { return WriteComments(); });
+    // The SVF player asks the switch when a run starts, on the start's
+    // worker: it reads a copy of the mark.
+    FWriteComments = FUi->Copycommentstoconsole1->isChecked();
+    connect(FUi->Copycommentstoconsole1, &QAction::toggled, this, [this](bool On) { FWriteComments = On; });
+    SetSvfCommentSwitch([this] { return FWriteComments.load(); });
 
     FormCreate(Args);
     FTimer->start();
@@ -72,6 +75,8 @@ TJtagMainForm::TJtagMainForm(const std::vector<std::string>& Args, QWidget* Pare
 TJtagMainForm::~TJtagMainForm()
 {
     FTimer->stop();
+    // A start still going works on the executor.
+    FStarter.Take();
     // FormDestroy: the executor goes first, while the window it reports to
     // is whole.
     Executer.reset();
@@ -83,7 +88,7 @@ TJtagMainForm::~TJtagMainForm()
 
 void TJtagMainForm::FormCreate(const std::vector<std::string>& Args)
 {
-    Executer = std::make_unique<TMainFormExecuter>(this);
+    Executer = std::make_unique<TMainFormExecuter>();
     FormatSettings.DecimalSeparator = '.';
     FormatSettings.ThousandSeparator = ' ';
     ExitStatus = 0;
@@ -204,7 +209,9 @@ void TJtagMainForm::closeEvent(QCloseEvent* Event)
         Event->accept();
         return;
     }
-    if (!FForceClose && !FormCloseQuery()) {
+    // A close after a stop signal waits for the start's worker, which
+    // still holds the executor; the tick closes then.
+    if (FForceClose ? FStarter.Busy() : !FormCloseQuery()) {
         Event->ignore();
         return;
     }
@@ -214,7 +221,7 @@ void TJtagMainForm::closeEvent(QCloseEvent* Event)
 
 bool TJtagMainForm::FormCloseQuery()
 {
-    if (!Executer->CurrentFile)
+    if (Idle())
         return true;
     QMessageBox::critical(this, "Error", "Please wait until file processing is done.");
     return false;
@@ -245,6 +252,9 @@ void TJtagMainForm::RequestClose()
         CloseModalDialogs();
         return;
     }
+    // The tick closes once the start under way has ended.
+    if (FStarter.Busy())
+        return;
     close();
 }
 
@@ -255,6 +265,13 @@ void TJtagMainForm::EndOnSignal()
         CloseModalDialogs();
         return;
     }
+    FForceClose = true;
+    // A start under way ends at once on the stop; its end, on the tick,
+    // comes back here for a run it may have started.
+    if (FStarter.Busy()) {
+        RequestClose();
+        return;
+    }
     if (Executer->CurrentFile) {
         Executer->CurrentFile->Stop();
         // The destructor waits for the worker, which now ends soon.
@@ -263,6 +280,5 @@ void TJtagMainForm::EndOnSignal()
         Executer->CloseCable(true);
         ExitStatus = 1;
     }
-    FForceClose = true;
     RequestClose();
 }

@@ -344,7 +344,7 @@ TEST_F(DesktopStartUp, SettingsNotWrittenAtCloseAreABoxOnlyWhenSomebodyIsThereAn
         TModalAnswerer answerer;
         testing::internal::CaptureStderr();
         TJtagMainForm& form = Create(args, false);
-        RunUntil([&] { return form.Closed() || !form.ProcessAtStart; }, 5000);
+        RunUntil([&] { return form.Closed() || (!form.ProcessAtStart && !form.Starting()); }, 5000);
         if (!form.Closed()) {
             if (c.Signal)
                 form.EndOnSignal();
