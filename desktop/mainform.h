@@ -176,6 +176,9 @@ private:
     int32_t FCableBeforeStart = -1;
     // The comment switch's mark, for the player's start on the worker.
     std::atomic<bool> FWriteComments{true};
+    // The options or the cable choice is open: what it writes on OK the
+    // start's worker would read, so the -P start waits for it.
+    bool FEditingSettings = false;
     // -P with -C or -CC: nobody is there to answer a box.
     bool FUnattended = false;
     bool FShown = false;

@@ -23,7 +23,9 @@ void TJtagMainForm::Options2Click()
 {
     if (!Idle())
         return;
+    FEditingSettings = true;
     ShowOptionsDialog(this, *Executer);
+    FEditingSettings = false;
 }
 
 void TJtagMainForm::Copycommentstoconsole1Click()
@@ -36,7 +38,9 @@ void TJtagMainForm::SelectVarnel1Click()
 {
     if (!Idle())
         return;
+    FEditingSettings = true;
     ChooseProgrammer(this, *Executer);
+    FEditingSettings = false;
 }
 
 void TJtagMainForm::About1Click()

@@ -145,7 +145,7 @@ void TJtagMainForm::TimerTimer()
     const bool modalAtStart = QApplication::activeModalWidget() != nullptr;
     if (FStarter.Done())
         EndStart(FStarter.Take());
-    if (Idle() && ProcessAtStart && !FCloseRequested) {
+    if (Idle() && ProcessAtStart && !FCloseRequested && !FEditingSettings) {
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
         StartRun(false);

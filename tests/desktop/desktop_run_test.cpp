@@ -695,9 +695,37 @@ TEST_F(DesktopRun, AboutShowsTheBuildsVersion)
     EXPECT_THAT(form.ProgramVersion, Not(IsEmpty()));
 }
 
-// Showing the window starts the toolkit's own pooled threads, which the
-// thread checker cannot follow: a suite of its own.
+// Showing the window or a dialog starts the toolkit's own pooled threads,
+// which the thread checker cannot follow: a suite of its own.
 class DesktopShown : public DesktopRun {};
+
+TEST_F(DesktopShown, TheCommandLineStartWaitsWhileTheOptionsOrTheCableChoiceIsOpen)
+{
+    for (const bool options : {true, false}) {
+        SCOPED_TRACE(options ? "options" : "cable choice");
+        TJtagMainForm& form = Create({"-F", StandIn, "-P"});
+        // What OK writes, the start would read: nothing starts under the dialog.
+        bool startedUnder = true;
+        bool pendingUnder = false;
+        QTimer::singleShot(0, [&] {
+            RunFor(300);
+            startedUnder = form.Starting() || !Idle();
+            pendingUnder = form.ProcessAtStart;
+            if (QWidget* dialog = QApplication::activeModalWidget())
+                qobject_cast<QDialog*>(dialog)->reject();
+        });
+        if (options)
+            form.Options2Click();
+        else
+            form.SelectVarnel1Click();
+        EXPECT_FALSE(startedUnder);
+        EXPECT_TRUE(pendingUnder);
+        ASSERT_TRUE(StartEnded());
+        EXPECT_FALSE(Idle());
+        TStandInPlayer::Last->Status = FileStatus::Succeeded;
+        ASSERT_TRUE(RunToEnd());
+    }
+}
 
 TEST_F(DesktopShown, WithoutTheDriverTheFirstShowingReportsItClosesAndGivesStatusTwo)
 {
