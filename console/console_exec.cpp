@@ -62,3 +62,17 @@ bool TConsoleExecuter::PrepareCable()
     OutCount = 0;
     return SelectedCable != -1;
 }
+
+std::string TConsoleExecuter::Advice(TAdvice What) const
+{
+    switch (What) {
+    case TAdvice::VoltageLimits:
+        return "Limits are the settings MirrowVddMin and MirrowVddMax, in tenths of a volt.";
+    case TAdvice::SettingsCable:
+        return "That cable is the settings' LastSerial, not one named on the command line: -s - chooses a cable "
+               "automatically.";
+    case TAdvice::SettingsNoCable:
+        return "-s - chooses a cable automatically.";
+    }
+    return {};
+}

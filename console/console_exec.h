@@ -44,6 +44,8 @@ public:
     void Message(const std::string& Text, MessageKind Kind) override;
     // Unknown pin levels, nothing queued; true when a cable is chosen.
     bool PrepareCable() override;
+    // In the console's terms: its options and the settings file's keys.
+    std::string Advice(TAdvice What) const override;
 };
 
 // ---- output: every line comes out whole, although the main thread and a

@@ -45,16 +45,18 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
         }
         const FileStatus status = player.GetStatus();
         if (status == FileStatus::Failed || status == FileStatus::Succeeded) {
-            const bool failed = status == FileStatus::Failed;
-            if (failed && stopped)
+            // The console never passes the error flag: a Mirrow gets the
+            // same closing packet after both outcomes. Closed before the
+            // outcome is said: closing bytes that did not go (a target
+            // still powered) fail the run.
+            const bool parked = executer.CloseCable(false);
+            const bool failed = status == FileStatus::Failed || !parked;
+            if (status == FileStatus::Failed && stopped)
                 WriteOutLine(StoppedBySignalText);
             if (failed)
                 executer.Message("!! ERROR !! File processing failed", MessageKind::Error);
             else
                 executer.Message("File processing completed successfully", MessageKind::Info);
-            // The console never passes the error flag: a Mirrow gets the
-            // same closing packet after both outcomes.
-            executer.CloseCable(false);
             executer.CurrentFile.reset();
             State.Executer.reset();
             // The cable is closed: a signal may end the program again.

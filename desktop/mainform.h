@@ -68,6 +68,8 @@ public:
     // forgets the cached pin levels and queued bytes; true when a cable is
     // chosen. Runs on the start's worker.
     bool PrepareCable() override;
+    // In the window's terms: its menu items.
+    std::string Advice(TAdvice What) const override;
 };
 
 class TJtagMainForm : public QMainWindow {

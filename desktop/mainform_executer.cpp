@@ -52,3 +52,16 @@ bool TMainFormExecuter::PrepareCable()
     OutCount = 0;
     return SelectedCable != -1;
 }
+
+std::string TMainFormExecuter::Advice(TAdvice What) const
+{
+    switch (What) {
+    case TAdvice::VoltageLimits:
+        return "Limits can be set in Options dialog.";
+    case TAdvice::SettingsCable:
+        return "That cable is the one chosen last: Options / Select Programmer chooses another.";
+    case TAdvice::SettingsNoCable:
+        return "Options / Select Programmer chooses one.";
+    }
+    return {};
+}

@@ -170,13 +170,16 @@ void TJtagMainForm::TimerTimer()
 
 void TJtagMainForm::EndRun(bool Failed)
 {
+    // Closed before the outcome is said: closing bytes that did not go (a
+    // target still powered) fail the run.
+    if (!Executer->CloseCable(Failed))
+        Failed = true;
     if (Failed) {
         Executer->Message("!! ERROR !! File processing failed", MessageKind::Error);
     } else {
         Executer->Message("File processing completed successfully", MessageKind::Info);
         FUi->MainProgress->setValue(FUi->MainProgress->maximum());
     }
-    Executer->CloseCable(Failed);
     Executer->CurrentFile.reset();
     ExitStatus = Failed ? 1 : 0;
     UpdateRunControls();

@@ -113,9 +113,10 @@ bool TJtagExecuter::OpenDruvel()
     if (!FindAndOpen(DruvelIdentity, "DRUVEL"))
         return false;
     OpenedKind = CableKindDruvel;
-    // A failure from here closes the device silently; one after MPSSE mode
-    // was asked for leaves that mode first, as every close does.
-    const auto fail = [this] {
+    // A failure from here names its step and closes the device; one after
+    // MPSSE mode was asked for leaves that mode first, as every close does.
+    const auto fail = [this](const char* Step) {
+        Message(std::string("DRUVEL: Cannot open: ") + Step + ".", MessageKind::Error);
         CloseCable(false);
         return false;
     };
@@ -129,16 +130,16 @@ bool TJtagExecuter::OpenDruvel()
     platform::Sleep(250);
 
     if (!DrainStaleBytes())
-        return fail();
+        return fail("what it held from before could not be read");
     if (FtSetLatencyTimer(FtHandle, 16) != FT_OK)
-        return fail();
+        return fail("its latency timer could not be set");
     if (FtSetBitMode(FtHandle, 0, MpsseMode) != FT_OK)
-        return fail();
+        return fail("its MPSSE mode could not be set");
     // 3 MHz, every output low but bit 7, TCK low.
     const uint8_t setup[] = {SetDivisor, 0x01, 0x00, SetLowBits, PinIdle, PinDirection};
     DWORD written = 0;
     if (FtWrite(FtHandle, setup, sizeof setup, written) != FT_OK || written != sizeof setup)
-        return fail();
+        return fail("its set-up bytes could not be written");
     DruvelQueuedDivisor = 1;
     return true;
 }

@@ -25,7 +25,8 @@ TJtagExecuter::~TJtagExecuter()
     if (CurrentFile)
         CurrentFile->Stop();
     CurrentFile.reset();
-    CloseCable(false);
+    // Message is the front end's, gone by now: nothing can be said.
+    ReleaseCable(false);
 }
 
 namespace {
@@ -132,12 +133,44 @@ bool TJtagExecuter::OpenCable()
         return OpenMirrow();
     if (IsDruvel())
         return OpenDruvel();
+    // A search that found none has said why; a settings value that names
+    // no cable has not.
+    if (SelectedCable != -1 && CableFromSettings) {
+        std::string text = "The settings' LastSerial=" + std::to_string(SelectedCable) + " names no cable.";
+        if (const std::string advice = Advice(TAdvice::SettingsNoCable); !advice.empty())
+            text += " " + advice;
+        Message(text, MessageKind::Error);
+    }
     Message("Fatal error: No JTAG cable is selected.", MessageKind::Error);
     return false;
 }
 
-void TJtagExecuter::CloseCable(bool Failed)
+bool TJtagExecuter::CloseCable(bool Failed)
 {
+    const int32_t kind = OpenedKind;
+    if (ReleaseCable(Failed))
+        return true;
+    std::string left;
+    switch (kind) {
+    case CableKindVarnel:
+        left = "the VPP pin and the JTAG lines may be left as the run set them.";
+        break;
+    case CableKindMirrow:
+        left = MirrowVddOut ? "the target may still be powered by the cable, and the P pin and the JTAG lines left as "
+                              "the run set them."
+                            : "the P pin and the JTAG lines may be left as the run set them.";
+        break;
+    default:
+        left = "the JTAG lines may be left driven as the run set them.";
+        break;
+    }
+    Message("Error: the cable's closing bytes could not be written: " + left, MessageKind::Error);
+    return false;
+}
+
+bool TJtagExecuter::ReleaseCable(bool Failed)
+{
+    bool parked = true;
     if (FtHandle) {
         DWORD written = 0;
         switch (OpenedKind) {
@@ -145,7 +178,7 @@ void TJtagExecuter::CloseCable(bool Failed)
             if (const int bits = PinBitsForInactive(VarnelVPPInactive); bits >= 0)
                 PinBits = static_cast<uint8_t>(bits);
             const uint8_t park[] = {0xA3, 0xA8, static_cast<uint8_t>(0xEC | PinBits), 0xC8};
-            FtWrite(FtHandle, park, sizeof park, written);
+            parked = FtWrite(FtHandle, park, sizeof park, written) == FT_OK && written == sizeof park;
             break;
         }
         case CableKindMirrow: {
@@ -157,7 +190,7 @@ void TJtagExecuter::CloseCable(bool Failed)
             std::copy(packet.begin(), packet.end(), park.begin() + 5);
             EncodeRegisterPacket(0x91, Failed ? 0x8200 : 0x8000, packet);
             std::copy(packet.begin(), packet.end(), park.begin() + 10);
-            FtWrite(FtHandle, park.data(), park.size(), written);
+            parked = FtWrite(FtHandle, park.data(), park.size(), written) == FT_OK && written == park.size();
             break;
         }
         case CableKindDruvel:
@@ -167,7 +200,7 @@ void TJtagExecuter::CloseCable(bool Failed)
             // remaining bytes never come.
             if (CutByStop)
                 FtPurge(FtHandle, PurgeTransmit);
-            FtSetBitMode(FtHandle, 0, 0);
+            parked = FtSetBitMode(FtHandle, 0, 0) == FT_OK;
             break;
         default:
             break;
@@ -178,6 +211,7 @@ void TJtagExecuter::CloseCable(bool Failed)
     OpenedKind = CableKindNone;
     CableFailed = false;
     CutByStop = false;
+    return parked;
 }
 
 const TJtagExecuter::TCableEvents* TJtagExecuter::CableEventsOf(int32_t Kind)

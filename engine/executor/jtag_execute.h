@@ -31,8 +31,10 @@ constexpr uint8_t CableKindDruvel = 0x7B;
 // routine that has not opened anything.
 constexpr int32_t CableKindNone = -1;
 
-// PreferredKind value that asks AutoSelectCable for a Mirrow.
+// PreferredKind values that ask AutoSelectCable for a Mirrow (a Mirrow
+// first, then a Druvel) and for a Druvel (no other kind).
 constexpr int32_t PreferMirrow = 0x02000000;
+constexpr int32_t PreferDruvel = 0x7B000000;
 
 constexpr uint32_t OutBufferSize = 15810;
 constexpr int32_t RxRingInitialSize = 65536;
@@ -83,7 +85,7 @@ struct TAttachedCables {
 std::string NoAutoCableText(const TAttachedCables& Attached, int32_t PreferredKind);
 // The line that says why the cable ProgrammerId was not found: Matches is
 // how many devices answered to it; FromSettings, it is the settings'
-// LastSerial.
+// LastSerial (the front end's advice then follows).
 std::string NoSelectedCableText(int32_t ProgrammerId, size_t Matches, const TAttachedCables& Attached,
                                 bool FromSettings);
 
@@ -104,6 +106,14 @@ public:
     virtual void Message(const std::string& Text, MessageKind Kind) = 0;
     // The desktop front end's hook before a run; the executor never calls it.
     virtual bool PrepareCable() = 0;
+    // What a user of this front end can do about a refusal the engine has
+    // given the cause of; empty: nothing is said.
+    enum class TAdvice {
+        VoltageLimits, // the target's voltage is outside MirrowVddMin..MirrowVddMax
+        SettingsCable, // the settings' LastSerial names a cable that cannot be used
+        SettingsNoCable, // the settings' LastSerial names no cable at all
+    };
+    virtual std::string Advice(TAdvice) const { return {}; }
 
     // ---- device and buffers
 
@@ -164,7 +174,7 @@ public:
     std::string PreparedPath;
     // Cached pin levels, -1 none; the second is the TMS level VarnelTrst keeps.
     std::array<int32_t, 3> LastPinState{};
-    int32_t PreferredKind = 0; // PreferMirrow, or anything for the usual order
+    int32_t PreferredKind = 0; // PreferMirrow, PreferDruvel, or anything for the usual order
 
     // The kind of the cable that is open, remembered when its open routine
     // opened the device: closing and flushing go by it, not by
@@ -207,10 +217,15 @@ public:
     // unless PrepareFile has done so: a file that cannot be played touches
     // no cable.
     bool OpenAndStart(const std::string& FileName);
-    // Parks the pins of the open cable by its kind and closes it.
-    void CloseCable(bool Failed);
+    // Parks the pins of the open cable by its kind and closes it. False
+    // when the closing bytes could not be written, after the line that says
+    // what may be left as the run set it: the run has then failed.
+    bool CloseCable(bool Failed);
+    // The same without a word; false when the closing bytes did not go.
+    bool ReleaseCable(bool Failed);
     // The first usable cable: Varnel, Mirrow, Druvel (no Varnel when a
-    // Mirrow is preferred). False leaves SelectedCable as it was.
+    // Mirrow is preferred, only a Druvel when a Druvel is). False leaves
+    // SelectedCable as it was.
     bool AutoSelectCable();
     bool OpenCable();
 
@@ -324,6 +339,9 @@ public:
         int32_t ClockIndex = 31;
     };
     TMirrowStream MirrowStream;
+    // The run's TRST statements, which the Mirrow cannot send, have been
+    // warned of.
+    bool MirrowTrstWarned = false;
 
     // ---- Druvel (jtag_druvel.cpp): MPSSE commands on the chip's low byte
 

@@ -35,6 +35,7 @@ int32_t MirrowFreqIndexFor(int64_t Hz)
 namespace {
 
 constexpr uint32_t MeasureTimeoutMs = 250;
+constexpr int32_t AdcFullScale = 0xFFF;
 constexpr int64_t TenMsNs = 10000000;
 constexpr int64_t LongWaitTicks = 1966083; // 12 8F FF
 constexpr int64_t LongWaitFrom = 0x1E0000;
@@ -68,8 +69,15 @@ bool TJtagExecuter::OpenMirrow()
 {
     CloseCable(false);
     // Its own failures to find or open are silent but for the reason.
-    if (FindAndOpenSelected(MirrowIdentity) != TFindOpen::Opened)
+    switch (FindAndOpenSelected(MirrowIdentity)) {
+    case TFindOpen::Opened:
+        break;
+    case TFindOpen::OpenFailed:
+        Message("Fatal error: FT_Open failed", MessageKind::Error);
         return false;
+    default:
+        return false;
+    }
     OpenedKind = CableKindMirrow;
 
     bool powered = false;
@@ -85,7 +93,9 @@ bool TJtagExecuter::OpenMirrow()
         MirrowSync();
         powered = false;
     };
-    const auto closeSilently = [this, &powerOff] {
+    // The step that failed is named: the lines after it are the same for all.
+    const auto closeSilently = [this, &powerOff](const char* Step) {
+        Message(std::string("MIRROW: Cannot open: ") + Step + ".", MessageKind::Error);
         powerOff();
         FtClose(FtHandle);
         FtHandle = nullptr;
@@ -113,27 +123,30 @@ bool TJtagExecuter::OpenMirrow()
     };
 
     if (!LoadFpgaImage(FtHandle))
-        return closeSilently();
+        return closeSilently("its FPGA did not configure");
     OutCount = 0;
     RxReset();
     PendingReplies = 0;
     MirrowStream = TMirrowStream();
+    MirrowTrstWarned = false;
     LastRxTick = DeviceIdleTick = platform::GetTickCount();
 
     if (!packet(0x90, 0))
-        return closeSilently();
+        return closeSilently("its set-up bytes could not be written");
     if (const int bits = PinBitsForActive(MirrowPActive); bits >= 0)
         PinBits = static_cast<uint8_t>(bits);
     if (!put({0x20, static_cast<uint8_t>(0xE0 | PinBits), 0x20, 0x8A, 0xD8, 0x15, 0x91}) || !packet(0x91, 0x8100))
-        return closeSilently();
+        return closeSilently("its set-up bytes could not be written");
     if (!MirrowSync())
         return commError();
 
     TMirrowCalibration cal;
     // Equal ADC points measure no voltage at all: refused before the
     // target is powered.
-    if (!ReadCalibration(cal, FtHandle) || !CalibrationUsable(cal))
-        return closeSilently();
+    if (!ReadCalibration(cal, FtHandle))
+        return closeSilently("its calibration could not be read");
+    if (!CalibrationUsable(cal))
+        return closeSilently("its calibration measures no voltage");
 
     if (MirrowVddOut) {
         const int32_t delay = std::max(MirrowVddDelay, 0);
@@ -141,28 +154,28 @@ bool TJtagExecuter::OpenMirrow()
         if (!put({0x13, static_cast<uint8_t>(0x80 | ((dac >> 7) & 0x1F)), static_cast<uint8_t>(0x80 | (dac & 0x7F))}) ||
             !MirrowWait(TenMsNs) || !packet(0x8A, static_cast<uint16_t>(delay & 0xFFFF)) ||
             !packet(0x8B, static_cast<uint16_t>((delay >> 16) & 0xFFFF)))
-            return closeSilently();
+            return closeSilently("the target's supply could not be set");
         powered = true;
         if (!packet(0x94, 2) || !MirrowWait(int64_t{delay} * 1200))
-            return closeSilently();
+            return closeSilently("the target's supply could not be switched on");
         if (!MirrowSync())
             return commError();
         platform::Sleep(static_cast<uint32_t>(delay / 800));
     } else {
         if (!packet(0x94, 0x23))
-            return closeSilently();
+            return closeSilently("its set-up bytes could not be written");
         if (!MirrowSync())
             return commError();
     }
 
     if (!MirrowWait(TenMsNs) || !put({0x29, 0x80}))
-        return closeSilently();
+        return closeSilently("the target's voltage could not be measured");
     if (!MirrowSync())
         return commError();
     const uint32_t pollStart = platform::GetTickCount();
     while (RxAvailable() < 2)
         if (platform::GetTickCount() - pollStart > MeasureTimeoutMs)
-            return closeSilently();
+            return closeSilently("the target's voltage could not be measured");
     uint8_t reply[2];
     if (RxTake(reply, 2) != 1)
         return commError();
@@ -179,14 +192,17 @@ bool TJtagExecuter::OpenMirrow()
         return false;
     }
 
-    const float volts = AdcToVolts(cal, ((reply[0] << 7) & 0xF80) | (reply[1] & 0x7F));
+    const int32_t code = ((reply[0] << 7) & 0xF80) | (reply[1] & 0x7F);
+    const float volts = AdcToVolts(cal, code);
     const long double v = volts;
-    if (MirrowVddMin / 10.0L <= v && v <= MirrowVddMax / 10.0L) {
+    // At the converter's full scale the voltage may be any higher one.
+    if (code < AdcFullScale && MirrowVddMin / 10.0L <= v && v <= MirrowVddMax / 10.0L) {
         Message("MIRROW: UCC = " + VoltsText(volts) + "V", MessageKind::Info);
         return true;
     }
     Message("MIRROW: UCC = " + VoltsText(volts) + "V is out of limits.", MessageKind::Error);
-    Message("Limits can be set in Options dialog.", MessageKind::Info);
+    if (const std::string advice = Advice(TAdvice::VoltageLimits); !advice.empty())
+        Message(advice, MessageKind::Info);
     OutCount = 0;
     const bool parked = packet(0x94, 1) && packet(0x91, 0x8400) && MirrowSync();
     powered = false;
@@ -328,6 +344,11 @@ bool TJtagExecuter::MirrowTmsClock(bool Tdi, bool Tms)
 bool TJtagExecuter::MirrowTrst(bool, bool)
 {
     // The P pin used as TRST stays released: the cable has no TRST line.
+    // Said once a run, not at every statement of a long file.
+    if (MirrowPActive == 3 && !MirrowTrstWarned) {
+        MirrowTrstWarned = true;
+        Message("Warning: TRST pin disabled but SVF file contains TRST command", MessageKind::Warning);
+    }
     return true;
 }
 

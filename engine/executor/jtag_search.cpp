@@ -72,7 +72,9 @@ std::string UnopenedText(int32_t Count)
 
 std::string NoAutoCableText(const TAttachedCables& Attached, int32_t PreferredKind)
 {
-    const std::string wanted = PreferredKind == PreferMirrow ? "MIRROW or DRUVEL" : "JTAG cable";
+    const std::string wanted = PreferredKind == PreferMirrow   ? "MIRROW or DRUVEL"
+                               : PreferredKind == PreferDruvel ? "DRUVEL"
+                                                               : "JTAG cable";
     std::string text = Attached.Unopened > 0 ? "No free " + wanted + ": " + UnopenedText(Attached.Unopened)
                                              : "No " + wanted + " is attached";
     // Only what the preference left out can be attached here.
@@ -95,20 +97,21 @@ std::string NoSelectedCableText(int32_t ProgrammerId, size_t Matches, const TAtt
     if (Matches > 1)
         text = std::to_string(Matches) + " cables answer to " + name + ".";
     else if (otherKind != CableKindNone)
+        // A kind option does not change the settings' serial: the front
+        // end's advice says what does.
         text = "The cable " + SerialText(ProgrammerId) + " is a " + CableName(otherKind) + ", not a " +
-               CableName(kind) + ": " + HowToSelect(otherKind) + ".";
+               CableName(kind) + (FromSettings ? "." : ": " + HowToSelect(otherKind) + ".");
     else if (const int32_t serialKind = KindBySerial(ProgrammerId);
              !SerialMatchesMask(IdentityOf(kind)->SerialMask, SerialText(ProgrammerId)))
         text = "No " + name + " is attached: " + SerialText(ProgrammerId) + " is a " + CableName(serialKind) +
                " serial, " + HowToSelect(serialKind) + "; attached: " + AttachedText(Attached.Ids) + ".";
     else if (Attached.Unopened > 0)
-        text = "No free " + name + ": " + UnopenedText(Attached.Unopened) + "; attached: " +
-               AttachedText(Attached.Ids) + ".";
+        // The cable may well be attached: it is the one held.
+        text = "No free " + name + ": " + UnopenedText(Attached.Unopened) +
+               (Attached.Ids.empty() ? "" : "; attached: " + AttachedText(Attached.Ids)) +
+               "; when it is that cable, try again once the other program has let it go.";
     else
         text = "No " + name + " is attached; attached: " + AttachedText(Attached.Ids) + ".";
-    if (FromSettings)
-        text += " That cable is the settings' LastSerial, not one named on the command line: -s - chooses a cable "
-                "automatically.";
     return text;
 }
 
@@ -166,6 +169,9 @@ bool TJtagExecuter::AutoSelectCable()
     for (int32_t kind : {CableKindVarnel, CableKindMirrow, CableKindDruvel}) {
         if (kind == CableKindVarnel && PreferredKind == PreferMirrow)
             continue;
+        // A Druvel asked for: no other kind would do.
+        if (kind != CableKindDruvel && PreferredKind == PreferDruvel)
+            continue;
         for (int32_t id : attached.Ids)
             if (KindOf(id) == kind) {
                 SelectedCable = id;
@@ -186,8 +192,10 @@ TJtagExecuter::TFindOpen TJtagExecuter::FindAndOpenSelected(const TCableIdentity
     std::vector<int32_t> serials;
     FindDevices(Id.Vid, Id.Pid, Id.SerialMask, SelectedCable & SerialMask24, &index, serials);
     if (index == -1) {
-        Message(NoSelectedCableText(SelectedCable, serials.size(), AttachedCables(), CableFromSettings),
-                MessageKind::Error);
+        std::string text = NoSelectedCableText(SelectedCable, serials.size(), AttachedCables(), CableFromSettings);
+        if (const std::string advice = CableFromSettings ? Advice(TAdvice::SettingsCable) : ""; !advice.empty())
+            text += " " + advice;
+        Message(text, MessageKind::Error);
         return TFindOpen::NotFound;
     }
     FtHandle = nullptr;

@@ -40,7 +40,11 @@ void ReadLastSerial(const TParams& Params, TJtagExecuter& Executer)
     if (Executer.SelectedCable == AutoIgnoringLastSerial) {
         Executer.SelectedCable = AutoSelect;
     } else if (Executer.SelectedCable == AutoSelect) {
-        Executer.SelectedCable = Params.Int("LastSerial", AutoSelect);
+        const int32_t last = Params.Int("LastSerial", AutoSelect);
+        // A Druvel asked for takes the remembered cable only when it is one.
+        if (Executer.PreferredKind == PreferDruvel && TJtagExecuter::KindOf(last) != CableKindDruvel)
+            return;
+        Executer.SelectedCable = last;
         // So that a cable not found can be traced to the file.
         Executer.CableFromSettings = Executer.SelectedCable != AutoSelect;
     }
@@ -222,20 +226,21 @@ bool SerialTextToInt64(const std::string& Text, int64_t& Value)
 void ChooseCableFromSerial(TJtagExecuter& Executer, const std::string& SerialText, int32_t CableKind)
 {
     constexpr int32_t SerialPartMask = 0xFFFFFF;
-    constexpr int32_t SerialMiddleByte = 0xFF0000;
     constexpr int32_t SerialDefaultMiddle = 0x010000;
+    // Four digits name a cable of the usual A601 range; more are a serial
+    // as typed, so that a full one never names another cable.
+    constexpr size_t ShortSerialDigits = 4;
     Executer.SelectedCable = -1;
     Executer.CableFromSettings = false;
     int64_t serial = 0;
     if (SerialTextToInt64(SerialText, serial)) {
         int32_t id = static_cast<int32_t>(serial & SerialPartMask);
-        // A short serial names the usual A601 range.
-        if ((id & SerialMiddleByte) == 0)
+        if (SerialText.size() <= ShortSerialDigits)
             id |= SerialDefaultMiddle;
         Executer.SelectedCable = id | CableKind;
         return;
     }
     Executer.SelectedCable = SerialText == "-" ? AutoIgnoringLastSerial : -1;
-    if (CableKind == PreferMirrow)
-        Executer.PreferredKind = PreferMirrow;
+    if (CableKind == PreferMirrow || CableKind == PreferDruvel)
+        Executer.PreferredKind = CableKind;
 }

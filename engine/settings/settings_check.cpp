@@ -56,6 +56,22 @@ const TByteKey ByteKeys[] = {
     {"MirrowPInactive", &TJtagExecuter::MirrowPInactive, 0, 3, 3},
 };
 
+struct TVoltsKey {
+    const char* Key;
+    int32_t TJtagExecuter::*Field;
+    int32_t Default;
+};
+
+// Tenths of a volt, in the options dialog's range: a target is never
+// powered or accepted by a value the dialog would refuse.
+const TVoltsKey VoltsKeys[] = {
+    {"MirrowVddVal", &TJtagExecuter::MirrowVddVal, 33},
+    {"MirrowVddMin", &TJtagExecuter::MirrowVddMin, 18},
+    {"MirrowVddMax", &TJtagExecuter::MirrowVddMax, 55},
+};
+constexpr int32_t LowestVolts = 18;
+constexpr int32_t HighestVolts = 55;
+
 // Every key the readers look for in [Params].
 const char* const SettingsKeys[] = {
     "DefFreq",       "DefFreqRuntestTime", "DefFreqRuntestPuls", "FreqToFast",     "RuntestRecalculate",
@@ -88,6 +104,20 @@ std::string UsedInstead(const std::string& What)
     return "; " + What + " is used instead.";
 }
 
+// The key is there and its value reads as no 32-bit number (the readers
+// then take the default without a word).
+bool NoNumber(const platform::TIniFile& Ini, const char* Key)
+{
+    return Ini.ValueExists(SettingsSection, Key) &&
+           Ini.ReadInteger(SettingsSection, Key, 0) != Ini.ReadInteger(SettingsSection, Key, 1);
+}
+
+bool NamesACable(int32_t ProgrammerId)
+{
+    const int32_t kind = TJtagExecuter::KindOf(ProgrammerId);
+    return ProgrammerId == -1 || kind == CableKindVarnel || kind == CableKindMirrow || kind == CableKindDruvel;
+}
+
 void CheckRanges(const platform::TIniFile& Ini, TJtagExecuter& Executer, std::vector<std::string>& Warnings)
 {
     // Byte fields are checked as they were taken: 266 is a DefFreq of 10.
@@ -104,6 +134,34 @@ void CheckRanges(const platform::TIniFile& Ini, TJtagExecuter& Executer, std::ve
                            ".." + std::to_string(k.High) + UsedInstead(std::to_string(k.Default)));
         field = k.Default;
     }
+    for (const TVoltsKey& k : VoltsKeys) {
+        int32_t& field = Executer.*k.Field;
+        if (!NoNumber(Ini, k.Key) && (!Ini.ValueExists(SettingsSection, k.Key) ||
+                                      (field >= LowestVolts && field <= HighestVolts)))
+            continue;
+        Warnings.push_back("Warning: the setting " + Setting(Ini, k.Key) + " is outside " +
+                           std::to_string(LowestVolts) + ".." + std::to_string(HighestVolts) + " (tenths of a volt)" +
+                           UsedInstead(std::to_string(k.Default)));
+        field = k.Default;
+    }
+    if (const int32_t out = Ini.ReadInteger(SettingsSection, "MirrowVddOut", 0);
+        NoNumber(Ini, "MirrowVddOut") || (out != 0 && out != 1)) {
+        Warnings.push_back("Warning: the setting " + Setting(Ini, "MirrowVddOut") + " is outside 0..1" +
+                           UsedInstead("0 (the target is not powered)"));
+        Executer.MirrowVddOut = false;
+    }
+    if (NoNumber(Ini, "SecurityTime")) {
+        Warnings.push_back("Warning: the setting " + Setting(Ini, "SecurityTime") + " is no 32-bit number" +
+                           UsedInstead("0"));
+        Executer.SecurityTime = 0;
+    }
+    // Kept: no cable is chosen by it, and the start says so.
+    if (const int32_t last = Ini.ReadInteger(SettingsSection, "LastSerial", -1);
+        NoNumber(Ini, "LastSerial") || !NamesACable(last))
+        Warnings.push_back("Warning: the setting " + Setting(Ini, "LastSerial") +
+                           " names no cable (-1, or a serial with the kind 0, 2 or 123 in bits 24-31)" +
+                           (NoNumber(Ini, "LastSerial") ? UsedInstead("-1 (the first cable found)")
+                                                        : "; no cable is chosen by it."));
     // Kept as they are, so that the console refuses the target's voltage
     // as the desktop does with the same file; wider limits put in their
     // place would power a board the user meant to keep out.

@@ -91,6 +91,10 @@ void DruvelProtocol::FastExecute(const uint8_t* Data, size_t Count)
 
 bool DruvelProtocol::SetBitMode(uint8_t Mask, uint8_t Mode)
 {
+    if (FMpsse && Mode == 0 && FaultConfig().CloseFails) {
+        TraceEvent("fault close-failed");
+        return false;
+    }
     Protocol::SetBitMode(Mask, Mode);
     FMpsse = Mode == MpsseMode;
     // Entering or leaving MPSSE starts the engine afresh: a command cut

@@ -124,6 +124,12 @@ protected:
     void FastExecute(const uint8_t* Data, size_t Count) override;
     void SessionOpened() override;
     void SessionClosed() override;
+    // A write that begins with the park: 20 80 90 Ax F0.
+    bool IsClosingWrite(const uint8_t* Data, size_t Count) const override
+    {
+        return Count >= 5 && Data[0] == 0x20 && Data[1] == 0x80 && Data[2] == 0x90 && (Data[3] & 0xF0) == 0xA0 &&
+               Data[4] == 0xF0;
+    }
 
 private:
     void Mpsse(uint8_t Byte);

@@ -71,6 +71,11 @@ protected:
     void Execute(const uint8_t* Data, size_t Count) override;
     int FastReply(uint8_t Byte) const override;
     void SessionClosed() override;
+    // A3 A8 Ex C8 written alone.
+    bool IsClosingWrite(const uint8_t* Data, size_t Count) const override
+    {
+        return Count == 4 && Data[0] == 0xA3 && Data[1] == 0xA8 && (Data[2] & 0xF8) == 0xE8 && Data[3] == 0xC8;
+    }
 
 private:
     void Step(uint8_t Byte);

@@ -116,7 +116,7 @@ Faults Faults::FromJson(const json& Device)
     const json& o = Device.at("faults");
     ConfigKeys(o,
                {"write_fail_after", "read_fail_after", "unplug_after", "replies_stop_after", "reply_delay", "trickle", "reply_interval_ms",
-                "probe", "stale_bytes", "wrong_tdo"},
+                "probe", "stale_bytes", "wrong_tdo", "close_fails"},
                "faults");
     f.WriteFailAfter = Optional(o, "write_fail_after");
     f.ReadFailAfter = Optional(o, "read_fail_after");
@@ -125,6 +125,11 @@ Faults Faults::FromJson(const json& Device)
     f.ReplyDelay = Optional(o, "reply_delay").value_or(0);
     f.Trickle = Optional(o, "trickle").value_or(0);
     f.ReplyIntervalMs = Optional(o, "reply_interval_ms").value_or(0);
+    if (o.contains("close_fails")) {
+        if (!o.at("close_fails").is_boolean())
+            throw ConfigError("faults.close_fails: true or false is wanted");
+        f.CloseFails = o.at("close_fails").get<bool>();
+    }
     if (o.contains("probe")) {
         const json& p = o.at("probe");
         if (p == "silent")
@@ -217,6 +222,10 @@ bool CableProtocol::HostWrite(const uint8_t* Data, size_t Count)
         if (!FWriteFailSeen)
             TraceEvent("fault write-failed written=" + std::to_string(FWritten) + " count=" + std::to_string(Count));
         FWriteFailSeen = true;
+        return false;
+    }
+    if (FFaults.CloseFails && IsClosingWrite(Data, Count)) {
+        TraceEvent("fault close-failed");
         return false;
     }
     size_t take = Count;

@@ -32,6 +32,10 @@
 //                              counting scans of the register named, default
 //                              any), at bit B of that scan only or, without
 //                              "bit", at every bit
+//     "close_fails": true      the cable's closing write fails and takes
+//                              nothing (a Varnel's and a Mirrow's park
+//                              bytes; a Druvel's bit-mode reset out of
+//                              MPSSE mode): the pins stay as the run left them
 //   }
 // Numbers are JSON integers or strings of hex digits ("0x" optional; "0b"
 // for binary). Unknown keys are refused, so a misspelt fault cannot pass
@@ -43,6 +47,7 @@
 //                              (bytes: size of the last write; last: its
 //                              final 16 bytes at most)
 //   fault write-failed written=N count=N, fault unplugged written=N,
+//   fault close-failed,
 //   fault reads-fail read=N, fault replies-stopped after=N, and the
 //   decoder's own (fault probe silent byte=D1, ...)
 //
@@ -113,6 +118,7 @@ struct Faults {
     ProbeFault Probe = ProbeFault::None;
     std::vector<uint8_t> StaleBytes;
     TdoFault WrongTdo;
+    bool CloseFails = false;
 
     // From Device["faults"]; none there is no fault.
     static Faults FromJson(const nlohmann::json& Device);
@@ -154,6 +160,8 @@ protected:
     // reply out; a kind whose commands span bytes overrides FastExecute.
     virtual int FastReply(uint8_t) const { return -1; }
     virtual void FastExecute(const uint8_t* Data, size_t Count);
+    // The write holds the kind's closing bytes (for the close_fails fault).
+    virtual bool IsClosingWrite(const uint8_t*, size_t) const { return false; }
     // The decoder's share of open and close (its own trace lines).
     virtual void SessionOpened() {}
     virtual void SessionClosed() {}

@@ -161,6 +161,11 @@ TEST(ConsoleCableChoice, TheSerialTextAndTheKindOptionsGiveTheCable)
         {"A6041234", false, true, 0x7B041234, 0},
         {"A6041234", true, true, 0x02041234, 0},
         {"0", false, false, 0x00010000, 0},
+        // Five digits or more are the serial as typed: a full one never
+        // names the cable beside it.
+        {"A6000005", false, true, 0x7B000005, 0},
+        {"A6000001", false, false, 0x00000001, 0},
+        {"00001", false, false, 0x00000001, 0},
         {"FF0000", false, false, 0x00FF0000, 0},
         {"abcdef", false, false, 0x00ABCDEF, 0},
         {"FFFFFFFFFFFFFFFF", false, false, 0x00FFFFFF, 0},
@@ -168,7 +173,7 @@ TEST(ConsoleCableChoice, TheSerialTextAndTheKindOptionsGiveTheCable)
         {"00000000000000000000A6041234", true, false, 0x02041234, 0}, // 64 bits after the zeros
         {"", false, false, -1, 0},
         {"", true, false, -1, PreferMirrow},
-        {"", false, true, -1, 0},
+        {"", false, true, -1, PreferDruvel},
         {"-", false, false, -2, 0},
         {"-", true, false, -2, PreferMirrow},
         {"0x12", false, false, -1, 0},
@@ -241,7 +246,10 @@ TEST_F(ConsoleOptionsTest, KindOptionsSerialAndSettingsMeetAsTheProgramReadsThem
         {{"-DRUVEL", "/s", "A6041234"}, "", 0x7B041234, 0, 1},
         {{"-mirrow"}, "[Params]\nLastSerial=33624628\n", 0x02011234, PreferMirrow, 1},
         {{"-mirrow", "-s", "-"}, "[Params]\nLastSerial=33624628\n", -1, PreferMirrow, 1},
-        {{"-druvel"}, "[Params]\nLastSerial=-1\nWriteComments=0\n", -1, 0, 0},
+        {{"-druvel"}, "[Params]\nLastSerial=-1\nWriteComments=0\n", -1, PreferDruvel, 0},
+        // A Druvel asked for takes the remembered cable only when it is one.
+        {{"-druvel"}, "[Params]\nLastSerial=33624628\n", -1, PreferDruvel, 1},
+        {{"-druvel"}, "[Params]\nLastSerial=2064790614\n", 0x7B123456, PreferDruvel, 1},
         {{"-s", "1234"}, "[Params]\nLastSerial=33624628\nWriteComments=513\n", 0x00011234, 0, 1},
     };
     for (const TCase& c : cases) {

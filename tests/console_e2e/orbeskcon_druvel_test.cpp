@@ -61,12 +61,17 @@ TEST_F(OrbeskconOnDruvel, ADruvelThatCannotBeOpenedEndsWithStatusTwo)
          {"No DRUVEL S/N A6654321 is attached; attached: DRUVEL S/N A6123456.", "Fatal error: Cannot find DRUVEL",
           "Fatal error: Cannot open any JTAG cable."}},
         {"open in another program", Druvel("A6123456", "\"busy\":true"), {"-druvel", "-s", "A6123456"},
-         {"No free DRUVEL S/N A6123456: 1 FTDI device is in use by another program; attached: none.",
+         {"No free DRUVEL S/N A6123456: 1 FTDI device is in use by another program; when it is that cable, try "
+          "again once the other program has let it go.",
           "Fatal error: Cannot find DRUVEL", "Fatal error: Cannot open any JTAG cable."}},
         {"its set-up write falls short", Druvel("A6123456", "\"short_writes\":true"), {"-druvel"},
-         {"Fatal error: Cannot open any JTAG cable."}},
+         {"DRUVEL: Cannot open: its set-up bytes could not be written.", "Fatal error: Cannot open any JTAG cable."}},
         {"its set-up write fails", Druvel("A6123456", "\"faults\":{\"write_fail_after\":0}"), {"-druvel"},
-         {"Fatal error: Cannot open any JTAG cable."}},
+         {"DRUVEL: Cannot open: its set-up bytes could not be written.", "Fatal error: Cannot open any JTAG cable."}},
+        // -druvel alone takes a Druvel, never the Varnel beside it.
+        {"-druvel with only a Varnel", Varnel("A6010001"), {"-druvel"},
+         {"No DRUVEL is attached; attached: VARNEL S/N A6010001.", "Fatal error: No JTAG cable is selected.",
+          "Fatal error: Cannot open any JTAG cable."}},
     };
     const std::string file = Write("run.svf", IdcodeSvf(true));
     for (const TCase& c : cases) {

@@ -99,28 +99,41 @@ TEST_F(OrbeskconOnMirrow, EveryFaultEndsWithItsLinesAndStatusAndTheTargetUnpower
         std::vector<std::string> Last; // lines of the output, the last one last
         bool PowerCanStay;             // a cable refusing every write can be told nothing
     };
+    // The console's advice: the settings keys, never the desktop's dialog.
+    const std::string Limits = "Limits are the settings MirrowVddMin and MirrowVddMax, in tenths of a volt.";
+    const std::string Fpga = "MIRROW: Cannot open: its FPGA did not configure.";
+    const std::string Calibration = "MIRROW: Cannot open: its calibration could not be read.";
     const TCase cases[] = {
         {"out of limits", "", "MirrowVddMin=40\n", 2,
-         {"MIRROW: UCC = 3.3V is out of limits.", "Limits can be set in Options dialog.", FatalOpen}, false},
+         {"MIRROW: UCC = 3.3V is out of limits.", Limits, FatalOpen}, false},
         {"out of limits, supplied", supplied + "}", "MirrowVddOut=1\nMirrowVddMax=30\n", 2,
-         {"MIRROW: UCC = 3.3V is out of limits.", "Limits can be set in Options dialog.", FatalOpen}, false},
+         {"MIRROW: UCC = 3.3V is out of limits.", Limits, FatalOpen}, false},
+        {"a 12 V target, beyond the measuring range", "\"target\":{\"volts\":12.0}", "", 2,
+         {"MIRROW: UCC = 5.07V is out of limits.", Limits, FatalOpen}, false},
         {"overcurrent", supplied + ",\"overcurrent\":true}", "MirrowVddOut=1\n", 2,
          {"MIRROW: VDD overcurrent condition!", FatalOpen}, false},
         {"an error code", supplied + ",\"error_code\":5}", "MirrowVddOut=1\n", 2,
          {"MIRROW: Error condition (05)!", FatalOpen}, false},
-        {"no answer to the bad command", "\"fpga\":{\"sync\":\"silent\"}", "", 2, {FatalOpen}, false},
-        {"a wrong answer", "\"fpga\":{\"sync\":\"wrong\"}", "", 2, {FatalOpen}, false},
-        {"configuration never done", "\"fpga\":{\"never_done\":true}", "", 2, {FatalOpen}, false},
-        {"a bad calibration pair", "\"calibration\":{\"bad_pair\":17}", "", 2, {FatalOpen}, false},
-        {"too few calibration bytes", "\"calibration\":{\"replies\":71}", "", 2, {FatalOpen}, false},
-        {"no measurement", supplied + "},\"faults\":{\"replies_stop_after\":77}", "MirrowVddOut=1\n", 2, {FatalOpen},
-         false},
+        {"no answer to the bad command", "\"fpga\":{\"sync\":\"silent\"}", "", 2, {Fpga, FatalOpen}, false},
+        {"a wrong answer", "\"fpga\":{\"sync\":\"wrong\"}", "", 2, {Fpga, FatalOpen}, false},
+        {"configuration never done", "\"fpga\":{\"never_done\":true}", "", 2, {Fpga, FatalOpen}, false},
+        {"a bad calibration pair", "\"calibration\":{\"bad_pair\":17}", "", 2, {Calibration, FatalOpen}, false},
+        {"too few calibration bytes", "\"calibration\":{\"replies\":71}", "", 2, {Calibration, FatalOpen}, false},
+        {"no measurement", supplied + "},\"faults\":{\"replies_stop_after\":77}", "MirrowVddOut=1\n", 2,
+         {"MIRROW: Cannot open: the target's voltage could not be measured.", FatalOpen}, false},
         {"unplugged mid-run", supplied + "},\"faults\":{\"unplug_after\":140000}", "MirrowVddOut=1\n", 1,
          {"USB communication error", FailureLine}, false},
         {"silent mid-run", supplied + "},\"faults\":{\"replies_stop_after\":100}", "MirrowVddOut=1\n", 1,
          {"USB communication error", FailureLine}, false},
         {"writes failing mid-run", supplied + "},\"faults\":{\"write_fail_after\":140000}", "MirrowVddOut=1\n", 1,
          {"USB communication error", FailureLine}, true},
+        // A good run whose closing bytes do not go has failed: the target
+        // may still be powered.
+        {"the closing write fails", supplied + "},\"faults\":{\"close_fails\":true}", "MirrowVddOut=1\n", 1,
+         {"Error: the cable's closing bytes could not be written: the target may still be powered by the cable, and "
+          "the P pin and the JTAG lines left as the run set them.",
+          FailureLine},
+         true},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Why);

@@ -296,13 +296,21 @@ TEST_F(OrbeskconSettingsFile, OddSettingsAreWarnedAboutEachOnItsLine)
           "instead."}},
         {"[Params]\nVarnelVPPActive=42\n",
          {"Warning: the setting VarnelVPPActive=42 is outside 0..4; 2 is used instead."}},
-        {"[Params]\nMirrowVddMin=80\nMirrowVddMax=10\n",
-         {"Warning: the setting MirrowVddMin=80 is above MirrowVddMax=10; both are used as they are, and a Mirrow "
+        {"[Params]\nMirrowVddMin=50\nMirrowVddMax=30\n",
+         {"Warning: the setting MirrowVddMin=50 is above MirrowVddMax=30; both are used as they are, and a Mirrow "
           "accepts no target voltage with them."}},
-        // The value in force is named where the key is absent.
-        {"[Params]\nMirrowVddMax=10\n",
-         {"Warning: the setting MirrowVddMin=18 is above MirrowVddMax=10; both are used as they are, and a Mirrow "
-          "accepts no target voltage with them."}},
+        // Safety settings the options dialog would not take: volts where
+        // tenths are meant, a supply beyond the dialog's top, a delay past
+        // 32 bits, a supply switch that is no check mark.
+        {"[Params]\nMirrowVddMax=3.6\n",
+         {"Warning: the setting MirrowVddMax=3.6 is outside 18..55 (tenths of a volt); 55 is used instead."}},
+        {"[Params]\nMirrowVddVal=200\nMirrowVddMin=10\n",
+         {"Warning: the setting MirrowVddVal=200 is outside 18..55 (tenths of a volt); 33 is used instead.",
+          "Warning: the setting MirrowVddMin=10 is outside 18..55 (tenths of a volt); 18 is used instead."}},
+        {"[Params]\nSecurityTime=99999999999\n",
+         {"Warning: the setting SecurityTime=99999999999 is no 32-bit number; 0 is used instead."}},
+        {"[Params]\nMirrowVddOut=2\n",
+         {"Warning: the setting MirrowVddOut=2 is outside 0..1; 0 (the target is not powered) is used instead."}},
         {"[params]\ndeffreqruntestpuls=$7\nMirrowPInactive=-1\nMirrowVddDelay=2000000\n",
          {"Warning: the setting DefFreqRuntestPuls=$7 is outside 2..4; 3 is used instead.",
           "Warning: the setting MirrowPInactive=-1 is outside 0..3; 3 is used instead.",
@@ -317,7 +325,7 @@ TEST_F(OrbeskconSettingsFile, OddSettingsAreWarnedAboutEachOnItsLine)
         {std::string("[Params]\0WriteComments=0\n\x01\x02", 27),
          {"Warning: the settings file " + ini + " is not a text file; the defaults are used instead."}},
         // Within range, or so as a byte (266 is 10): nothing to say.
-        {"[Params]\nDefFreq=266\nVarnelVPPActive=4\nMirrowVddMin=55\nMirrowVddMax=55\nMirrowVddOut=2\n", {}},
+        {"[Params]\nDefFreq=266\nVarnelVPPActive=4\nMirrowVddMin=55\nMirrowVddMax=55\nMirrowVddOut=1\n", {}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Ini);

@@ -303,7 +303,7 @@ TEST_F(OrbeskconAmongProcesses, ASecondProgramFindsTheCableHeldAndTheFirstPlaysO
          {"No free JTAG cable: 1 FTDI device is in use by another program.",
           "Fatal error: No JTAG cable is selected.", "Fatal error: Cannot open any JTAG cable."}},
         {{"-s", "A6010001", second},
-         {"No free VARNEL S/N A6010001: 1 FTDI device is in use by another program; attached: none.",
+         {"No free VARNEL S/N A6010001: 1 FTDI device is in use by another program; when it is that cable, try again once the other program has let it go.",
           "Fatal error: Cannot find VARNEL", "Fatal error: Cannot open any JTAG cable."}},
     };
     for (const TCase& c : cases) {

@@ -312,7 +312,7 @@ TEST_F(DruvelOpen, StaleBytesAreDrainedFirst)
     EXPECT_GE(Clock->Slept.load(), 250u + 100u);
 }
 
-TEST_F(DruvelOpen, FailuresSayWhyOrCloseTheDeviceSilently)
+TEST_F(DruvelOpen, EveryFailureSaysWhyAndClosesTheDevice)
 {
     struct TCase {
         const char* Why;
@@ -327,13 +327,17 @@ TEST_F(DruvelOpen, FailuresSayWhyOrCloseTheDeviceSilently)
          {{"No DRUVEL S/N A6123456 is attached; attached: none.", MessageKind::Error},
           {"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
         {"open in another program: the search cannot read it", Druvel("A6123456", "\"busy\":true"),
-         {{"No free DRUVEL S/N A6123456: 1 FTDI device is in use by another program; attached: none.",
+         {{"No free DRUVEL S/N A6123456: 1 FTDI device is in use by another program; when it is that cable, try "
+           "again once the other program has let it go.",
            MessageKind::Error},
           {"Fatal error: Cannot find DRUVEL", MessageKind::Error}}},
-        {"the set-up write fails", Druvel("A6123456", "\"faults\":{\"write_fail_after\":0}"), {}},
-        {"the set-up write falls short", Druvel("A6123456", "\"short_writes\":true"), {}},
-        {"the drain cannot read", Druvel("A6123456", "\"faults\":{\"stale_bytes\":4,\"read_fail_after\":0}"), {}},
-        {"a device that never stops sending", Druvel("A6123456", "\"faults\":{\"stale_bytes\":1048576}"), {}},
+        {"the set-up write fails", Druvel("A6123456", "\"faults\":{\"write_fail_after\":0}"),
+         {{"DRUVEL: Cannot open: its set-up bytes could not be written.", MessageKind::Error}}},
+        {"the set-up write falls short", Druvel("A6123456", "\"short_writes\":true"), {{"DRUVEL: Cannot open: its set-up bytes could not be written.", MessageKind::Error}}},
+        {"the drain cannot read", Druvel("A6123456", "\"faults\":{\"stale_bytes\":4,\"read_fail_after\":0}"),
+         {{"DRUVEL: Cannot open: what it held from before could not be read.", MessageKind::Error}}},
+        {"a device that never stops sending", Druvel("A6123456", "\"faults\":{\"stale_bytes\":1048576}"),
+         {{"DRUVEL: Cannot open: what it held from before could not be read.", MessageKind::Error}}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Why);

@@ -507,7 +507,7 @@ TEST_F(MirrowOpen, ANegativeSettlingTimeCountsAsNone)
 
 TEST_F(MirrowOpen, OutcomesOfTheVoltageCheck)
 {
-    const TLogLine limits{"Limits can be set in Options dialog.", MessageKind::Info};
+    // The advice on the limits is the front end's (none here).
     struct TCase {
         const char* Why;
         std::string Extra;
@@ -520,11 +520,15 @@ TEST_F(MirrowOpen, OutcomesOfTheVoltageCheck)
         {"inside", "", false, 18, true, {{"MIRROW: UCC = 3.3V", MessageKind::Info}}},
         {"5 V", "\"target\":{\"volts\":5.0}", false, 18, true, {{"MIRROW: UCC = 5V", MessageKind::Info}}},
         {"1.806 V", "\"target\":{\"volts\":1.806}", false, 18, true, {{"MIRROW: UCC = 1.81V", MessageKind::Info}}},
-        {"outside", "", false, 36, false, {{"MIRROW: UCC = 3.3V is out of limits.", MessageKind::Error}, limits}},
+        {"outside", "", false, 36, false, {{"MIRROW: UCC = 3.3V is out of limits.", MessageKind::Error}}},
         {"outside, supplied by the cable", "\"target\":{\"supply\":\"cable\"}", true, 36, false,
-         {{"MIRROW: UCC = 3.3V is out of limits.", MessageKind::Error}, limits}},
+         {{"MIRROW: UCC = 3.3V is out of limits.", MessageKind::Error}}},
         {"no voltage", "\"target\":{\"supply\":\"off\"}", false, 18, false,
-         {{"MIRROW: UCC = 0V is out of limits.", MessageKind::Error}, limits}},
+         {{"MIRROW: UCC = 0V is out of limits.", MessageKind::Error}}},
+        // The converter at its full scale: the target may be at any higher
+        // voltage, 12 V here, though the reading is within the limits.
+        {"beyond the measuring range", "\"target\":{\"volts\":12.0}", false, 18, false,
+         {{"MIRROW: UCC = 5.07V is out of limits.", MessageKind::Error}}},
         {"overcurrent", "\"target\":{\"supply\":\"cable\",\"overcurrent\":true}", true, 18, false,
          {{"MIRROW: VDD overcurrent condition!", MessageKind::Error}}},
         {"an error code", "\"target\":{\"supply\":\"cable\",\"error_code\":21}", true, 18, false,
@@ -549,31 +553,33 @@ TEST_F(MirrowOpen, OutcomesOfTheVoltageCheck)
     }
 }
 
-TEST_F(MirrowOpen, UploadCalibrationAndSilenceFaultsCloseWithoutAWord)
+TEST_F(MirrowOpen, UploadCalibrationAndSilenceFaultsNameTheirStepAndClose)
 {
     struct TCase {
         const char* Why;
         std::string Extra;
         bool Configured;
+        std::string Step;
     };
+    const std::string fpga = "its FPGA did not configure", unreadable = "its calibration could not be read";
     const TCase cases[] = {
-        {"no answer to the bad command", "\"fpga\":{\"sync\":\"silent\"}", false},
-        {"a wrong answer", "\"fpga\":{\"sync\":\"wrong\"}", false},
-        {"a byte too many", "\"fpga\":{\"sync\":\"extra\"}", false},
-        {"configuration never done", "\"fpga\":{\"never_done\":true}", false},
-        {"no reply at all", "\"faults\":{\"replies_stop_after\":0}", false},
-        {"the first write fails", "\"faults\":{\"write_fail_after\":0}", false},
-        {"a calibration byte with bit 7 set", "\"calibration\":{\"bad_pair\":5}", true},
-        {"too few calibration bytes", "\"calibration\":{\"replies\":40}", true},
-        {"equal ADC points", "\"calibration\":{\"adc_0v\":100,\"adc_5v\":100}", true},
-        {"no measurement", "\"faults\":{\"replies_stop_after\":77}", true},
+        {"no answer to the bad command", "\"fpga\":{\"sync\":\"silent\"}", false, fpga},
+        {"a wrong answer", "\"fpga\":{\"sync\":\"wrong\"}", false, fpga},
+        {"a byte too many", "\"fpga\":{\"sync\":\"extra\"}", false, fpga},
+        {"configuration never done", "\"fpga\":{\"never_done\":true}", false, fpga},
+        {"no reply at all", "\"faults\":{\"replies_stop_after\":0}", false, fpga},
+        {"the first write fails", "\"faults\":{\"write_fail_after\":0}", false, fpga},
+        {"a calibration byte with bit 7 set", "\"calibration\":{\"bad_pair\":5}", true, unreadable},
+        {"too few calibration bytes", "\"calibration\":{\"replies\":40}", true, unreadable},
+        {"equal ADC points", "\"calibration\":{\"adc_0v\":100,\"adc_5v\":100}", true, "its calibration measures no voltage"},
+        {"no measurement", "\"faults\":{\"replies_stop_after\":77}", true, "the target's voltage could not be measured"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Why);
         LoadMirrow(c.Extra.empty() ? "" : c.Extra + ",\"target\":{\"supply\":\"cable\"}");
         Exec->MirrowVddOut = true;
         EXPECT_FALSE(Exec->OpenMirrow());
-        EXPECT_THAT(Exec->Log(), IsEmpty());
+        EXPECT_THAT(Exec->Log(), ElementsAre(TLogLine{"MIRROW: Cannot open: " + c.Step + ".", MessageKind::Error}));
         EXPECT_EQ(Exec->FtHandle, nullptr);
         EXPECT_EQ(Sim->Counter("open_handles"), 0u);
         EXPECT_EQ(Device().Configured(), c.Configured);
@@ -593,7 +599,8 @@ TEST_F(MirrowOpen, ThroughOpenAndStartEveryFailureEndsWithTheFatalLine)
 {
     LoadMirrow("\"fpga\":{\"never_done\":true}");
     EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
-    EXPECT_THAT(Exec->Log(), ElementsAre(TLogLine{"Fatal error: Cannot open any JTAG cable.", MessageKind::Error}));
+    EXPECT_THAT(Exec->Log(), ElementsAre(TLogLine{"MIRROW: Cannot open: its FPGA did not configure.", MessageKind::Error},
+                                         TLogLine{"Fatal error: Cannot open any JTAG cable.", MessageKind::Error}));
     LoadMirrow();
     Exec->MirrowVddMin = 40;
     EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));

@@ -135,7 +135,7 @@ TEST_F(SettingsFile, ConsoleReplacesValuesOutsideTheirRangeWithTheDefaults)
 {
     PutParams("DefFreq=99\nDefFreqRuntestTime=5\nDefFreqRuntestPuls=1\nFreqToFast=5\nRuntestRecalculate=3\n"
               "VarnelVPPActive=42\nVarnelVPPInactive=4\nMirrowPActive=4\nMirrowPInactive=-1\n"
-              "MirrowVddVal=50\nMirrowVddMin=80\nMirrowVddMax=10\nMirrowVddDelay=-1\nSecurityTime=25\n");
+              "MirrowVddVal=50\nMirrowVddMin=50\nMirrowVddMax=30\nMirrowVddDelay=-1\nSecurityTime=25\n");
     TSettingsExecuter e;
     e.SelectedCable = -1;
     uint8_t show = 0;
@@ -146,8 +146,8 @@ TEST_F(SettingsFile, ConsoleReplacesValuesOutsideTheirRangeWithTheDefaults)
     expected.SecurityTime = 25;
     // Limits that contradict each other are kept: the Mirrow then refuses
     // the target, as the desktop does.
-    expected.MirrowVddMin = 80;
-    expected.MirrowVddMax = 10;
+    expected.MirrowVddMin = 50;
+    expected.MirrowVddMax = 30;
     EXPECT_EQ(FieldsOf(e), expected);
     EXPECT_EQ(warnings.size(), 11u) << testing::PrintToString(warnings);
 
