@@ -101,6 +101,8 @@ bool TJtagMainForm::StartRun(bool ClearLogFirst)
         // once: no target stays powered or driven until the next run.
         if (!started)
             Executer->CloseCable(true);
+    } else if (fileOk) {
+        Executer->ReleasePreparedFile();
     }
     // The engine has said why in the log; the status line must not go on
     // naming a cable as if it were in use.

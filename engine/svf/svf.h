@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/checked_file.h"
 #include "base/jtagfile.h"
 #include "filereader.h"
 #include "svf/svf_command.h"
@@ -173,8 +172,6 @@ private:
 
     std::string FFileName;
     platform::TFileReader FFile;
-    // The file as its check read it; the run's readers must see the same.
-    TCheckedFile FChecked;
     int64_t FFileSize = 0;
     std::atomic<int64_t> FBytesRead{0};
     std::array<uint8_t, 8192> FReadBuffer{};

@@ -59,6 +59,7 @@ void TSVFFile::FillBuffer()
         FBufferFill = 0;
         throw Exception("Cannot read file " + FFileName + ".");
     }
+    Checked.AfterRead(FFile, FFileName, Side == TSide::Check);
     if (n == 0) {
         std::copy(std::begin(EofText), std::end(EofText), FReadBuffer.begin());
         FBufferFill = static_cast<int32_t>(std::size(EofText));

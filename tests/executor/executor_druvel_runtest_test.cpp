@@ -170,30 +170,39 @@ TEST_F(RuntestOnDruvel, AWaitInTestLogicResetHoldsTmsHigh)
     ExpectResetWaitsHoldTmsHigh({1, 2, 4});
 }
 
-TEST_F(RuntestOnDruvel, AWaitTheCableRefusesFailsTheRunWithItsMessageAndTheCableIsClosed)
+TEST_F(RuntestOnDruvel, AWaitTheCableCannotPlayIsRefusedBeforeTheCableIsOpened)
 {
     struct TCase {
         uint8_t TimeMode;
         uint8_t CountMode;
+        uint8_t Recalculate;
         const char* Runtest;
         const char* Error;
     };
     const TCase cases[] = {
-        {0, 4, "20E-3 SEC", "Fatal error Zero frequency RUNTEST is not supported on DRUVEL cable."},
-        {2, 5, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
-        {2, 0, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
+        {0, 4, 0, "20E-3 SEC", "Fatal error Zero frequency RUNTEST is not supported on DRUVEL cable."},
+        {0, 4, 1, "5000 TCK", "Fatal error Zero frequency RUNTEST is not supported on DRUVEL cable."},
+        {2, 5, 0, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
+        {2, 0, 0, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Error);
         LoadCable("");
         Exec->DefFreqRuntestTime = c.TimeMode;
         Exec->DefFreqRuntestPuls = c.CountMode;
-        EXPECT_EQ(Play(AroundOneRuntest("3E6", c.Runtest)), FileStatus::Failed);
+        Exec->RuntestRecalculate = c.Recalculate;
+        EXPECT_NE(Play(AroundOneRuntest("3E6", c.Runtest)), FileStatus::Succeeded);
         EXPECT_THAT(LogOf(MessageKind::Error), testing::ElementsAre(c.Error));
         EXPECT_EQ(Exec->FtHandle, nullptr);
-        EXPECT_EQ(Sim->Counter("open_handles"), 0u);
-        EXPECT_THAT(TraceWith(" mode reset"), testing::SizeIs(1)) << "MPSSE left at the close";
+        EXPECT_THAT(TraceWith(" mode "), testing::IsEmpty()) << "nothing written to the cable";
+        EXPECT_FALSE(Exec->Admission.Holds()) << "the refused file is let go";
     }
+    // The same settings play a file whose waits they can play.
+    LoadCable("");
+    Exec->DefFreqRuntestTime = 0;
+    Exec->DefFreqRuntestPuls = 4;
+    Exec->RuntestRecalculate = 0;
+    EXPECT_EQ(Play(AroundOneRuntest("3E6", "5000 TCK")), FileStatus::Succeeded);
 }
 
 TEST_F(RuntestOnDruvel, ACableThatStopsAnsweringEndsTheRunOnceItsQueuedTimeAndFiveSecondsHavePassed)
