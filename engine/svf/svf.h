@@ -180,6 +180,9 @@ private:
     bool FEofReached = false;
     // The last byte consumed was a CR: an LF right after it ends no line.
     bool FAfterCR = false;
+    // The next block read is the file's first: a UTF-8 byte-order mark
+    // at its start is no text of the file.
+    bool FAtFileStart = true;
     std::unique_ptr<TReadWriteThread> FThread;
     // The statement being parsed, kept for the next one's memory.
     TSvfTokens FTokens;
