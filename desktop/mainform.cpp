@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdio>
+
 #include "base/sysutils.h"
 #include "cmdline.h"
 #include "settings/settings.h"
@@ -60,8 +62,11 @@ TJtagMainForm::TJtagMainForm(const std::vector<std::string>& Args, QWidget* Pare
     FTimer->setInterval(TimerIntervalMs);
     connect(FTimer, &QTimer::timeout, this, &TJtagMainForm::TimerTimer);
 
-    // The SVF player asks the switch when a run starts, on this thread.
-    SetSvfCommentSwitch([this] { return WriteComments(); });
+    // The SVF player asks the switch when a run starts, on the start's
+    // worker: it reads a copy of the mark.
+    FWriteComments = FUi->Copycommentstoconsole1->isChecked();
+    connect(FUi->Copycommentstoconsole1, &QAction::toggled, this, [this](bool On) { FWriteComments = On; });
+    SetSvfCommentSwitch([this] { return FWriteComments.load(); });
 
     FormCreate(Args);
     FTimer->start();
@@ -70,6 +75,8 @@ TJtagMainForm::TJtagMainForm(const std::vector<std::string>& Args, QWidget* Pare
 TJtagMainForm::~TJtagMainForm()
 {
     FTimer->stop();
+    // A start still going works on the executor.
+    FStarter.Take();
     // FormDestroy: the executor goes first, while the window it reports to
     // is whole.
     Executer.reset();
@@ -81,7 +88,7 @@ TJtagMainForm::~TJtagMainForm()
 
 void TJtagMainForm::FormCreate(const std::vector<std::string>& Args)
 {
-    Executer = std::make_unique<TMainFormExecuter>(this);
+    Executer = std::make_unique<TMainFormExecuter>();
     FormatSettings.DecimalSeparator = '.';
     FormatSettings.ThousandSeparator = ' ';
     ExitStatus = 0;
@@ -93,6 +100,7 @@ void TJtagMainForm::FormCreate(const std::vector<std::string>& Args)
     CloseOnSuccess = line.CloseOnSuccess;
     CloseOnFailure = line.CloseOnFailure;
     ProcessAtStart = line.ProcessAtStart;
+    FUnattended = line.ProcessAtStart && (line.CloseOnSuccess || line.CloseOnFailure);
     if (line.SettingsPath)
         SettingsPath = *line.SettingsPath;
     if (line.DataFile)
@@ -151,15 +159,24 @@ void TJtagMainForm::LoadSettings()
 
 void TJtagMainForm::SaveSettings()
 {
-    // The window closes all the same.
-    if (std::string reason; !::SaveSettings(SettingsPath, *Executer, WriteComments(), &reason))
-        ReportSettingsNotSaved(reason);
+    std::string reason;
+    if (::SaveSettings(SettingsPath, *Executer, WriteComments(), &reason))
+        return;
+    const std::string line = ReportSettingsNotSaved(reason);
+    // The window is about to go and the log with it: the changes made in
+    // Options are lost, and the user must hear it now. Nobody answers a box
+    // in an unattended run or after a stop signal.
+    if (FUnattended || FForceClose)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    else
+        QMessageBox::warning(this, "Warning", QString::fromLocal8Bit(line));
 }
 
-void TJtagMainForm::ReportSettingsNotSaved(const std::string& Reason)
+std::string TJtagMainForm::ReportSettingsNotSaved(const std::string& Reason)
 {
-    AppendLog(QString::fromLocal8Bit("The settings file " + SettingsPath + " cannot be written: " + Reason + "."),
-              ColourFromValue(MessageColour(MessageKind::Warning)));
+    const std::string line = "The settings file " + SettingsPath + " cannot be written: " + Reason + ".";
+    AppendLog(QString::fromLocal8Bit(line), ColourFromValue(MessageColour(MessageKind::Warning)));
+    return line;
 }
 
 void TJtagMainForm::showEvent(QShowEvent* Event)
@@ -192,7 +209,9 @@ void TJtagMainForm::closeEvent(QCloseEvent* Event)
         Event->accept();
         return;
     }
-    if (!FForceClose && !FormCloseQuery()) {
+    // A close after a stop signal waits for the start's worker, which
+    // still holds the executor; the tick closes then.
+    if (FForceClose ? FStarter.Busy() : !FormCloseQuery()) {
         Event->ignore();
         return;
     }
@@ -202,7 +221,7 @@ void TJtagMainForm::closeEvent(QCloseEvent* Event)
 
 bool TJtagMainForm::FormCloseQuery()
 {
-    if (!Executer->CurrentFile)
+    if (Idle())
         return true;
     QMessageBox::critical(this, "Error", "Please wait until file processing is done.");
     return false;
@@ -233,11 +252,26 @@ void TJtagMainForm::RequestClose()
         CloseModalDialogs();
         return;
     }
+    // The tick closes once the start under way has ended.
+    if (FStarter.Busy())
+        return;
     close();
 }
 
 void TJtagMainForm::EndOnSignal()
 {
+    // The box of a close under way (settings not written) gives way too.
+    if (FClosed) {
+        CloseModalDialogs();
+        return;
+    }
+    FForceClose = true;
+    // A start under way ends at once on the stop; its end, on the tick,
+    // comes back here for a run it may have started.
+    if (FStarter.Busy()) {
+        RequestClose();
+        return;
+    }
     if (Executer->CurrentFile) {
         Executer->CurrentFile->Stop();
         // The destructor waits for the worker, which now ends soon.
@@ -246,6 +280,5 @@ void TJtagMainForm::EndOnSignal()
         Executer->CloseCable(true);
         ExitStatus = 1;
     }
-    FForceClose = true;
     RequestClose();
 }

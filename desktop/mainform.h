@@ -1,12 +1,14 @@
 // The desktop program's one window: the menu, the coloured log, the
 // progress bar and the status line naming the cable; it owns the executor,
-// starts runs from its menu and from the command line, polls the running
+// starts runs from its menu and from the command line (the start itself on
+// a worker, so that the window answers while it waits), polls the running
 // player every 100 ms and ends the run when the player says so.
 #pragma once
 
 #include <QColor>
 #include <QMainWindow>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "executor/jtag_execute.h"
+#include "startworker.h"
 
 class QLabel;
 class QProgressBar;
@@ -45,7 +48,7 @@ std::string ManualUrl(int32_t SelectedCable);
 
 class TMainFormExecuter : public TJtagExecuter {
 public:
-    explicit TMainFormExecuter(TJtagMainForm* Form);
+    TMainFormExecuter() = default;
     // Ends a run still going before the queue goes: its worker calls Message.
     ~TMainFormExecuter() override;
 
@@ -55,16 +58,16 @@ public:
     };
     // Lines waiting for the window's next drain, in arrival order.
     std::vector<TQueuedLine> MessageQueue;
+    // The status line's next text, for the same drain.
+    std::optional<std::string> QueuedStatus;
     std::mutex QueueLock;
 
     // Queues the line with the colour of its kind; any thread may call it.
     void Message(const std::string& Text, MessageKind Kind) override;
-    // Chooses a cable when none is, names it in the status line, forgets
-    // the cached pin levels and queued bytes; true when a cable is chosen.
+    // Chooses a cable when none is, queues its name for the status line,
+    // forgets the cached pin levels and queued bytes; true when a cable is
+    // chosen. Runs on the start's worker.
     bool PrepareCable() override;
-
-private:
-    TJtagMainForm* FForm;
 };
 
 class TJtagMainForm : public QMainWindow {
@@ -98,11 +101,12 @@ public:
     bool WriteComments() const;
 
     // The settings file at SettingsPath into the executor and the comment
-    // switch, and back.
+    // switch, and back; a file that cannot be written is said in the log
+    // and in a box (on standard error instead in an unattended run).
     void LoadSettings();
     void SaveSettings();
-    // The log line for a settings file that cannot be written.
-    void ReportSettingsNotSaved(const std::string& Reason);
+    // The log line for a settings file that cannot be written; its text.
+    std::string ReportSettingsNotSaved(const std::string& Reason);
 
     // One line at the end of the log; and the log emptied.
     void AppendLog(const QString& Text, const QColor& Colour);
@@ -119,6 +123,9 @@ public:
     void EndOnSignal();
     // The window has closed (its settings written).
     bool Closed() const { return FClosed; }
+    // A start is under way on its worker: the executor is the worker's
+    // until the tick has taken the outcome.
+    bool Starting() const { return FStarter.Busy(); }
 
 public Q_SLOTS:
     void File1Click();
@@ -140,12 +147,17 @@ private:
     void FormCreate(const std::vector<std::string>& Args);
     bool FormCloseQuery();
     void FormClose();
-    // A menu start: nothing while a file plays or a close is pending.
+    // Neither a start nor a run under way.
+    bool Idle() const;
+    // A menu start: nothing unless idle, or while a close is pending.
     void StartFromMenu();
-    // PrepareCable, then (the log cleared first when asked) OpenAndStart of
-    // the last file; false when it is not playing, and the status line
-    // then says so.
-    bool StartRun(bool ClearLogFirst);
+    // The log cleared for a menu start and the bar emptied; then the start
+    // of the last file on the worker, whose outcome the tick takes.
+    void StartRun(bool FromMenu);
+    // The start's outcome: true when its file plays; otherwise the status
+    // line says so, and a failed command-line start sets the exit status
+    // and closes on -CC.
+    void EndStart(bool Started);
     // Ends the run held in CurrentFile by its outcome.
     void EndRun(bool Failed);
     void DrainLog();
@@ -158,6 +170,17 @@ private:
     QTimer* FTimer = nullptr;
     QLabel* FStatusText = nullptr;
     bool FMemoHasLines = false;
+    TStartWorker FStarter;
+    bool FStartFromMenu = false;
+    // SelectedCable as the start found it: the worker may change it meanwhile.
+    int32_t FCableBeforeStart = -1;
+    // The comment switch's mark, for the player's start on the worker.
+    std::atomic<bool> FWriteComments{true};
+    // The options or the cable choice is open: what it writes on OK the
+    // start's worker would read, so the -P start waits for it.
+    bool FEditingSettings = false;
+    // -P with -C or -CC: nobody is there to answer a box.
+    bool FUnattended = false;
     bool FShown = false;
     bool FCloseRequested = false;
     bool FForceClose = false;

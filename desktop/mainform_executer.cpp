@@ -1,5 +1,5 @@
-// The desktop's executor: log lines queued under a lock for the window's
-// timer, and the preparation of a run.
+// The desktop's executor: log lines and the status line's text queued under
+// a lock for the window's timer, and the preparation of a run.
 #include "cp1252.h"
 #include "mainform.h"
 
@@ -24,8 +24,6 @@ QColor ColourFromValue(uint32_t Value)
                   static_cast<int>(Value >> 16 & 0xFF));
 }
 
-TMainFormExecuter::TMainFormExecuter(TJtagMainForm* Form) : FForm(Form) {}
-
 TMainFormExecuter::~TMainFormExecuter()
 {
     if (CurrentFile) {
@@ -44,9 +42,12 @@ bool TMainFormExecuter::PrepareCable()
 {
     if (SelectedCable == -1)
         AutoSelectCable();
-    // With no cable the status line keeps what it says.
-    if (const std::string text = CableInUseText(); !text.empty() && FForm)
-        FForm->SetStatusText(QString::fromLatin1(text));
+    // With no cable the status line keeps what it says. The window's drain
+    // shows it, before the lines queued after it.
+    if (std::string text = CableInUseText(); !text.empty()) {
+        std::lock_guard<std::mutex> lock(QueueLock);
+        QueuedStatus = std::move(text);
+    }
     LastPinState = {-1, -1, -1};
     OutCount = 0;
     return SelectedCable != -1;

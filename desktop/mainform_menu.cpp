@@ -21,9 +21,11 @@ std::string ManualUrl(int32_t SelectedCable)
 
 void TJtagMainForm::Options2Click()
 {
-    if (Executer->CurrentFile)
+    if (!Idle())
         return;
+    FEditingSettings = true;
     ShowOptionsDialog(this, *Executer);
+    FEditingSettings = false;
 }
 
 void TJtagMainForm::Copycommentstoconsole1Click()
@@ -34,9 +36,11 @@ void TJtagMainForm::Copycommentstoconsole1Click()
 
 void TJtagMainForm::SelectVarnel1Click()
 {
-    if (Executer->CurrentFile)
+    if (!Idle())
         return;
+    FEditingSettings = true;
     ChooseProgrammer(this, *Executer);
+    FEditingSettings = false;
 }
 
 void TJtagMainForm::About1Click()
@@ -46,7 +50,9 @@ void TJtagMainForm::About1Click()
 
 void TJtagMainForm::Help2Click()
 {
-    const QString url = QString::fromStdString(ManualUrl(Executer->SelectedCable));
+    // While a start chooses a cable, the one chosen before it.
+    const int32_t cable = FStarter.Busy() ? FCableBeforeStart : Executer->SelectedCable;
+    const QString url = QString::fromStdString(ManualUrl(cable));
     const QMessageBox::StandardButton answer = QMessageBox::question(
         this, "Confirmation", "User manual is accessible on the internet. Do you want to open " + url + "?",
         QMessageBox::Yes | QMessageBox::No);

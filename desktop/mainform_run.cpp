@@ -1,5 +1,6 @@
-// Run control: the menu starts, the 100 ms tick (the command-line start,
-// polling, the end of a run, the log drain) and the log itself.
+// Run control: the menu starts, the start on its worker, the 100 ms tick
+// (the start's outcome, the command-line start, polling, the end of a run,
+// the log drain) and the log itself.
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -38,6 +39,25 @@ QStringList DialogNameFilters(const std::string& Filter)
     return filters;
 }
 
+// On the start's worker: the executor only, nothing of the window.
+bool StartOnWorker(TJtagExecuter& Executer, const std::string& FileName)
+{
+    // The file first: one that cannot be played touches no cable.
+    if (!Executer.PrepareFile(FileName))
+        return false;
+    // No cable: the checked file is not kept for a start that never comes.
+    if (!Executer.PrepareCable()) {
+        Executer.ReleasePreparedFile();
+        return false;
+    }
+    if (Executer.OpenAndStart(FileName))
+        return true;
+    // A cable opened for a file that could not be started is let go at
+    // once: no target stays powered or driven until the next run.
+    Executer.CloseCable(true);
+    return false;
+}
+
 } // namespace
 
 void TJtagMainForm::File1Click()
@@ -45,9 +65,15 @@ void TJtagMainForm::File1Click()
     UpdateRunControls();
 }
 
+bool TJtagMainForm::Idle() const
+{
+    // While starting, CurrentFile is the worker's to write.
+    return !FStarter.Busy() && !Executer->CurrentFile;
+}
+
 void TJtagMainForm::Open1Click()
 {
-    if (Executer->CurrentFile || FCloseRequested)
+    if (!Idle() || FCloseRequested)
         return;
     QFileDialog dialog(this, "Open file for process");
     dialog.setObjectName("OpenDialog");
@@ -77,39 +103,44 @@ void TJtagMainForm::MenuProcessClick()
 
 void TJtagMainForm::StartFromMenu()
 {
-    if (Executer->CurrentFile || FCloseRequested)
+    if (!Idle() || FCloseRequested)
         return;
     StartRun(true);
 }
 
-bool TJtagMainForm::StartRun(bool ClearLogFirst)
+void TJtagMainForm::StartRun(bool FromMenu)
 {
-    bool started = false;
-    // The file first: one that cannot be played touches no cable.
-    const bool fileOk = Executer->PrepareFile(OpenDialogFileName);
-    // A refused file starts a new log as a run would; its line is still
-    // queued, so it comes after the clear.
-    if (!fileOk && ClearLogFirst)
+    // Every menu start begins a new log, refused or not; the bar shows no
+    // earlier run's progress under it.
+    if (FromMenu)
         ClearLog();
-    if (fileOk && Executer->PrepareCable()) {
-        // Cleared only now, so the status line names the cable before the
-        // run's first line.
-        if (ClearLogFirst)
-            ClearLog();
-        started = Executer->OpenAndStart(OpenDialogFileName);
-        // A cable opened for a file that could not be started is let go at
-        // once: no target stays powered or driven until the next run.
-        if (!started)
-            Executer->CloseCable(true);
-    } else if (fileOk) {
-        Executer->ReleasePreparedFile();
-    }
+    FUi->MainProgress->setValue(0);
+    FStartFromMenu = FromMenu;
+    FCableBeforeStart = Executer->SelectedCable;
+    TJtagExecuter* executer = Executer.get();
+    const std::string fileName = OpenDialogFileName;
+    FStarter.Begin([executer, fileName] { return StartOnWorker(*executer, fileName); });
+    UpdateRunControls();
+}
+
+void TJtagMainForm::EndStart(bool Started)
+{
+    // The cable's name and the start's lines first.
+    DrainLog();
     // The engine has said why in the log; the status line must not go on
     // naming a cable as if it were in use.
-    if (!started)
+    if (!Started)
         SetStatusText(NotPlayingText);
     UpdateRunControls();
-    return started;
+    if (!Started && !FStartFromMenu) {
+        // A stop signal ended the start: the window closes on it.
+        ExitStatus = Executer->Stopping() ? 1 : 2;
+        if (CloseOnFailure)
+            RequestClose();
+    }
+    // A stop signal came while it started: a run it began ends now.
+    if (FForceClose)
+        EndOnSignal();
 }
 
 void TJtagMainForm::TimerTimer()
@@ -117,18 +148,15 @@ void TJtagMainForm::TimerTimer()
     // A close asked for while a modal loop ran waits for a tick that
     // begins outside of one.
     const bool modalAtStart = QApplication::activeModalWidget() != nullptr;
-    if (!Executer->CurrentFile && ProcessAtStart && !FCloseRequested) {
+    if (FStarter.Done())
+        EndStart(FStarter.Take());
+    if (Idle() && ProcessAtStart && !FCloseRequested && !FEditingSettings) {
         ProcessAtStart = false;
         // The log is not cleared: the echoed command line stays above.
-        if (!StartRun(false)) {
-            // A stop signal ended the search: the window closes on it.
-            ExitStatus = Executer->Stopping() ? 1 : 2;
-            if (CloseOnFailure)
-                RequestClose();
-        }
+        StartRun(false);
     }
 
-    if (TJtagFile* player = Executer->CurrentFile.get()) {
+    if (TJtagFile* player = FStarter.Busy() ? nullptr : Executer->CurrentFile.get()) {
         // A bar with no range at all would turn into a busy indicator.
         const int size = std::max(player->GetSize(), 1);
         if (size != FUi->MainProgress->maximum())
@@ -141,7 +169,7 @@ void TJtagMainForm::TimerTimer()
 
     DrainLog();
 
-    if (FCloseRequested && !FClosed && !modalAtStart && !QApplication::activeModalWidget())
+    if (FCloseRequested && !FClosed && !FStarter.Busy() && !modalAtStart && !QApplication::activeModalWidget())
         close();
 }
 
@@ -164,8 +192,8 @@ void TJtagMainForm::EndRun(bool Failed)
 void TJtagMainForm::UpdateRunControls()
 {
     // They change settings the worker reads and the cable that is open,
-    // or start a run, which waits for the one playing.
-    const bool idle = !Executer->CurrentFile;
+    // or start a run, which waits for the one playing or starting.
+    const bool idle = Idle();
     FUi->Options2->setEnabled(idle);
     FUi->SelectVarnel1->setEnabled(idle);
     FUi->Open1->setEnabled(idle);
@@ -176,8 +204,12 @@ void TJtagMainForm::DrainLog()
 {
     std::unique_lock<std::mutex> lock(Executer->QueueLock, std::try_to_lock);
     // A worker holds it: the lines wait for a later tick.
-    if (!lock.owns_lock() || Executer->MessageQueue.empty())
+    if (!lock.owns_lock())
         return;
+    if (Executer->QueuedStatus) {
+        SetStatusText(QString::fromLatin1(*Executer->QueuedStatus));
+        Executer->QueuedStatus.reset();
+    }
     for (const TMainFormExecuter::TQueuedLine& line : Executer->MessageQueue)
         AppendLog(FromWindows1252(line.Text), ColourFromValue(line.Colour.value_or(0)));
     Executer->MessageQueue.clear();

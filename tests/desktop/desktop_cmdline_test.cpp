@@ -282,7 +282,20 @@ TEST_F(DesktopStartUp, ASettingsFileThatCannotBeWrittenIsReportedAtStartAndAtClo
         form.TimerTimer();
         EXPECT_EQ(said().size(), c.SaidAtStart ? 1u : 0u);
         platform::SetIniWriteLimitForTest(c.WriteLimit);
-        form.Close1Click();
+        {
+            // At close the log is about to go: a box says it, before the
+            // window has closed.
+            form.show();
+            TModalAnswerer answerer;
+            bool shownUnderTheBox = false;
+            QTimer::singleShot(0, [&] { shownUnderTheBox = form.isVisible(); });
+            form.Close1Click();
+            ASSERT_EQ(answerer.Seen.size(), 1u);
+            EXPECT_EQ(answerer.Seen[0].Caption, "Warning");
+            EXPECT_EQ(answerer.Seen[0].Text, line);
+            EXPECT_TRUE(shownUnderTheBox);
+            EXPECT_FALSE(form.isVisible());
+        }
         platform::SetIniWriteLimitForTest(-1);
         EXPECT_TRUE(form.Closed());
         const std::vector<size_t> at = said();
@@ -292,12 +305,66 @@ TEST_F(DesktopStartUp, ASettingsFileThatCannotBeWrittenIsReportedAtStartAndAtClo
         EXPECT_EQ(entries(), before) << "written elsewhere";
     }
 
-    // A file that can be written: not a word.
+    // A file that can be written: not a word, no box.
     TJtagMainForm& form = Create();
+    TModalAnswerer answerer;
     form.Close1Click();
     for (const std::string& text : MemoTexts(form))
         EXPECT_EQ(text.find("cannot be written"), std::string::npos) << text;
+    EXPECT_THAT(answerer.Seen, IsEmpty());
     EXPECT_TRUE(std::filesystem::exists(Ini));
+}
+
+TEST_F(DesktopStartUp, SettingsNotWrittenAtCloseAreABoxOnlyWhenSomebodyIsThereAndStandardErrorOtherwise)
+{
+    const std::string plain = Write("plain.txt", "x");
+    const std::string path = plain + "/orbesk.ini";
+    const std::string line = "The settings file " + path + " cannot be written: Not a directory.";
+    const std::string good = Write("good.svf", e2e::IdcodeSvf(true));
+    struct TCase {
+        std::vector<std::string> Flags;
+        bool Signal; // the close a stop signal asks for
+        bool Box;
+    };
+    // No cable attached: every -P start fails, and -CC closes on it.
+    const TCase cases[] = {
+        {{}, false, true},
+        {{"-P"}, false, true},
+        {{"-C"}, false, true},
+        {{"-CC"}, false, true},
+        {{"-P", "-C"}, false, false},
+        {{"-P", "-CC"}, false, false},
+        {{"-P", "-C", "-CC"}, false, false},
+        {{}, true, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.Flags) + (c.Signal ? " signal" : ""));
+        std::vector<std::string> args = {"-I", path, "-F", good};
+        args.insert(args.end(), c.Flags.begin(), c.Flags.end());
+        TModalAnswerer answerer;
+        testing::internal::CaptureStderr();
+        TJtagMainForm& form = Create(args, false);
+        RunUntil([&] { return form.Closed() || (!form.ProcessAtStart && !form.Starting()); }, 5000);
+        if (!form.Closed()) {
+            if (c.Signal)
+                form.EndOnSignal();
+            else
+                form.Close1Click();
+        }
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(form.Closed());
+        std::vector<std::string> boxes;
+        for (const TModalAnswerer::TSeen& seen : answerer.Seen)
+            boxes.push_back(seen.Text);
+        if (c.Box) {
+            EXPECT_THAT(boxes, ElementsAre(line));
+            EXPECT_EQ(err.find(line), std::string::npos) << err;
+        } else {
+            EXPECT_THAT(boxes, IsEmpty());
+            EXPECT_EQ(err, line + "\n");
+        }
+        EXPECT_THAT(MemoTexts(form), testing::Contains(line));
+    }
 }
 
 } // namespace

@@ -186,7 +186,15 @@ protected:
     // One Varnel with two devices behind it.
     void OneVarnel() { Sim->Load(exectest::Scenario({exectest::Varnel("A6010001", e2e::TwoDevices)})); }
 
-    bool Idle() const { return !Form->Executer->CurrentFile; }
+    // Neither starting nor playing; CurrentFile is the start's worker's
+    // until the start has ended.
+    bool Idle() const { return !Form->Starting() && !Form->Executer->CurrentFile; }
+    // Ticks until the start asked for (by the menu, or by -P once due) has
+    // ended, playing or refused.
+    bool StartEnded(int LimitMs = 30000)
+    {
+        return RunUntil([this] { return !Form->Starting() && !Form->ProcessAtStart; }, LimitMs);
+    }
     // Ticks until the run has ended.
     bool RunToEnd() { return RunUntil([this] { return Idle(); }); }
 

@@ -48,7 +48,7 @@ TEST_F(DesktopLocale, NumbersInFilesAndInTheLogDoNotFollowTheLocale)
                                                     "SIR 12 TDI (101) TDO (101) MASK (FFF);\nSTATE RESET;\n");
     TJtagMainForm& form = Create({"-F", file});
     form.MenuProcessClick();
-    ASSERT_TRUE(RunUntil([&] { return !form.Executer->CurrentFile; }));
+    ASSERT_TRUE(RunToEnd());
     RunFor(150);
     const std::vector<std::string> log = MemoTexts(form);
     EXPECT_EQ(log.back(), "File processing completed successfully") << testing::PrintToString(log);

@@ -152,7 +152,7 @@ TEST_F(OrbeskUnattended, ExitStatusTwoWithNoCableOrNoDriverAndNothingPlayed)
     EXPECT_THAT(TraceWith("setup"), IsEmpty());
 }
 
-TEST_F(OrbeskUnattended, ASettingsFileThatCannotBeWrittenChangesNeitherTheRunNorItsStatus)
+TEST_F(OrbeskUnattended, ASettingsFileThatCannotBeWrittenChangesNeitherTheRunNorItsStatusAndIsSaidOnStandardError)
 {
     // Below a file: no writer gets there, root included.
     ScenarioText = Scenario({Varnel("A6010001", TwoDevices)});
@@ -162,8 +162,11 @@ TEST_F(OrbeskUnattended, ASettingsFileThatCannotBeWrittenChangesNeitherTheRunNor
         DesktopEnvironment(), Folder);
     child->CloseIn();
     const TRunResult r = child->Finish(RunLimitMs);
+    // No box waits for an answer nobody gives: the line goes to standard
+    // error, and the program ends.
     ASSERT_FALSE(r.TimedOut);
     EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("The settings file " + plain + "/orbesk.ini cannot be written: Not a directory.\n"));
     EXPECT_EQ(ReadText(plain), "x");
     EXPECT_FALSE(std::filesystem::exists(Ini));
     EXPECT_THAT(TraceWith("scan "), Not(IsEmpty()));

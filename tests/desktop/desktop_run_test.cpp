@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -55,6 +56,35 @@ public:
     static inline TStandInPlayer* Last = nullptr;
 };
 
+// Another program's cable search, as this process's starts meet it: a
+// thread that holds the search lock until it lets go.
+class TSearchLockHolder {
+public:
+    TSearchLockHolder()
+    {
+        FThread = std::thread([this] {
+            const TFtSearchLock lock;
+            FHeld.set_value(lock.Taken());
+            FRelease.get_future().wait();
+        });
+        Held = FHeld.get_future().get();
+    }
+    ~TSearchLockHolder() { Release(); }
+    void Release()
+    {
+        if (!FThread.joinable())
+            return;
+        FRelease.set_value();
+        FThread.join();
+    }
+    bool Held = false;
+
+private:
+    std::promise<bool> FHeld;
+    std::promise<void> FRelease;
+    std::thread FThread;
+};
+
 class DesktopRun : public TFormTest {
 protected:
     void SetUp() override
@@ -75,6 +105,13 @@ protected:
     {
         const std::vector<std::string> all = MemoTexts(*Form);
         return {all.begin() + static_cast<long>(std::min(Mark, all.size())), all.end()};
+    }
+    std::vector<QAction*> RunItems() const
+    {
+        std::vector<QAction*> items;
+        for (const char* name : {"Open1", "MenuProcess", "Options2", "SelectVarnel1"})
+            items.push_back(Form->findChild<QAction*>(name));
+        return items;
     }
     std::vector<std::string> VarnelCloses() const
     {
@@ -109,6 +146,16 @@ TEST_F(DesktopRun, AMenuStartClearsTheLogAndShowsTheRunInItsColours)
     EXPECT_EQ(form.MainProgress()->value(), form.MainProgress()->maximum());
     EXPECT_EQ(ExitStatus, 0);
     EXPECT_FALSE(form.Closed());
+
+    // The cable unplugged: the next start is refused in a log of its own,
+    // under a bar that no longer shows the good run.
+    Sim->Load(exectest::Scenario({}));
+    form.Executer->SelectedCable = -1;
+    form.MenuProcessClick();
+    ASSERT_TRUE(RunToEnd());
+    RunFor(150);
+    EXPECT_THAT(MemoTexts(form), ElementsAre("No JTAG cable is attached."));
+    EXPECT_EQ(form.MainProgress()->value(), 0);
 }
 
 TEST_F(DesktopRun, AFailingFileEndsWithTheRedLineStatusOneAndTheCableParked)
@@ -153,6 +200,7 @@ TEST_F(DesktopRun, TheTickEndsARunByItsStatusWithItsExitStatusAndClose)
         TJtagMainForm& form = Create(args);
         ExitStatus = 7;
         form.MenuProcessClick();
+        ASSERT_TRUE(StartEnded());
         ASSERT_NE(TStandInPlayer::Last, nullptr);
         TStandInPlayer& player = *TStandInPlayer::Last;
 
@@ -217,7 +265,7 @@ TEST_F(DesktopRun, ACommandLineStartThatFailsGivesStatusTwoAndClosesOnlyWithCC)
                 a = Folder + "/" + a;
         TJtagMainForm& form = Create(args);
         const size_t echo = MemoTexts(form).size();
-        form.TimerTimer();
+        ASSERT_TRUE(StartEnded());
         EXPECT_TRUE(Idle());
         EXPECT_EQ(ExitStatus, 2);
         EXPECT_EQ(form.Closed(), c.Closes);
@@ -251,10 +299,109 @@ TEST_F(DesktopRun, ACommandLineRunKeepsTheEchoAboveItsLinesAndEndsTheProgramAfte
                                              "! then the data registers", SuccessLine));
 }
 
+TEST_F(DesktopRun, WhileAStartWaitsForTheSearchLockTheWindowAnswersShowsTheWaitingLineAndStartsNothingElse)
+{
+    FtLockSettings().WaitMs = 8000;
+    TJtagMainForm& form = Create({"-F", Good});
+    TSearchLockHolder holder;
+    ASSERT_TRUE(holder.Held);
+    QElapsedTimer clock;
+    clock.start();
+    form.MenuProcessClick();
+    // The handler is back while the wait goes on, and events are taken.
+    ASSERT_TRUE(form.Starting());
+    bool fired = false;
+    QTimer::singleShot(20, [&] { fired = true; });
+    ASSERT_TRUE(RunUntil([&] { return fired; }, 2000));
+    EXPECT_TRUE(form.Starting());
+
+    // The waiting line once the wait has lasted a second, the wait still on.
+    ASSERT_TRUE(RunUntil([&] { return !MemoLines(form).empty(); }, 6000));
+    EXPECT_GE(clock.elapsed(), 1000);
+    EXPECT_TRUE(form.Starting());
+    ASSERT_EQ(MemoLines(form).size(), 1u);
+    EXPECT_EQ(MemoLines(form)[0].Text, SearchWaitingText);
+    EXPECT_EQ(MemoLines(form)[0].Colour, Brown);
+
+    // No second start, no options, no cable choice; the close is refused
+    // with its box.
+    for (QAction* item : RunItems()) {
+        ASSERT_NE(item, nullptr);
+        EXPECT_FALSE(item->isEnabled()) << item->objectName().toStdString();
+    }
+    {
+        TModalAnswerer answerer;
+        form.MenuProcessClick();
+        form.Open1Click();
+        form.Options2Click();
+        form.SelectVarnel1Click();
+        RunFor(30);
+        EXPECT_THAT(answerer.Seen, IsEmpty());
+        form.Close1Click();
+        ASSERT_EQ(answerer.Seen.size(), 1u);
+        EXPECT_EQ(answerer.Seen[0].Text, "Please wait until file processing is done.");
+    }
+    EXPECT_FALSE(form.Closed());
+    EXPECT_TRUE(form.Starting());
+
+    // The other program lets go: the one start plays (one cable line).
+    holder.Release();
+    ASSERT_TRUE(RunToEnd());
+    RunFor(150);
+    EXPECT_THAT(MemoTexts(form), ElementsAre(SearchWaitingText, "Using VARNEL S/N A6010001", "Reading file " + Good,
+                                             "! read both IDCODEs", "! then the data registers", SuccessLine));
+    EXPECT_EQ(form.StatusText().toStdString(), "Using VARNEL S/N A6010001");
+    for (QAction* item : RunItems())
+        EXPECT_TRUE(item->isEnabled()) << item->objectName().toStdString();
+}
+
+TEST_F(DesktopRun, AStopSignalEndsAStartWaitingForTheSearchLockAtOnceAndThenTheWindow)
+{
+    FtLockSettings().WaitMs = 10000;
+    const struct {
+        bool FromMenu;
+        uint8_t Exit;
+    } cases[] = {{true, 0}, {false, 1}};
+    std::atomic<bool> stop{false};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.FromMenu ? "from the menu" : "from the command line");
+        std::filesystem::remove(Ini);
+        Sim->ClearTrace();
+        ExitStatus = 0;
+        stop = false;
+        TSearchLockHolder holder;
+        ASSERT_TRUE(holder.Held);
+        std::vector<std::string> args = {"-F", Good};
+        if (!c.FromMenu)
+            args.push_back("-P");
+        TJtagMainForm& form = Create(args);
+        // As the program's signal handler sets its flag.
+        form.Executer->StopRequested = [&] { return stop.load(); };
+        if (c.FromMenu)
+            form.MenuProcessClick();
+        ASSERT_TRUE(RunUntil([&] { return form.Starting(); }, 2000));
+        RunFor(200);
+        ASSERT_TRUE(form.Starting());
+
+        stop = true;
+        form.EndOnSignal();
+        // Not under the start's feet: the window goes once it has ended,
+        // long before the wait would have.
+        EXPECT_FALSE(form.Closed());
+        ASSERT_TRUE(RunUntil([&] { return form.Closed(); }, 4000));
+        EXPECT_FALSE(form.Starting());
+        EXPECT_EQ(ExitStatus, c.Exit);
+        EXPECT_TRUE(std::filesystem::exists(Ini));
+        for (const std::string& line : Sim->Trace())
+            EXPECT_EQ(line.find("d2xx open"), std::string::npos) << line;
+    }
+}
+
 TEST_F(DesktopRun, ClosingDuringARunIsRefusedWithTheWaitingMessageAndWorksAfterIt)
 {
     TJtagMainForm& form = Create({"-F", StandIn});
     form.MenuProcessClick();
+    ASSERT_TRUE(StartEnded());
     ASSERT_FALSE(Idle());
     {
         TModalAnswerer answerer;
@@ -288,6 +435,7 @@ TEST_F(DesktopRun, StartsOptionsAndCableChoiceAreGreyDuringARunAndOpenShowsNoDia
     form.File1Click();
     expectEnabled(true);
     form.MenuProcessClick();
+    ASSERT_TRUE(StartEnded());
     ASSERT_FALSE(Idle());
     expectEnabled(false);
     // Opening the File menu does not offer the last file again.
@@ -347,23 +495,25 @@ TEST_F(DesktopRun, ProcessLastFileIsOfferedOnlyWhileTheFileExists)
     EXPECT_FALSE(process->isEnabled());
 }
 
-TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyAndLeavesExitStatusAlone)
+TEST_F(DesktopRun, NoCableFoundForAMenuStartSaysWhyInANewLogAndLeavesExitStatusAlone)
 {
     Sim->Load(exectest::Scenario({}));
     TJtagMainForm& form = Create({"-F", Good});
-    std::vector<std::string> expected = MemoTexts(form);
-    expected.push_back("No JTAG cable is attached.");
+    ASSERT_THAT(MemoTexts(form), Not(IsEmpty())); // the echo
     form.SetStatusText("before");
     ExitStatus = 1;
-    form.MenuProcessClick();
-    form.TimerTimer();
-    EXPECT_EQ(MemoTexts(form), expected);
+    // Each press is a start of its own: one reason, never a pile of them.
+    for (int press = 0; press < 3; ++press) {
+        form.MenuProcessClick();
+        ASSERT_TRUE(StartEnded());
+        EXPECT_THAT(MemoTexts(form), ElementsAre("No JTAG cable is attached."));
+    }
     EXPECT_EQ(form.StatusText().toStdString(), "No file is playing");
     EXPECT_EQ(ExitStatus, 1);
     EXPECT_EQ(form.Executer->SelectedCable, -1);
 }
 
-TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlaying)
+TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedInANewLogEmptiesTheBarAndSaysNoFileIsPlaying)
 {
     const std::string none = exectest::Scenario({});
     const std::string varnel = exectest::Scenario({exectest::Varnel("A6010001", e2e::TwoDevices)});
@@ -374,13 +524,12 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
         std::string Settings;
         std::string File;
         std::string Cause;
-        bool NewLog; // a menu start of a refused file begins a new log, as a run does
     } cases[] = {
-        {"no cable", none, "", Good, "No JTAG cable is attached.", false},
+        {"no cable", none, "", Good, "No JTAG cable is attached."},
         {"the remembered cable is not attached", varnel, "[Params]\nLastSerial=65538\n", Good,
-         "Fatal error: Cannot open any JTAG cable.", false},
-        {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file", true},
-        {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type", true},
+         "Fatal error: Cannot open any JTAG cable."},
+        {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file"},
+        {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type"},
     };
     for (const auto& c : cases)
         for (const bool fromMenu : {true, false}) {
@@ -394,15 +543,21 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
                 args.push_back("-P");
             TJtagMainForm& form = Create(args);
             form.SetStatusText("Using VARNEL S/N A6010002");
+            // As a failed run before this start left the bar.
+            form.MainProgress()->setMaximum(100);
+            form.MainProgress()->setValue(85);
             const size_t mark = fromMenu ? 0 : MemoTexts(form).size();
             if (fromMenu) {
                 form.AppendLog("a line of the run before", Qt::black);
                 form.MenuProcessClick();
             }
-            form.TimerTimer();
+            ASSERT_TRUE(StartEnded());
             EXPECT_TRUE(Idle());
-            if (fromMenu && c.NewLog) {
+            // A menu start begins a new log; the command line's keeps its echo.
+            if (fromMenu) {
                 EXPECT_THAT(MemoTexts(form), testing::Not(testing::Contains("a line of the run before")));
+            } else {
+                EXPECT_EQ(MemoTexts(form)[0], "--------------");
             }
             std::vector<std::string> red;
             const std::vector<TMemoLine> lines = MemoLines(form);
@@ -411,6 +566,7 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedAndTheStatusLineSaysNoFileIsPlayi
                     red.push_back(lines[i].Text);
             EXPECT_THAT(red, testing::Contains(testing::StartsWith(c.Cause))) << testing::PrintToString(MemoTexts(form));
             EXPECT_EQ(form.StatusText().toStdString(), "No file is playing");
+            EXPECT_EQ(form.MainProgress()->value(), 0);
         }
 }
 
@@ -446,10 +602,17 @@ TEST_F(DesktopRun, QueuedLinesWaitWhileTheLockIsHeldAndComeInTheColourOfTheirKin
         std::lock_guard<std::mutex> lock(e.QueueLock);
         e.MessageQueue.push_back({"no colour", std::nullopt});
     }
+    // The cable a start chose, named by its worker.
+    form.SetStatusText("before");
+    std::thread([&] {
+        e.SelectedCable = 0x02040001;
+        e.PrepareCable();
+    }).join();
     // The tick does not wait for the lock: nothing moves, nothing is lost.
     whileHeld([&] { form.TimerTimer(); });
     EXPECT_THAT(MemoTexts(form), IsEmpty());
     EXPECT_EQ(e.MessageQueue.size(), 7u);
+    EXPECT_EQ(form.StatusText().toStdString(), "before");
 
     form.TimerTimer();
     std::vector<std::pair<std::string, QColor>> seen;
@@ -460,6 +623,7 @@ TEST_F(DesktopRun, QueuedLinesWaitWhileTheLockIsHeldAndComeInTheColourOfTheirKin
                                   L{"RUNTEST 10 \u00B5s", Black}, L{"! caf\u00E9 \u20AC 5", Grey},
                                   L{"no colour", Black}));
     EXPECT_THAT(e.MessageQueue, IsEmpty());
+    EXPECT_EQ(form.StatusText().toStdString(), "Using MIRROW S/N A6040001");
 }
 
 TEST_F(DesktopRun, TheCommentSwitchDecidesTheNextRunsCommentsAndIsSavedAsWriteComments)
@@ -531,9 +695,37 @@ TEST_F(DesktopRun, AboutShowsTheBuildsVersion)
     EXPECT_THAT(form.ProgramVersion, Not(IsEmpty()));
 }
 
-// Showing the window starts the toolkit's own pooled threads, which the
-// thread checker cannot follow: a suite of its own.
+// Showing the window or a dialog starts the toolkit's own pooled threads,
+// which the thread checker cannot follow: a suite of its own.
 class DesktopShown : public DesktopRun {};
+
+TEST_F(DesktopShown, TheCommandLineStartWaitsWhileTheOptionsOrTheCableChoiceIsOpen)
+{
+    for (const bool options : {true, false}) {
+        SCOPED_TRACE(options ? "options" : "cable choice");
+        TJtagMainForm& form = Create({"-F", StandIn, "-P"});
+        // What OK writes, the start would read: nothing starts under the dialog.
+        bool startedUnder = true;
+        bool pendingUnder = false;
+        QTimer::singleShot(0, [&] {
+            RunFor(300);
+            startedUnder = form.Starting() || !Idle();
+            pendingUnder = form.ProcessAtStart;
+            if (QWidget* dialog = QApplication::activeModalWidget())
+                qobject_cast<QDialog*>(dialog)->reject();
+        });
+        if (options)
+            form.Options2Click();
+        else
+            form.SelectVarnel1Click();
+        EXPECT_FALSE(startedUnder);
+        EXPECT_TRUE(pendingUnder);
+        ASSERT_TRUE(StartEnded());
+        EXPECT_FALSE(Idle());
+        TStandInPlayer::Last->Status = FileStatus::Succeeded;
+        ASSERT_TRUE(RunToEnd());
+    }
+}
 
 TEST_F(DesktopShown, WithoutTheDriverTheFirstShowingReportsItClosesAndGivesStatusTwo)
 {
@@ -568,6 +760,7 @@ TEST_F(DesktopRun, ASignalEndsARunAsFailedParksTheCableAndClosesDespiteTheRun)
 {
     TJtagMainForm& form = Create({"-F", StandIn});
     form.MenuProcessClick();
+    ASSERT_TRUE(StartEnded());
     ASSERT_FALSE(Idle());
     TStandInPlayer::StopSeen = false;
     form.EndOnSignal();
