@@ -5,6 +5,7 @@
 
 #include "base/jtagfile.h"
 #include "filereader.h"
+#include "meminfo.h"
 #include "svf/svf.h"
 #include "xsvf_test_util.h"
 
@@ -278,6 +279,21 @@ TEST(XsvfRegistration, RegisteredAsXsvfAfterSvf)
     ASSERT_NE(dynamic_cast<TXSVFFile*>(player.get()), nullptr);
     player->CheckFile({});
     EXPECT_EQ(player->GetSize(), 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(XsvfDecoder, ADataSizeTheMemoryCannotHoldIsRefusedByTheCheck)
+{
+    const std::string path = Write(TXsvf().SdrSize(1u << 24).Complete().Bytes());
+    platform::SetAvailableMemoryForTest(uint64_t{1} << 20);
+    EXPECT_EQ(RaisedBy([&] { Checked(path); }),
+              "Scan of 16777216 bits would need 80 MB of memory, 1 MB are available");
+    platform::SetAvailableMemoryForTest(uint64_t{1} << 30);
+    EXPECT_EQ(RaisedBy([&] { Checked(path); }), "") << "the same size with room for it";
+    platform::SetAvailableMemoryForTest(std::nullopt);
 }
 
 } // namespace
