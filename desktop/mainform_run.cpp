@@ -43,8 +43,13 @@ QStringList DialogNameFilters(const std::string& Filter)
 bool StartOnWorker(TJtagExecuter& Executer, const std::string& FileName)
 {
     // The file first: one that cannot be played touches no cable.
-    if (!Executer.PrepareFile(FileName) || !Executer.PrepareCable())
+    if (!Executer.PrepareFile(FileName))
         return false;
+    // No cable: the checked file is not kept for a start that never comes.
+    if (!Executer.PrepareCable()) {
+        Executer.ReleasePreparedFile();
+        return false;
+    }
     if (Executer.OpenAndStart(FileName))
         return true;
     // A cable opened for a file that could not be started is let go at

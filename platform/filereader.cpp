@@ -61,13 +61,31 @@ bool IsDirectoryPath(const std::string& Path)
     return !Path.empty() && ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+TFileIdentity IdentityOf(const struct stat& St)
+{
+    return {static_cast<uint64_t>(St.st_dev), static_cast<uint64_t>(St.st_ino), static_cast<int64_t>(St.st_size),
+            static_cast<int64_t>(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec,
+            static_cast<int64_t>(St.st_ctim.tv_sec) * 1000000000 + St.st_ctim.tv_nsec};
+}
+
+} // namespace
+
 TFileIdentity TFileReader::Identity() const
 {
     struct stat st {};
     if (FHandle < 0 || ::fstat(FHandle, &st) != 0)
         return {};
-    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
-            static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return IdentityOf(st);
+}
+
+TFileIdentity IdentityOfPath(const std::string& Path)
+{
+    struct stat st {};
+    if (Path.empty() || ::stat(Path.c_str(), &st) != 0)
+        return {};
+    return IdentityOf(st);
 }
 
 int64_t TFileReader::Size() const

@@ -10,14 +10,20 @@
 namespace platform {
 
 // What tells one state of a file from another: the same file that was
-// neither written nor replaced has the same identity.
+// neither written nor replaced has the same identity. The change time is
+// in it because no user can set it back, as touch or an unpacker sets the
+// modification time.
 struct TFileIdentity {
     uint64_t Device = 0;
     uint64_t Inode = 0;
     int64_t Size = -1;
     int64_t ModifiedNs = 0;
+    int64_t ChangedNs = 0;
     bool operator==(const TFileIdentity&) const = default;
 };
+
+// The identity of the file Path names now; empty when there is none.
+TFileIdentity IdentityOfPath(const std::string& Path);
 
 class TFileReader {
 public:

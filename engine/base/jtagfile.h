@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/checked_file.h"
+
 enum class MessageKind : uint8_t { Info = 0, Comment = 1, Error = 2, Warning = 3 };
 
 // 0..2 come from the cable; the players' compare adds Mismatch.
@@ -56,6 +58,13 @@ public:
     TJtagSetFrequencyEvent OnSetFrequency;
     // Pass the data file's comment lines to OnMessage as comments.
     bool CopyComments = true;
+    // The file as its check read it; every reader of the run compares it.
+    TCheckedFile Checked;
+    // Told by CheckFile of every run-test wait the run would ask of the
+    // cable, in file order: one by time (Count then means nothing) or one
+    // of Count TCK cycles. Settings that a cable cannot play a wait with
+    // are found this way before the cable is used.
+    std::function<void(bool ByTime, uint32_t Count)> OnCheckedRuntest;
 
     // Sets up and resumes the worker thread; false when the first
     // OnSetFrequency(FrequencyHz, true) failed.

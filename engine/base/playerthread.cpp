@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "base/checked_file.h"
 #include "base/sysutils.h"
 #include "ticks.h"
 
@@ -30,6 +31,8 @@ std::string TPlayerThread::FatalText(std::exception_ptr Error) const
 {
     try {
         std::rethrow_exception(Error);
+    } catch (const EFileChanged& e) {
+        return e.Message();
     } catch (const Exception& e) {
         return "Fatal error " + e.Message();
     } catch (const std::bad_alloc&) {

@@ -95,7 +95,8 @@ uint64_t DataByteNs(int32_t Divisor)
 
 } // namespace
 
-const TRuntestRules DruvelRuntestRules{100000, 1000000, 0, true};
+const TRuntestRules DruvelRuntestRules{100000, 1000000, 0, true,
+                                        "Zero frequency RUNTEST is not supported on DRUVEL cable."};
 
 int32_t DruvelDivisorFor(int64_t Hz)
 {

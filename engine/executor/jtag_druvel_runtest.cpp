@@ -32,7 +32,7 @@ public:
     {
         switch (Clock) {
         case TRuntestClock::Stopped:
-            throw Exception("Zero frequency RUNTEST is not supported on DRUVEL cable.");
+            throw Exception(DruvelRuntestRules.StoppedClockRefusal);
         case TRuntestClock::Low:
             return E.DruvelPutDivisor(LowClockDivisor) && Cycles(RoundedMulDiv(t, 1, 10) + 1, t, LowClockDivisor);
         case TRuntestClock::OneMhz:

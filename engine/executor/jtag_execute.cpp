@@ -8,11 +8,9 @@
 #include <functional>
 #include <new>
 
-#include "svf/svf_error.h"
 #include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
 #include "executor/varnel2low.h"
-#include "filereader.h"
 
 char MicroSign = '\xB5';
 
@@ -41,17 +39,6 @@ std::string FullPath(const std::string& FileName)
     if (error)
         return FileName;
     return full.lexically_normal().string();
-}
-
-// From the last '.' of the file-name part, dot included.
-std::string ExtensionOf(const std::string& Path)
-{
-    const size_t slash = Path.find_last_of('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const size_t dot = Path.find_last_of('.');
-    if (dot == std::string::npos || dot < nameStart)
-        return "";
-    return Path.substr(dot);
 }
 
 // A start frequency that is no frequency at all would reach the cable's
@@ -259,59 +246,9 @@ void TJtagExecuter::WireEvents(TJtagFile& Player, int32_t Kind)
     Player.OnSetFrequency = std::bind_front(events->SetFrequency, this);
 }
 
-void TJtagExecuter::ReportStartError(std::exception_ptr Error)
-{
-    try {
-        std::rethrow_exception(Error);
-    } catch (const ELineException& e) {
-        Message("Fatal error \"" + e.Message() + "\" near line " + std::to_string(e.LineNumber) + "\r\n\"" +
-                    e.LineText + "\"",
-                MessageKind::Error);
-    } catch (const Exception& e) {
-        Message("Fatal error \"" + e.Message() + "\"", MessageKind::Error);
-    } catch (const std::bad_alloc&) {
-        // A file's check can meet a statement larger than the memory left.
-        Message("Fatal error \"Out of memory\"", MessageKind::Error);
-    }
-}
-
-// Called from a catch block: says why the start failed and lets the
-// player go.
-bool TJtagExecuter::RefuseStart(std::unique_ptr<TJtagFile>& Player)
-{
-    Player.reset();
-    CurrentFile.reset();
-    ReportStartError(std::current_exception());
-    return false;
-}
-
 bool TJtagExecuter::PrepareFile(const std::string& FileName)
 {
-    const std::string path = FullPath(FileName);
-    PreparedFile.reset();
-    PreparedPath.clear();
-    // "Cannot open file" alone would leave the user looking for a file
-    // that is there.
-    if (!FileName.empty() && platform::IsDirectoryPath(path))
-        Message("The data file " + path + " is a directory.", MessageKind::Error);
-    try {
-        // Before any registration an empty registry refuses every type.
-        static const TJtagFilesList noPlayers;
-        std::unique_ptr<TJtagFile> player =
-            (JtagFilesList ? *JtagFilesList : noPlayers).CreateFileObject(ExtensionOf(path), path);
-        player->CheckFile(StopRequested);
-        // Stopped during the check: nothing is said, the front end says why.
-        if (Stopping())
-            return false;
-        PreparedFile = std::move(player);
-        PreparedPath = path;
-        return true;
-    } catch (const Exception&) {
-        ReportStartError(std::current_exception());
-    } catch (const std::bad_alloc&) {
-        ReportStartError(std::current_exception());
-    }
-    return false;
+    return Admission.Admit(FullPath(FileName));
 }
 
 bool TJtagExecuter::OpenAndStart(const std::string& FileName)
@@ -319,31 +256,38 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     const std::string path = FullPath(FileName);
     StartStopped = false;
     SearchLock = TFtLockOutcome::Taken;
-    if (!(PreparedFile && PreparedPath == path) && !PrepareFile(FileName)) {
+    if (!Admission.Holds(path) && !Admission.Admit(path)) {
         StartStopped = Stopping();
         return false;
     }
-    std::unique_ptr<TJtagFile> player = std::move(PreparedFile);
-    PreparedPath.clear();
-
+    // A file changed since its check touches no cable; the open compares
+    // again once it holds the search lock.
+    if (!Admission.Unchanged())
+        return false;
     if (SelectedCable == -1)
         AutoSelectCable();
-    const bool opened = !Stopping() && OpenCable();
+    const bool fits = Stopping() || Admission.FitsCable(KindOf(SelectedCable));
+    const bool opened = fits && !Stopping() && OpenCable();
     // A stop while the cable was looked for or opened: nothing is played,
     // and the front end says why and closes what was opened.
     if (Stopping()) {
+        Admission.Release();
         StartStopped = true;
         return false;
     }
     if (!opened) {
-        Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
+        // Refused by the admission, which has said why.
+        if (Admission.Holds())
+            Message("Fatal error: Cannot open any JTAG cable.", MessageKind::Error);
+        Admission.Release();
         return false;
     }
     Message(CableInUseText(), MessageKind::Info);
     Message("Reading file " + path, MessageKind::Info);
     RxReset();
 
-    try {
+    std::unique_ptr<TJtagFile> player = Admission.Take();
+    const bool started = Admission.Guarded([&] {
         WireEvents(*player, KindInUse());
         if (const int32_t hz = DefFreqHz(DefFreq); hz != 0)
             CurrentFrequency = hz;
@@ -353,17 +297,13 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         // freeing it below does not wait for a run nobody watches.
         if (!player->Start(CurrentFrequency)) {
             Message("USB communication error", MessageKind::Error);
-            player.reset();
-            CurrentFile.reset();
             return false;
         }
         CurrentFile = std::move(player);
         return true;
-    } catch (const Exception&) {
-        return RefuseStart(player);
-    } catch (const std::bad_alloc&) {
-        return RefuseStart(player);
-    }
+    });
+    player.reset();
+    return started;
 }
 
 int32_t TJtagExecuter::RequestedFrequency(int32_t Hz, bool Apply)

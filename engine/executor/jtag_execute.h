@@ -16,6 +16,7 @@
 
 #include "base/bigalloc.h"
 #include "base/jtagfile.h"
+#include "executor/jtag_admission.h"
 #include "usb/usbplow.h"
 
 // The character written for "micro" in the time texts: the Windows-1252
@@ -169,9 +170,8 @@ public:
     bool CutByStop = false;
     // The running player; the front end frees it when the run has ended.
     std::unique_ptr<TJtagFile> CurrentFile;
-    // The player PrepareFile made, and the full path it made it for.
-    std::unique_ptr<TJtagFile> PreparedFile;
-    std::string PreparedPath;
+    // The file PrepareFile checked, until it starts or is refused.
+    TAdmission Admission{*this};
     // Cached pin levels, -1 none; the second is the TMS level VarnelTrst keeps.
     std::array<int32_t, 3> LastPinState{};
     int32_t PreferredKind = 0; // PreferMirrow, PreferDruvel, or anything for the usual order
@@ -212,10 +212,14 @@ public:
     // with nothing said when StopRequested ended the check. The player is
     // kept for the OpenAndStart of the same file.
     bool PrepareFile(const std::string& FileName);
+    // Lets a prepared file go when no start follows.
+    void ReleasePreparedFile() { Admission.Release(); }
     // Plays FileName on the selected (or first found) cable; true while it
     // plays, CurrentFile then holds the player. The file is prepared first
     // unless PrepareFile has done so: a file that cannot be played touches
-    // no cable.
+    // no cable, nor one changed since its check, nor one whose waits the
+    // settings cannot play on the cable chosen. A start that fails keeps
+    // no player and no file open.
     bool OpenAndStart(const std::string& FileName);
     // Parks the pins of the open cable by its kind and closes it. False
     // when the closing bytes could not be written, after the line that says
@@ -387,10 +391,6 @@ public:
     TFindOpen FindAndOpenSelected(const TCableIdentity& Id);
     // The three searches, under the search lock held by the caller.
     static TAttachedCables AttachedCables();
-    // The Fatal error line of an exception that ended a start: the line
-    // form for an ELineException, the general one for other Exceptions.
-    void ReportStartError(std::exception_ptr Error);
-    bool RefuseStart(std::unique_ptr<TJtagFile>& Player);
     // A stop has been asked for.
     bool Stopping() const { return StopRequested && StopRequested(); }
     // The hooks of every wait for the search lock: StopRequested, and the

@@ -7,7 +7,7 @@
 
 #include "executor/jtag_mirrow.h"
 
-const TRuntestRules MirrowRuntestRules{100000, 1000000, 0, true};
+const TRuntestRules MirrowRuntestRules{100000, 1000000, 0, true, nullptr};
 
 namespace {
 

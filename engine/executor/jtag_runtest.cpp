@@ -1,5 +1,8 @@
 // The RUNTEST policy shared by the cable kinds, and the progress notes.
 #include "executor/jtag_runtest.h"
+#include "executor/jtag_druvel_runtest.h"
+#include "executor/jtag_mirrow_runtest.h"
+#include "executor/jtag_varnel_runtest.h"
 
 #include <algorithm>
 #include <cmath>
@@ -78,6 +81,27 @@ TRuntestClock RuntestCountClock(const TJtagExecuter& Executer, const TRuntestRul
             throw Exception("DefFreqRuntestPuls not defined");
         return TRuntestClock::InForce;
     }
+}
+
+std::string RuntestRefusal(const TJtagExecuter& Executer, int32_t Kind, bool ByTime, uint32_t Count)
+{
+    const TRuntestRules* rules = Kind == CableKindVarnel   ? &VarnelRuntestRules
+                                 : Kind == CableKindMirrow ? &MirrowRuntestRules
+                                 : Kind == CableKindDruvel ? &DruvelRuntestRules
+                                                           : nullptr;
+    if (!rules)
+        return "";
+    if (!ByTime && !RuntestCountAsTime(Executer, Count)) {
+        try {
+            RuntestCountClock(Executer, *rules);
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return "";
+    }
+    if (rules->StoppedClockRefusal && RuntestTimeClock(Executer, *rules) == TRuntestClock::Stopped)
+        return rules->StoppedClockRefusal;
+    return "";
 }
 
 int32_t RuntestDesignHz(const TJtagExecuter& Executer)

@@ -25,6 +25,9 @@ struct TRuntestRules {
     int32_t OneMhzClockMinHz;   // and one at 1 MHz this
     int32_t CountOneMhzMinHz;   // a count at 1 MHz this (0: any)
     bool UndefinedCountClockRaises; // else an undefined DefFreqRuntestPuls acts as 4
+    // What a time wait with the clock stopped raises on a kind that has no
+    // wait of its own; none where the device times it.
+    const char* StoppedClockRefusal = nullptr;
 };
 
 // The progress notes of one long wait: made after the TMS hold, stepped
@@ -120,6 +123,10 @@ uint64_t SecurityAdjusted(int32_t SecurityTime, uint64_t Microseconds);
 // rules say so).
 TRuntestClock RuntestTimeClock(const TJtagExecuter& Executer, const TRuntestRules& Rules);
 TRuntestClock RuntestCountClock(const TJtagExecuter& Executer, const TRuntestRules& Rules);
+// What the settings make a wait of the kind raise in a run, before any of
+// it is queued: a time wait (ByTime) or one of Count cycles; empty when it
+// can be played. No cable is asked.
+std::string RuntestRefusal(const TJtagExecuter& Executer, int32_t Kind, bool ByTime, uint32_t Count);
 // DesignFrequency, or CurrentFrequency when that is no frequency, or 1 Hz
 // when neither is: whatever divides by it gets a positive number.
 int32_t RuntestDesignHz(const TJtagExecuter& Executer);

@@ -188,6 +188,10 @@ TJtagExecuter::TFindOpen TJtagExecuter::FindAndOpenSelected(const TCableIdentity
     const TFtSearchLock lock(SearchWaitHooks());
     if (!SearchLockTaken(lock))
         return TFindOpen::NoSearch;
+    // The wait may have been long: the file to play is compared again
+    // before the cable is opened and set up (a Mirrow powers its target).
+    if (!Admission.Unchanged())
+        return TFindOpen::NoSearch;
     int32_t index = -1;
     std::vector<int32_t> serials;
     FindDevices(Id.Vid, Id.Pid, Id.SerialMask, SelectedCable & SerialMask24, &index, serials);

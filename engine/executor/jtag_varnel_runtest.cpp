@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-const TRuntestRules VarnelRuntestRules{93750, 750000, 750000, false};
+const TRuntestRules VarnelRuntestRules{93750, 750000, 750000, false, nullptr};
 
 namespace {
 

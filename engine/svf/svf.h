@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/checked_file.h"
 #include "base/jtagfile.h"
 #include "filereader.h"
 #include "svf/svf_command.h"
@@ -173,8 +172,6 @@ private:
 
     std::string FFileName;
     platform::TFileReader FFile;
-    // The file as its check read it; the run's readers must see the same.
-    TCheckedFile FChecked;
     int64_t FFileSize = 0;
     std::atomic<int64_t> FBytesRead{0};
     std::array<uint8_t, 8192> FReadBuffer{};
@@ -183,6 +180,9 @@ private:
     bool FEofReached = false;
     // The last byte consumed was a CR: an LF right after it ends no line.
     bool FAfterCR = false;
+    // The next block read is the file's first: a UTF-8 byte-order mark
+    // at its start is no text of the file.
+    bool FAtFileStart = true;
     std::unique_ptr<TReadWriteThread> FThread;
     // The statement being parsed, kept for the next one's memory.
     TSvfTokens FTokens;

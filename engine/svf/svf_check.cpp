@@ -6,9 +6,11 @@
 void TSVFFile::CheckFile(const std::function<bool()>& Stop)
 {
     TSVFFile checker(FFileName);
-    FChecked.Record(checker.FFile);
+    Checked.Record(checker.FFile);
+    checker.Checked = Checked;
     checker.Side = TSide::Check;
     checker.CopyComments = false;
+    checker.OnCheckedRuntest = OnCheckedRuntest;
     checker.DefaultFrequency = DefaultFrequency;
     TSVFCommand statement;
     do {

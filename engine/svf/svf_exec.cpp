@@ -295,6 +295,8 @@ bool TSVFFile::ExecuteRuntest(const TSVFCommand& Statement)
         int64_t microseconds = static_cast<int64_t>(us);
         if (microseconds >= 1000000)
             SendNote("Waiting " + SecondsText(microseconds) + " seconds...", MessageKind::Info);
+        if (Side == TSide::Check && OnCheckedRuntest)
+            OnCheckedRuntest(true, 0);
         if (OnRuntestTime) {
             // The event takes at most 2^31-1 us; a longer time is passed as
             // consecutive waits that add up to it. A stop of the run ends a
@@ -310,6 +312,8 @@ bool TSVFFile::ExecuteRuntest(const TSVFCommand& Statement)
         const int32_t count = ItemInt(Statement, SvfItemKind::Number);
         if (count > 1000000)
             SendNote("Doing " + std::to_string(count) + " clocks...", MessageKind::Info);
+        if (Side == TSide::Check && OnCheckedRuntest)
+            OnCheckedRuntest(false, static_cast<uint32_t>(count));
         if (OnRuntestClocks && !OnRuntestClocks(sck, static_cast<uint32_t>(count), holdTms, OnMessage))
             return false;
     }

@@ -8,25 +8,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "meminfo.h"
+#include "base/scanmemory.h"
 #include "svf/svf.h"
 
 namespace {
 
-// Bytes a scan of so many bits takes at its peak: the shift's and the
-// read-back's byte per bit (two buffers, one side at a time), the cable's
-// replies in the receive ring (at most one per bit), and the bit vectors of
-// both parsers (statement and kept values, about two bits per bit each).
-constexpr int64_t BytesPerScanBit = 5;
-
 // Spare vectors kept for reuse: a few, of short scans only.
 constexpr size_t SpareVectors = 8;
 constexpr int32_t SpareVectorBytes = 4096;
-
-int64_t Megabytes(int64_t Bytes)
-{
-    return (Bytes + (1 << 20) - 1) >> 20;
-}
 
 // Blocks of a megabyte and more are mapped on their own and given back to
 // the system when freed. The C library's default raises that bound after
@@ -38,11 +27,7 @@ int64_t Megabytes(int64_t Bytes)
 
 void TSVFFile::RaiseScanMemory(int64_t Bits)
 {
-    const int64_t need = Bits * BytesPerScanBit;
-    const uint64_t available = platform::AvailableMemory();
-    const auto room = static_cast<int64_t>(std::min<uint64_t>(available, std::numeric_limits<int64_t>::max() >> 1));
-    RaiseLineError("Scan of " + std::to_string(Bits) + " bits would need " + std::to_string(Megabytes(need)) +
-                   " MB of memory, " + std::to_string(Megabytes(room)) + " MB are available");
+    RaiseLineError(ScanMemoryText(Bits));
 }
 
 void TSVFFile::CheckScanMemory(SvfCommand Command, int32_t Length)
@@ -58,10 +43,7 @@ void TSVFFile::CheckScanMemory(SvfCommand Command, int32_t Length)
     for (int p = 0; p < 3; ++p)
         if (p != piece)
             bits += parts.Tdi[p]->BitLength();
-    // Small scans cost nothing worth asking the system about.
-    if (bits < (1 << 20))
-        return;
-    if (static_cast<uint64_t>(bits * BytesPerScanBit) > platform::AvailableMemory())
+    if (!ScanFitsInMemory(bits))
         RaiseScanMemory(bits);
 }
 

@@ -59,6 +59,7 @@ void TSVFFile::FillBuffer()
         FBufferFill = 0;
         throw Exception("Cannot read file " + FFileName + ".");
     }
+    Checked.AfterRead(FFile, FFileName, Side == TSide::Check);
     if (n == 0) {
         std::copy(std::begin(EofText), std::end(EofText), FReadBuffer.begin());
         FBufferFill = static_cast<int32_t>(std::size(EofText));
@@ -66,6 +67,16 @@ void TSVFFile::FillBuffer()
         return;
     }
     FBufferFill = static_cast<int32_t>(n);
+    if (FAtFileStart) {
+        FAtFileStart = false;
+        static const uint8_t Bom[] = {0xEF, 0xBB, 0xBF};
+        if (n >= 3 && std::equal(std::begin(Bom), std::end(Bom), FReadBuffer.begin())) {
+            // Counted as read, so that the progress reaches the size.
+            FBufferPos = 3;
+            FBytesRead.store(FBytesRead.load(std::memory_order_relaxed) + 3, std::memory_order_relaxed);
+            FillBuffer();
+        }
+    }
 }
 
 uint8_t TSVFFile::ReadChar()
@@ -111,6 +122,7 @@ std::string TSVFFile::GetLineText(int64_t LineIndex, size_t MaxLength)
     FBufferPos = 0;
     FEofReached = false;
     FAfterCR = false;
+    FAtFileStart = true;
     LineCount = 0;
     while (!FEofReached && LineIndex >= LineCount) {
         const uint8_t c = ReadChar();

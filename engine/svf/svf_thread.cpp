@@ -153,8 +153,10 @@ bool TSVFFile::Start(int32_t FrequencyHz)
     // longer the one checked, raises here with no worker left behind.
     std::unique_ptr<TSVFFile> readParser = std::make_unique<TSVFFile>(FFileName);
     std::unique_ptr<TSVFFile> writeParser = std::make_unique<TSVFFile>(FFileName);
-    FChecked.Require(readParser->FFile, FFileName);
-    FChecked.Require(writeParser->FFile, FFileName);
+    Checked.Require(readParser->FFile, FFileName);
+    Checked.Require(writeParser->FFile, FFileName);
+    readParser->Checked = Checked;
+    writeParser->Checked = Checked;
     FThread = std::make_unique<TReadWriteThread>();
     FThread->ReadParser = std::move(readParser);
     FThread->WriteParser = std::move(writeParser);

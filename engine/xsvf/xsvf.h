@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "base/checked_file.h"
 #include "base/jtagfile.h"
 #include "base/sysutils.h"
 #include "base/varlenu.h"
@@ -48,10 +47,8 @@ class TXSVFReadWriteThread;
 
 class TXSVFFile : public TJtagFile {
 public:
-    // The registry's constructor: opens the file and pre-scans it to the
-    // end, so a file that cannot be played is refused before any cable
-    // call. Raises Exception "Cannot open file <name> for read.", "Unknown
-    // command XX", or the end-of-file, read and size errors of the reader.
+    // The registry's constructor: opens the file. Raises Exception "Cannot
+    // open file <name> for read.".
     explicit TXSVFFile(const std::string& FileName);
     // Waits for a started worker thread (without asking it to stop).
     ~TXSVFFile() override;
@@ -74,6 +71,12 @@ public:
     int32_t GetPosition() override;
     int32_t GetSize() override;
     void Stop() override;
+    // Scans the whole file as the play would, with no cable, so that a file
+    // that cannot be played is refused before any cable call: "Unknown
+    // command XX", the end-of-file, read and size errors of the reader, and
+    // a data size whose vectors the memory cannot hold. Finds the play mode
+    // and the command count. A Start without it scans first.
+    void CheckFile(const std::function<bool()>& Stop) override;
 
     // --- reader and decoder
     // The next byte of the file. Raises Exception at the end of the file
@@ -163,7 +166,6 @@ private:
     TXSVFFile(const std::string& FileName, TNoScan);
 
     void FillBuffer();
-    void PreScan();
     void SendNote(const std::string& Text, MessageKind Kind);
     enum class TCapture : uint8_t { None, Masked, All };
     // One shift of TdiValue, capturing as asked.
@@ -176,9 +178,7 @@ private:
 
     std::string FFileName;
     platform::TFileReader FFile;
-    // The file as its check read it; the run's readers must see the same.
-    TCheckedFile FChecked;
-    std::array<uint8_t, 512> FReadBuffer{};
+    std::array<uint8_t, 8192> FReadBuffer{};
     int32_t FBufferFill = 0;
     int32_t FBufferPos = 0;
     std::atomic<int32_t> FCommandsDone{0};

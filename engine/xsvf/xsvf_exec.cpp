@@ -7,6 +7,7 @@
 
 #include "base/bitcompare.h"
 #include "base/tapwalk.h"
+#include "base/scanmemory.h"
 #include "xsvf/xsvf.h"
 
 namespace {
@@ -46,6 +47,10 @@ void TXSVFFile::ApplyCommand(const TXSVFCommand& Command)
         const uint32_t bits = GetBE32(Command, 1);
         if (bits > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
             throw Exception("XSDRSIZE " + std::to_string(bits) + " is out of range (0 to 2147483647)");
+        // The check refuses a size whose vectors cannot be had, before
+        // the cable; a run of an unchecked file meets it as it loads them.
+        if (FScanOnly && !ScanFitsInMemory(bits))
+            throw Exception(ScanMemoryText(bits));
         FSdrSize = static_cast<int32_t>(bits);
         // The mask grows when data of the new length comes; a smaller size
         // drops its bits beyond it at once, so growing again adds zeros.

@@ -54,10 +54,7 @@ TXSVFFile::TXSVFFile(const std::string& FileName, TNoScan) : TJtagFile(FileName)
         throw Exception("Cannot open file " + FFileName + " for read.");
 }
 
-TXSVFFile::TXSVFFile(const std::string& FileName) : TXSVFFile(FileName, TNoScan{})
-{
-    PreScan();
-}
+TXSVFFile::TXSVFFile(const std::string& FileName) : TXSVFFile(FileName, TNoScan{}) {}
 
 std::unique_ptr<TXSVFFile> TXSVFFile::CreateReader(const std::string& FileName)
 {
@@ -78,30 +75,39 @@ TXSVFFile::~TXSVFFile()
     FThread.reset();
 }
 
-void TXSVFFile::PreScan()
+void TXSVFFile::CheckFile(const std::function<bool()>& Stop)
 {
     // Every command is decoded and applied as in play, so the mask length
-    // that sizes later operands is followed, and every refusal (an unknown
-    // opcode, an end before XCOMPLETE, an XSDRSIZE out of range) comes
-    // before the first cable call.
+    // that sizes later operands is followed, and every refusal comes before
+    // the first cable call.
     const std::unique_ptr<TXSVFFile> scanner = CreateScanner(FFileName);
-    FChecked.Record(scanner->FFile);
+    Checked.Record(scanner->FFile);
+    scanner->Checked = Checked;
     FCommandsDone.store(0);
-    CommandCount = 1;
+    int32_t count = 1;
     TXSVFCommand command;
     try {
         for (;;) {
+            // A file of millions of commands takes seconds to scan.
+            if (Stop && Stop())
+                return;
             ClearCommand(command);
             scanner->ReadCommand(command);
             scanner->ApplyCommand(command);
+            const uint8_t opcode = command[0];
+            // The commands that wait in Run-Test/Idle after their shift.
+            if (OnCheckedRuntest && scanner->RunTestTime != 0 &&
+                (opcode == XSIR || opcode == XSDR || opcode == XSDRTDO))
+                OnCheckedRuntest(true, 0);
             if (scanner->IsComplete(command))
                 break;
-            if (CommandCount < std::numeric_limits<int32_t>::max())
-                ++CommandCount;
+            if (count < std::numeric_limits<int32_t>::max())
+                ++count;
         }
     } catch (const std::bad_alloc&) {
         throw Exception("Out of memory reading file " + FFileName + ".");
     }
+    CommandCount = count;
     Xc9500Mode = scanner->Xc9500Mode;
 }
 
@@ -115,6 +121,7 @@ void TXSVFFile::FillBuffer()
         FBufferFill = 0;
         throw Exception("Cannot read file " + FFileName + ".");
     }
+    Checked.AfterRead(FFile, FFileName, FScanOnly);
     FBufferFill = static_cast<int32_t>(n);
 }
 

@@ -115,13 +115,23 @@ bool TXSVFFile::Start(int32_t FrequencyHz)
 {
     if (FThread)
         return false;
+    // The play mode and the count come from the scan.
+    if (!Checked.Recorded()) {
+        const auto checkedRuntest = std::move(OnCheckedRuntest);
+        OnCheckedRuntest = nullptr;
+        CheckFile(nullptr);
+        OnCheckedRuntest = checkedRuntest;
+    }
     // The instances first: a file that cannot be opened any more raises
     // here, and no worker is left to wait for.
     std::unique_ptr<TXSVFFile> reader = Xc9500Mode ? nullptr : CreateReader(FFileName);
     std::unique_ptr<TXSVFFile> writer = CreateReader(FFileName);
-    FChecked.Require(writer->FFile, FFileName);
-    if (reader)
-        FChecked.Require(reader->FFile, FFileName);
+    Checked.Require(writer->FFile, FFileName);
+    writer->Checked = Checked;
+    if (reader) {
+        Checked.Require(reader->FFile, FFileName);
+        reader->Checked = Checked;
+    }
     WireWorkerEvents(*this, *writer, reader.get());
     writer->Xc9500Mode = Xc9500Mode;
 

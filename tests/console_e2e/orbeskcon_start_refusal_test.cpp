@@ -241,13 +241,16 @@ TEST_F(OrbeskconRefusesTheStart, AnUnreadableFileIsRefused)
 {
     const std::string locked = Write("locked.svf", IdcodeSvf(true));
     ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    // The other user runs a copy in the test's folder: the build may lie
+    // in a folder it cannot enter.
+    const std::string program = geteuid() == 0 ? PrivateProgram() : SharedProgram();
     const auto runAs = [&](const std::string& File) {
         if (geteuid() != 0)
             return RunHere({File});
         TEnvironment env = Environment();
         env["ORBESK_SEARCH_LOCK_DIR"] = LockFolder;
-        TChild child("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", SharedProgram(), File},
-                     env, Folder);
+        TChild child("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", program, File}, env,
+                     Folder);
         child.CloseIn();
         return child.Finish(RunLimitMs);
     };
@@ -255,7 +258,7 @@ TEST_F(OrbeskconRefusesTheStart, AnUnreadableFileIsRefused)
         if (access("/usr/bin/setpriv", X_OK) != 0)
             GTEST_SKIP() << "run as root, which reads a file of mode 000 all the same, and without "
                             "/usr/bin/setpriv to run as another user";
-        for (const std::string& folder : {Folder, LockFolder})
+        for (const std::string& folder : {Folder, LockFolder, Folder + "/prog"})
             std::filesystem::permissions(folder, std::filesystem::perms::all);
         const TRunResult good = runAs(Good);
         ASSERT_EQ(good.Status, 0) << good.Out;

@@ -3,6 +3,11 @@
 // Druvel, judged by the simulated chain's device time.
 #include <gmock/gmock.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
 #include "svf_play_fixture.h"
 
 namespace {
@@ -170,30 +175,39 @@ TEST_F(RuntestOnDruvel, AWaitInTestLogicResetHoldsTmsHigh)
     ExpectResetWaitsHoldTmsHigh({1, 2, 4});
 }
 
-TEST_F(RuntestOnDruvel, AWaitTheCableRefusesFailsTheRunWithItsMessageAndTheCableIsClosed)
+TEST_F(RuntestOnDruvel, AWaitTheCableCannotPlayIsRefusedBeforeTheCableIsOpened)
 {
     struct TCase {
         uint8_t TimeMode;
         uint8_t CountMode;
+        uint8_t Recalculate;
         const char* Runtest;
         const char* Error;
     };
     const TCase cases[] = {
-        {0, 4, "20E-3 SEC", "Fatal error Zero frequency RUNTEST is not supported on DRUVEL cable."},
-        {2, 5, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
-        {2, 0, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
+        {0, 4, 0, "20E-3 SEC", "Fatal error Zero frequency RUNTEST is not supported on DRUVEL cable."},
+        {0, 4, 1, "5000 TCK", "Fatal error Zero frequency RUNTEST is not supported on DRUVEL cable."},
+        {2, 5, 0, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
+        {2, 0, 0, "5000 TCK", "Fatal error DefFreqRuntestPuls not defined"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Error);
         LoadCable("");
         Exec->DefFreqRuntestTime = c.TimeMode;
         Exec->DefFreqRuntestPuls = c.CountMode;
-        EXPECT_EQ(Play(AroundOneRuntest("3E6", c.Runtest)), FileStatus::Failed);
+        Exec->RuntestRecalculate = c.Recalculate;
+        EXPECT_NE(Play(AroundOneRuntest("3E6", c.Runtest)), FileStatus::Succeeded);
         EXPECT_THAT(LogOf(MessageKind::Error), testing::ElementsAre(c.Error));
         EXPECT_EQ(Exec->FtHandle, nullptr);
-        EXPECT_EQ(Sim->Counter("open_handles"), 0u);
-        EXPECT_THAT(TraceWith(" mode reset"), testing::SizeIs(1)) << "MPSSE left at the close";
+        EXPECT_THAT(TraceWith(" mode "), testing::IsEmpty()) << "nothing written to the cable";
+        EXPECT_FALSE(Exec->Admission.Holds()) << "the refused file is let go";
     }
+    // The same settings play a file whose waits they can play.
+    LoadCable("");
+    Exec->DefFreqRuntestTime = 0;
+    Exec->DefFreqRuntestPuls = 4;
+    Exec->RuntestRecalculate = 0;
+    EXPECT_EQ(Play(AroundOneRuntest("3E6", "5000 TCK")), FileStatus::Succeeded);
 }
 
 TEST_F(RuntestOnDruvel, ACableThatStopsAnsweringEndsTheRunOnceItsQueuedTimeAndFiveSecondsHavePassed)
@@ -205,3 +219,64 @@ TEST_F(RuntestOnDruvel, ACableThatStopsAnsweringEndsTheRunOnceItsQueuedTimeAndFi
 }
 
 } // namespace
+
+// ---- a file rewritten in place, its size and modification time kept
+
+namespace {
+
+// Rewrites Path with Text (of the same size) and sets its modification
+// time back, as touch -d or an unpacker would.
+void RewriteKeepingTime(const std::filesystem::path& Path, const std::string& Text)
+{
+    const auto time = std::filesystem::last_write_time(Path);
+    std::ofstream(Path, std::ios::binary | std::ios::in | std::ios::out) << Text;
+    std::filesystem::last_write_time(Path, time);
+}
+
+std::string ManyScans(const char* Value)
+{
+    std::string text;
+    for (int k = 0; k < 3000; ++k)
+        text += std::string("SDR 8 TDI (") + Value + ");\n";
+    return text;
+}
+
+} // namespace
+
+TEST_F(RuntestOnDruvel, AFileRewrittenAfterItsCheckTouchesNoCable)
+{
+    LoadCable("");
+    const std::filesystem::path path = Folder / "rewritten.svf";
+    std::ofstream(path) << "STATE RESET;\n" << ManyScans("00");
+    ASSERT_TRUE(Exec->PrepareFile(path.string()));
+    RewriteKeepingTime(path, "STATE RESET;\n" + ManyScans("FF"));
+    EXPECT_FALSE(Exec->OpenAndStart(path.string()));
+    EXPECT_THAT(LogOf(MessageKind::Error),
+                testing::ElementsAre("Fatal error \"The file " + path.string() +
+                                     " changed after it was checked; start it again.\""));
+    EXPECT_FALSE(Exec->Admission.Holds());
+    EXPECT_EQ(Sim->Counter("FT_Open"), 0u) << "no cable looked at";
+}
+
+TEST_F(RuntestOnDruvel, AFileRewrittenDuringALongWaitIsNotPlayedPastTheChange)
+{
+    // Real time: the paced device's wait lasts as long as it says.
+    LoadCable("\"paced\":true");
+    Exec->DefFreqRuntestTime = 2;
+    const std::filesystem::path path = Folder / "rewritten.svf";
+    // Far more than a reader's block: the scans after the wait are read
+    // after the change.
+    std::ofstream(path) << "STATE RESET;\nSTATE IDLE;\nRUNTEST 1 SEC;\n" << ManyScans("00");
+    ASSERT_TRUE(Exec->OpenAndStart(path.string()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    RewriteKeepingTime(path, "STATE RESET;\nSTATE IDLE;\nRUNTEST 1 SEC;\n" + ManyScans("FF"));
+    const FileStatus status = WaitToEnd(std::chrono::seconds(60));
+    Exec->CloseCable(true);
+    Exec->CurrentFile.reset();
+    EXPECT_EQ(status, FileStatus::Failed);
+    EXPECT_THAT(LogOf(MessageKind::Error),
+                testing::Contains("The file " + path.string() +
+                                  " changed while it was played; the rest was not played."));
+    for (const std::string& line : TraceWith(" scan dr "))
+        EXPECT_THAT(line, testing::Not(testing::HasSubstr("in=FF"))) << "a changed scan was played";
+}

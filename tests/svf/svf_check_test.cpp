@@ -69,6 +69,9 @@ TEST_F(SvfCheck, FindsWhatThePlayerWouldMeetWithItsTextAndLine)
          "Fatal error Scan length 2147483648 is out of range (0 to 2147483647) near line 1\r\n\"SIR 2147483648;\""},
         {"an error that names no line", Lines(3, idle) + "RUNTEST ABC;\n",
          "Fatal error 'ABC' is not a valid integer value"},
+        {"a good file behind a UTF-8 byte-order mark", "\xEF\xBB\xBFSIR 8 TDI (01);\n" + idle, ""},
+        {"an error on the line of a byte-order mark, shown without it", "\xEF\xBB\xBFSIR 8 TDI 01;\n",
+         "Fatal error Hexadecimal number is not enclosed in parentheses. near line 1\r\n\"SIR 8 TDI 01;\""},
         {"a good file", idle + "SIR 8 TDI (01) TDO (01);\nLOOP 3;\nSDR 8 TDI (00) TDO (00);\nENDLOOP;\n" +
                             "RUNTEST 1 SEC;\nFREQUENCY 1E6 HZ;\n! a comment\n",
          ""},

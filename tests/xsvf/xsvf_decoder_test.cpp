@@ -5,6 +5,7 @@
 
 #include "base/jtagfile.h"
 #include "filereader.h"
+#include "meminfo.h"
 #include "svf/svf.h"
 #include "xsvf_test_util.h"
 
@@ -19,6 +20,13 @@ protected:
     std::string Write(const std::string& Bytes) { return dir.Write("run.xsvf", Bytes); }
     // A reader on Bytes, no pre-scan.
     std::unique_ptr<TXSVFFile> Reader(const std::string& Bytes) { return TXSVFFile::CreateReader(Write(Bytes)); }
+    // The registry's player on Path, its file checked.
+    static std::unique_ptr<TXSVFFile> Checked(const std::string& Path)
+    {
+        auto player = std::make_unique<TXSVFFile>(Path);
+        player->CheckFile({});
+        return player;
+    }
 
     svftest::TTempDir dir;
 };
@@ -118,21 +126,21 @@ TEST_F(XsvfDecoder, OpcodesOutsideTheFormatAreRefusedByName)
         TXSVFCommand command;
         EXPECT_EQ(RaisedBy([&] { reader->ReadCommand(command); }), expected);
         EXPECT_EQ(command, TXSVFCommand{opcode});
-        // The registry's constructor refuses the whole file.
+        // The check refuses the whole file.
         const std::string path = Write(TXsvf().Sir(8, 1).Raw({opcode}).Complete().Bytes());
-        EXPECT_EQ(RaisedBy([&] { TXSVFFile player(path); }), expected);
+        EXPECT_EQ(RaisedBy([&] { Checked(path); }), expected);
     }
 }
 
 TEST_F(XsvfDecoder, CommandsAcrossTheBlockBoundaryDecodeWhole)
 {
-    // Comments fill the first block up to a few bytes before 512, so that
+    // Comments fill the first block up to a few bytes before 8192, so that
     // the XSDRTDO that follows straddles the boundary at each offset.
     for (int before = 1; before <= 6; ++before) {
         SCOPED_TRACE(before);
         TXsvf file;
         file.SdrSize(32); // 5 bytes
-        const int text = 512 - 5 - before - 2;
+        const int text = 8192 - 5 - before - 2;
         file.Comment(std::string(static_cast<size_t>(text), 'c'));
         file.SdrTdo(0x11223344, 0x55667788).Complete();
         const std::string path = Write(file.Bytes());
@@ -145,8 +153,7 @@ TEST_F(XsvfDecoder, CommandsAcrossTheBlockBoundaryDecodeWhole)
         EXPECT_EQ(command, (TXSVFCommand{0x09, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
         reader->ReadCommand(command);
         EXPECT_EQ(command, TXSVFCommand{0x00});
-        TXSVFFile player(path);
-        EXPECT_EQ(player.GetSize(), 4);
+        EXPECT_EQ(Checked(path)->GetSize(), 4);
     }
 }
 
@@ -168,11 +175,11 @@ TEST_F(XsvfDecoder, ThePreScanCountsCommandsAndFindsTheXc9500Method)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        TXSVFFile player(Write(c.Bytes));
-        EXPECT_EQ(player.GetSize(), c.Size);
-        EXPECT_EQ(player.GetPosition(), 0);
-        EXPECT_EQ(player.Xc9500Mode, c.Xc9500);
-        EXPECT_EQ(player.GetStatus(), FileStatus::Running) << "not started";
+        const auto player = Checked(Write(c.Bytes));
+        EXPECT_EQ(player->GetSize(), c.Size);
+        EXPECT_EQ(player->GetPosition(), 0);
+        EXPECT_EQ(player->Xc9500Mode, c.Xc9500);
+        EXPECT_EQ(player->GetStatus(), FileStatus::Running) << "not started";
     }
 }
 
@@ -205,7 +212,7 @@ TEST_F(XsvfDecoder, FilesThatCannotBePlayedAreRefusedBeforePlay)
         std::string expected = c.Message;
         if (const size_t at = expected.find("{}"); at != std::string::npos)
             expected.replace(at, 2, path);
-        WithinLimit([&] { EXPECT_EQ(RaisedBy([&] { TXSVFFile player(path); }), expected); });
+        WithinLimit([&] { EXPECT_EQ(RaisedBy([&] { Checked(path); }), expected); });
     }
 }
 
@@ -230,8 +237,7 @@ TEST_F(XsvfDecoder, ArbitraryBytesAreAcceptedOrRefusedNeverMore)
             }
             const std::string path = Write(bytes);
             try {
-                TXSVFFile player(path);
-                EXPECT_GE(player.GetSize(), 1);
+                EXPECT_GE(Checked(path)->GetSize(), 1);
             } catch (const Exception& e) {
                 ++refused;
                 EXPECT_FALSE(e.Message().empty());
@@ -244,10 +250,10 @@ TEST_F(XsvfDecoder, ArbitraryBytesAreAcceptedOrRefusedNeverMore)
 TEST_F(XsvfDecoder, AReadErrorIsRefusedNamingTheFile)
 {
     TXsvf file;
-    file.Comment(std::string(600, 'c')).Complete();
+    file.Comment(std::string(9000, 'c')).Complete();
     const std::string path = Write(file.Bytes());
-    platform::SetReadFaultForTest([](int64_t Offset) { return Offset >= 512; });
-    WithinLimit([&] { EXPECT_EQ(RaisedBy([&] { TXSVFFile player(path); }), "Cannot read file " + path + "."); });
+    platform::SetReadFaultForTest([](int64_t Offset) { return Offset >= 8192; });
+    WithinLimit([&] { EXPECT_EQ(RaisedBy([&] { Checked(path); }), "Cannot read file " + path + "."); });
     platform::SetReadFaultForTest({});
 }
 
@@ -271,7 +277,23 @@ TEST(XsvfRegistration, RegisteredAsXsvfAfterSvf)
     const std::string path = dir.Write("a.XSVF", TXsvf().Sdr(0).Complete().Bytes());
     const std::unique_ptr<TJtagFile> player = JtagFilesList->CreateFileObject(".xsvf", path);
     ASSERT_NE(dynamic_cast<TXSVFFile*>(player.get()), nullptr);
+    player->CheckFile({});
     EXPECT_EQ(player->GetSize(), 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(XsvfDecoder, ADataSizeTheMemoryCannotHoldIsRefusedByTheCheck)
+{
+    const std::string path = Write(TXsvf().SdrSize(1u << 24).Complete().Bytes());
+    platform::SetAvailableMemoryForTest(uint64_t{1} << 20);
+    EXPECT_EQ(RaisedBy([&] { Checked(path); }),
+              "Scan of 16777216 bits would need 80 MB of memory, 1 MB are available");
+    platform::SetAvailableMemoryForTest(uint64_t{1} << 30);
+    EXPECT_EQ(RaisedBy([&] { Checked(path); }), "") << "the same size with room for it";
+    platform::SetAvailableMemoryForTest(std::nullopt);
 }
 
 } // namespace
