@@ -48,3 +48,21 @@ void UpperCaseAscii(std::string& Text)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 0x20);
 }
+
+std::string VisibleText(std::string_view Text)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(Text.size());
+    for (const char ch : Text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c < 0x20 && c != '\t') || c == 0x7F) {
+            out += "\\x";
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}

@@ -18,5 +18,9 @@ inline bool InCharSet(char C, const TCharSet& Chars) { return Chars.test(static_
 // Chars; all of Text when none is.
 std::string CopyUpToChars(const std::string& Text, const TCharSet& Chars);
 
+// Text as it may reach a terminal or a log: control characters other than
+// a tab (an escape that would turn the terminal red, say) become \xHH.
+std::string VisibleText(std::string_view Text);
+
 // 'a' to 'z' become 'A' to 'Z'; every other byte stays, whatever the locale.
 void UpperCaseAscii(std::string& Text);

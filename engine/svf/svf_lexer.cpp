@@ -301,7 +301,7 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
             inComment = true;
         if (c == 13 || c == 10) {
             if (inComment && !comment.empty() && wantComments)
-                OnMessage(comment, MessageKind::Comment);
+                OnMessage(VisibleText(comment), MessageKind::Comment);
             inComment = false;
             comment.clear();
         }

@@ -125,6 +125,7 @@ TEST_F(OrbeskconRefusesTheStart, EachReasonNoCableCouldBeUsedHasItsLine)
 {
     const std::string lastSerial = Write("last.ini", "[Params]\nLastSerial=65537\n");
     const std::string lowVoltage = Write("low.ini", "[Params]\nMirrowVddMin=40\n");
+    const std::string noCable = Write("none.ini", "[Params]\nLastSerial=-2\n");
     struct TCase {
         const char* Why;
         std::vector<std::string> Devices;
@@ -154,6 +155,28 @@ TEST_F(OrbeskconRefusesTheStart, EachReasonNoCableCouldBeUsedHasItsLine)
          {"No VARNEL S/N A6010001 is attached; attached: MIRROW S/N A6040001. That cable is the settings' "
           "LastSerial, not one named on the command line: -s - chooses a cable automatically.",
           "Fatal error: Cannot find VARNEL", CannotOpen}},
+        // A kind option would not change the settings' serial: the remedy
+        // is the automatic choice.
+        {"the settings' serial names a Varnel where a Druvel is",
+         {Druvel("A6010001")},
+         {"-i", lastSerial, Good},
+         {"The cable A6010001 is a DRUVEL, not a VARNEL. That cable is the settings' LastSerial, not one named on "
+          "the command line: -s - chooses a cable automatically.",
+          "Fatal error: Cannot find VARNEL", CannotOpen}},
+        {"the settings' serial names no cable", {Varnel("A6010001")}, {"-i", noCable, Good},
+         {"Warning: the setting LastSerial=-2 names no cable (-1, or a serial with the kind 0, 2 or 123 in bits "
+          "24-31); no cable is chosen by it.",
+          "The settings' LastSerial=-2 names no cable. -s - chooses a cable automatically.", NotSelected,
+          CannotOpen}},
+        {"a full serial is taken as typed", {Druvel("A6010005")}, {"-druvel", "-s", "A6000005", Good},
+         {"No DRUVEL S/N A6000005 is attached; attached: DRUVEL S/N A6010005.", "Fatal error: Cannot find DRUVEL",
+          CannotOpen}},
+        {"a full serial never names the Varnel beside it", {Varnel("A6010001")}, {"-s", "A6000001", Good},
+         {"No VARNEL S/N A6000001 is attached: A6000001 is a DRUVEL serial, -druvel selects it; attached: VARNEL "
+          "S/N A6010001.",
+          "Fatal error: Cannot find VARNEL", CannotOpen}},
+        {"-druvel alone takes no other kind", {Varnel("A6010001"), Mirrow("A6040001")}, {"-druvel", Good},
+         {"No DRUVEL is attached; attached: VARNEL S/N A6010001, MIRROW S/N A6040001.", NotSelected, CannotOpen}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Why);
@@ -164,6 +187,12 @@ TEST_F(OrbeskconRefusesTheStart, EachReasonNoCableCouldBeUsedHasItsLine)
         EXPECT_EQ(r.Status, 2);
         EXPECT_THAT(TraceWith(" scan "), IsEmpty());
     }
+
+    // The cable named exactly plays, whatever stands beside it.
+    ScenarioText = Scenario({Druvel("A6010005", TwoDevices), Druvel("A6000005", TwoDevices)});
+    const TRunResult played = RunHere({"-druvel", "-s", "A6000005", Good});
+    EXPECT_EQ(played.Status, 0) << played.Out;
+    EXPECT_EQ(played.OutLines().front(), "Using DRUVEL S/N A6000005");
 
     // A Mirrow whose target voltage is outside its limits: the cable says
     // so before the kept line.
