@@ -153,4 +153,15 @@ TEST_F(OrbeskconOnMirrow, EveryFaultEndsWithItsLinesAndStatusAndTheTargetUnpower
     }
 }
 
+// With the P pin set as TRST the Mirrow has no TRST line to drive: the
+// file's TRST statements are warned of once a run, as a Varnel would.
+TEST_F(OrbeskconOnMirrow, TrstStatementsWithThePPinAsTrstAreWarnedOfOnce)
+{
+    const std::string svf = Write("trst.svf", "TRST ON;\nTRST OFF;\nSTATE RESET;\nTRST ABSENT;\n");
+    ScenarioText = Scenario({MirrowDevice("")});
+    const TRunResult r = Run({"-mirrow", "-i", Settings("MirrowPActive=3\n"), svf});
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    EXPECT_THAT(r.OutLines(), testing::Contains("Warning: TRST pin disabled but SVF file contains TRST command").Times(1));
+}
+
 } // namespace

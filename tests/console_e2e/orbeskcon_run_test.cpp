@@ -176,6 +176,41 @@ TEST_F(OrbeskconPlays, ACableLostMidRunEndsItWithACommunicationError)
     }
 }
 
+// A good run whose closing bytes do not reach the cable has failed: its
+// pins may be left as the run set them.
+TEST_F(OrbeskconPlays, AClosingWriteThatFailsFailsTheRun)
+{
+    const std::string good = Write("good.svf", IdcodeSvf(true));
+    ScenarioText = Scenario({Varnel("A6010001", TwoDevices + ",\"faults\":{\"close_fails\":true}")});
+    const TRunResult r = Run({good});
+    EXPECT_EQ(r.Status, 1) << r.Out;
+    const std::vector<std::string> lines = r.OutLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              "Error: the cable's closing bytes could not be written: the VPP pin and the JTAG lines may be left as "
+              "the run set them.");
+    EXPECT_EQ(lines.back(), FailureLine);
+    EXPECT_THAT(lines, Not(Contains(SuccessLine)));
+    EXPECT_THAT(TraceWith("fault close-failed"), testing::SizeIs(1));
+}
+
+// The file's bytes never drive the terminal: control characters but a tab
+// are shown escaped, in comments and in the line of an error.
+TEST_F(OrbeskconPlays, ControlCharactersOfTheFileAreShownEscaped)
+{
+    const std::string comment = Write("comment.svf", "! \x1B[31mred\tand \x07" "bell\nSTATE RESET;\n");
+    const TRunResult shown = Run({comment});
+    EXPECT_EQ(shown.Status, 0) << shown.Out;
+    EXPECT_THAT(shown.OutLines(), Contains("! \\x1B[31mred\tand \\x07bell"));
+    EXPECT_EQ(shown.Out.find('\x1B'), std::string::npos);
+
+    const std::string error = Write("error.svf", "STATE RESET;\nFOO\x1B[31m;\n");
+    const TRunResult refused = Run({error});
+    EXPECT_EQ(refused.Status, 2) << refused.Out;
+    EXPECT_EQ(refused.Out.find('\x1B'), std::string::npos) << refused.Out;
+    EXPECT_THAT(refused.Out, HasSubstr("\\x1B[31m"));
+}
+
 // Under an address-space limit (ulimit -v), as on a machine short of
 // memory: a scan too long for it ends the run with its line error.
 TEST_F(OrbeskconPlays, AScanTooLongForTheMemoryEndsTheRunWithALineError)

@@ -173,6 +173,26 @@ TEST_F(DesktopRun, AFailingFileEndsWithTheRedLineStatusOneAndTheCableParked)
     EXPECT_THAT(VarnelCloses().back(), testing::EndsWith("bytes=4 last=A3 A8 EC C8"));
 }
 
+// Closing bytes that do not reach the cable fail a good run, in red, with
+// what may be left as the run set it.
+TEST_F(DesktopRun, AClosingWriteThatFailsFailsTheRun)
+{
+    Sim->Load(exectest::Scenario(
+        {exectest::Varnel("A6010001", e2e::TwoDevices + ",\"faults\":{\"close_fails\":true}")}));
+    TJtagMainForm& form = Create({"-F", Good});
+    form.MenuProcessClick();
+    ASSERT_TRUE(RunToEnd());
+    RunFor(150);
+    const std::vector<TMemoLine> lines = MemoLines(form);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].Text,
+              "Error: the cable's closing bytes could not be written: the VPP pin and the JTAG lines may be left as "
+              "the run set them.");
+    EXPECT_EQ(lines.back().Text, FailureLine);
+    EXPECT_EQ(lines.back().Colour, Red);
+    EXPECT_EQ(ExitStatus, 1);
+}
+
 TEST_F(DesktopRun, TheTickEndsARunByItsStatusWithItsExitStatusAndClose)
 {
     struct TCase {
@@ -528,6 +548,11 @@ TEST_F(DesktopRun, EveryFailedStartSaysWhyInRedInANewLogEmptiesTheBarAndSaysNoFi
         {"no cable", none, "", Good, "No JTAG cable is attached."},
         {"the remembered cable is not attached", varnel, "[Params]\nLastSerial=65538\n", Good,
          "Fatal error: Cannot open any JTAG cable."},
+        // The window's remedy: its menu item, not the console's -s.
+        {"the remembered cable is not attached, and how to choose another", varnel, "[Params]\nLastSerial=65538\n",
+         Good,
+         "No VARNEL S/N A6010002 is attached; attached: VARNEL S/N A6010001. That cable is the one chosen last: "
+         "Options / Select Programmer chooses another."},
         {"no such file", varnel, "", Folder + "/missing.svf", "Fatal error \"Cannot open file"},
         {"a file no player reads", varnel, "", notes, "Fatal error \"No registered class for file type"},
     };
