@@ -14,6 +14,22 @@ bool InIrColumn(TapState s)
 
 } // namespace
 
+bool IsTapStep(TapState From, TapState To)
+{
+    using S = TapState;
+    // The state after TMS 0 and after TMS 1, for each state by its code.
+    static constexpr S Next[16][2] = {
+        {S::IDLE, S::RESET},         {S::IDLE, S::DRSELECT},     {S::DRCAPTURE, S::IRSELECT},
+        {S::DRSHIFT, S::DREXIT1},    {S::DRSHIFT, S::DREXIT1},   {S::DRPAUSE, S::DRUPDATE},
+        {S::DRPAUSE, S::DREXIT2},    {S::DRSHIFT, S::DRUPDATE},  {S::IDLE, S::DRSELECT},
+        {S::IRCAPTURE, S::RESET},    {S::IRSHIFT, S::IREXIT1},   {S::IRSHIFT, S::IREXIT1},
+        {S::IRPAUSE, S::IRUPDATE},   {S::IRPAUSE, S::IREXIT2},   {S::IRSHIFT, S::IRUPDATE},
+        {S::IDLE, S::DRSELECT},
+    };
+    const auto f = static_cast<unsigned>(From);
+    return f < 16 && (Next[f][0] == To || Next[f][1] == To);
+}
+
 TTapStep TapWalkStep(TapState Current, TapState Target)
 {
     using S = TapState;

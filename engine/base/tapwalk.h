@@ -18,6 +18,9 @@ TTapStep TapWalkStep(TapState Current, TapState Target);
 
 bool IsTapState(TapState State);
 
+// To is one TCK from From (with TMS 0 or 1); both are TAP states.
+bool IsTapStep(TapState From, TapState To);
+
 enum class TTapWalkResult : uint8_t {
     Done,
     ClockFailed,    // Current is the last state reached

@@ -69,7 +69,8 @@ public:
     // The same into Text, whose memory is reused.
     void ReadStatementInto(std::string& Text);
 
-    // The next statement of the file into Statement.
+    // The next statement of the file into Statement. Every error about it,
+    // a number that does not read among them, is a line error.
     void ParseStatement(TSVFCommand& Statement);
     // The next statement to handle: a LOOP body's replay, else the next
     // parsed one; a parsed LOOP records its body up to ENDLOOP.
@@ -95,6 +96,7 @@ public:
 
     // ELineException at the line the reader has reached, or at a given one.
     [[noreturn]] void RaiseLineError(const std::string& Message);
+    void ParseStatementText(TSVFCommand& Statement);
     [[noreturn]] void RaiseLineErrorAt(const std::string& Message, int64_t LineIndex);
 
     const std::string& FileName() const { return FFileName; }

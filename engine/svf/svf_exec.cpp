@@ -102,7 +102,12 @@ void TSVFFile::CheckStates(const TSVFCommand& Statement)
         for (const SvfItem& item : items)
             if (!IsStateKind(item.Kind))
                 RaiseLineError("TAP state expected after STATE");
-        // The states before the last are the path and may pass anywhere.
+        // A path names every state the TAP passes, one TCK apart; the walk
+        // to its first state is the player's own.
+        for (size_t k = 1; k < items.size(); ++k)
+            if (!IsTapStep(StateOfKind(items[k - 1].Kind), StateOfKind(items[k].Kind)))
+                RaiseLineError(std::string("STATE path: ") + SvfItemKindName(items[k].Kind) +
+                               " is not one TAP step from " + SvfItemKindName(items[k - 1].Kind));
         CheckStableState(items.back().Kind);
         break;
     case SvfCommand::RUNTEST:

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "hexdigit.h"
+#include "base/checked_file.h"
 #include "svf/svf.h"
 #include "svf/svf_lexer.h"
 #include "base/sysconv.h"
@@ -151,9 +152,36 @@ long double ParseFloatToken(TSvfTokens& Tokens, int32_t Index)
     return value;
 }
 
+// Bits from the lowest up to the highest set one, of hexadecimal digits
+// written most significant first.
+uint64_t SignificantBits(std::string_view Digits)
+{
+    const size_t first = Digits.find_first_not_of('0');
+    if (first == std::string_view::npos)
+        return 0;
+    const char c = Digits[first];
+    const int value = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+    const uint64_t top = value >= 8 ? 4 : value >= 4 ? 3 : value >= 2 ? 2 : 1;
+    return (Digits.size() - first - 1) * uint64_t{4} + top;
+}
+
 } // namespace
 
 void TSVFFile::ParseStatement(TSVFCommand& Statement)
+{
+    try {
+        ParseStatementText(Statement);
+    } catch (const ELineException&) {
+        throw;
+    } catch (const EFileChanged&) {
+        throw;
+    } catch (const Exception& e) {
+        // The number conversions' own errors name no line.
+        RaiseLineError(e.Message());
+    }
+}
+
+void TSVFFile::ParseStatementText(TSVFCommand& Statement)
 {
     TSvfTokens& tokens = FTokens;
     ReadStatementInto(tokens.Text());
@@ -164,7 +192,8 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
 
     // The command word is looked at before the rest is cut: a statement
     // that no command starts costs no more than its text.
-    tokens.SplitNext();
+    if (!tokens.SplitNext())
+        RaiseLineError("Empty statement: a ';' with no command before it");
     const std::string_view word = tokens.View(0);
     CommandWords.Find(word, Statement.Command);
     // "__EOF" is the reader's own end marker; written in the file it would
@@ -216,6 +245,11 @@ void TSVFFile::ParseStatement(TSVFCommand& Statement)
             const std::string_view digits = hex.substr(1, hex.size() - 2);
             if (const int bad = FirstNonHex(digits); bad >= 0)
                 RaiseLineError("Hexadecimal number holds " + ShownByte(bad) + ", which is not a hexadecimal digit.");
+            // Zero digits beyond the length are common in vendor files; a
+            // set bit there would be dropped.
+            if (IsScan(Statement.Command) && SignificantBits(digits) > static_cast<uint64_t>(length))
+                RaiseLineError(std::string(SvfItemKindName(kind)) + " value has a set bit beyond the scan length of " +
+                               std::to_string(length) + " bits");
             TVarLen vector;
             if (Side == TSide::Check) {
                 vector = TVarLen::LengthOnly(length);

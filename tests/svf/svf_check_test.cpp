@@ -67,8 +67,26 @@ TEST_F(SvfCheck, FindsWhatThePlayerWouldMeetWithItsTextAndLine)
          "\"ENDLOOP;\""},
         {"a scan length out of range", "SIR 2147483648;\n",
          "Fatal error Scan length 2147483648 is out of range (0 to 2147483647) near line 1\r\n\"SIR 2147483648;\""},
-        {"an error that names no line", Lines(3, idle) + "RUNTEST ABC;\n",
-         "Fatal error 'ABC' is not a valid integer value"},
+        // Every error about a statement names its line, the number
+        // conversions' own among them.
+        {"a number that does not read", Lines(3, idle) + "RUNTEST ABC;\n",
+         "Fatal error 'ABC' is not a valid integer value near line 4\r\n\"RUNTEST ABC;\""},
+        {"a frequency that does not read", "FREQUENCY ABC HZ;\n",
+         "Fatal error 'ABC' is not a valid floating point value near line 1\r\n\"FREQUENCY ABC HZ;\""},
+        {"a count beyond 32 bits", "RUNTEST 1E12 TCK;\n",
+         "Fatal error '1E12' is not a valid integer value near line 1\r\n\"RUNTEST 1E12 TCK;\""},
+        {"an empty statement", idle + "SIR 8 TDI (ff);;\n",
+         "Fatal error Empty statement: a ';' with no command before it near line 2\r\n\"SIR 8 TDI (ff);;\""},
+        {"a set bit beyond the scan's length", "SDR 8 TDI (1FF);\n",
+         "Fatal error TDI value has a set bit beyond the scan length of 8 bits near line 1\r\n\"SDR 8 TDI (1FF);\""},
+        {"in a mask too", "SDR 5 TDI (1F) TDO (00) MASK (3F);\n",
+         "Fatal error MASK value has a set bit beyond the scan length of 5 bits near line 1\r\n"
+         "\"SDR 5 TDI (1F) TDO (00) MASK (3F);\""},
+        {"zero digits beyond the length, as vendor files have them", "SDR 13 TDI (0089);\nSDR 8 TDI (0FF);\n", ""},
+        {"a STATE path that is no walk of the TAP", "STATE IDLE DRCAPTURE DRPAUSE;\n",
+         "Fatal error STATE path: DRCAPTURE is not one TAP step from IDLE near line 1\r\n"
+         "\"STATE IDLE DRCAPTURE DRPAUSE;\""},
+        {"a STATE path of single steps", "STATE RESET IDLE;\nSTATE IDLE DRSELECT DRCAPTURE DREXIT1 DRPAUSE;\n", ""},
         {"a good file behind a UTF-8 byte-order mark", "\xEF\xBB\xBFSIR 8 TDI (01);\n" + idle, ""},
         {"an error on the line of a byte-order mark, shown without it", "\xEF\xBB\xBFSIR 8 TDI 01;\n",
          "Fatal error Hexadecimal number is not enclosed in parentheses. near line 1\r\n\"SIR 8 TDI 01;\""},

@@ -129,10 +129,11 @@ TEST_F(SvfWorker, MalformedFilesFailBeforeTheirStatementClocks)
     }
 }
 
-TEST_F(SvfWorker, OtherErrorsNameOnlyTheirMessage)
+TEST_F(SvfWorker, ANumberThatDoesNotReadNamesItsLine)
 {
     EXPECT_EQ(Run("RUNTEST ABC;\n"), FileStatus::Failed);
-    EXPECT_EQ(cable.MessagesOf(MessageKind::Error), Strings{"Fatal error 'ABC' is not a valid integer value"});
+    EXPECT_EQ(cable.MessagesOf(MessageKind::Error),
+              Strings{"Fatal error 'ABC' is not a valid integer value near line 1\r\n\"RUNTEST ABC;\""});
 }
 
 TEST_F(SvfWorker, CommentsFollowTheDesktopSwitch)
