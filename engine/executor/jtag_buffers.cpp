@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "executor/jtag_execute.h"
+#include "thread.h"
 #include "ticks.h"
 
 namespace {
@@ -50,6 +51,11 @@ bool TJtagExecuter::Flush()
         OutCount = 0;
         return true;
     }
+    if (OutCount > 0 && !AwaitDevice()) {
+        CutByStop = true;
+        OutCount = 0;
+        return true;
+    }
     bool written = false;
     switch (KindInUse()) {
     case CableKindVarnel:
@@ -66,7 +72,56 @@ bool TJtagExecuter::Flush()
     }
     if (!written)
         CableFailed = true;
+    else if (OutCount == 0)
+        QueuedNs = 0;
     return written;
+}
+
+bool TJtagExecuter::StopAsked()
+{
+    const platform::TThread* worker = platform::CurrentThread();
+    return worker && worker->Terminated();
+}
+
+bool TJtagExecuter::QueueDeviceTime(uint64_t Ns)
+{
+    QueuedNs += Ns;
+    if (QueuedNs < WaitSliceNs)
+        return true;
+    // A stop comes to a player's worker; where none can come (an open)
+    // the bytes go as the buffer fills.
+    if (!platform::CurrentThread()) {
+        QueuedNs = 0;
+        return true;
+    }
+    if (StopAsked()) {
+        CutByStop = true;
+        return false;
+    }
+    QueuedNs = 0;
+    return Flush() && !CutByStop;
+}
+
+uint64_t TJtagExecuter::SliceFit(uint64_t Ns) const
+{
+    if (Ns == 0)
+        return UINT64_MAX;
+    const uint64_t left = QueuedNs < WaitSliceNs ? WaitSliceNs - QueuedNs : 0;
+    return std::max<uint64_t>(1, (left + Ns - 1) / Ns);
+}
+
+bool TJtagExecuter::AwaitDevice()
+{
+    // The device's own buffer would take far more: a stop must find no
+    // more than about a slice of work before the close.
+    for (;;) {
+        if (StopAsked())
+            return false;
+        const int32_t ahead = static_cast<int32_t>(DeviceIdleTick - platform::GetTickCount());
+        if (ahead <= static_cast<int32_t>(WaitSliceMs))
+            return true;
+        platform::Sleep(static_cast<uint32_t>(std::min<int32_t>(ahead - static_cast<int32_t>(WaitSliceMs), 10)));
+    }
 }
 
 bool TJtagExecuter::PlainFlush()

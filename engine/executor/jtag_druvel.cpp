@@ -177,7 +177,7 @@ bool TJtagExecuter::DruvelPutDivisor(int32_t Divisor)
     return true;
 }
 
-bool TJtagExecuter::DruvelPutCycles(uint64_t N, TWaitSlices* Slices)
+bool TJtagExecuter::DruvelPutCycles(uint64_t N, bool Counted)
 {
     const uint64_t period = static_cast<uint64_t>(DruvelQueuedDivisor) + 1;
     const uint64_t byteNs = DataByteNs(DruvelQueuedDivisor);
@@ -185,13 +185,15 @@ bool TJtagExecuter::DruvelPutCycles(uint64_t N, TWaitSlices* Slices)
         const uint64_t k = std::min<uint64_t>(N / 8, MaxBlockBytes);
         if (!PutCommand16(*this, BytesOut, k - 1))
             return false;
+        // The time of each byte as it is queued, so that a write of part
+        // of the block is paced by it.
         for (uint64_t i = 0; i < k; ++i) {
             if (!PutByte(0x00))
                 return false;
-            if (Slices && !Slices->Step(byteNs))
-                return Slices->Stopped();
+            DruvelQueuedPeriods += 8 * period;
+            if (Counted && !QueueDeviceTime(byteNs))
+                return CutByStop;
         }
-        DruvelQueuedPeriods += 8 * k * period;
         N -= 8 * k;
     }
     if (N > 0 && !PutCommand(*this, BitsOut, static_cast<uint8_t>(N - 1), 0x00))
@@ -212,8 +214,9 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     // A stop may cut a data block between its bytes: nothing more is
     // written, and the close's bit-mode reset restarts the engine, which
     // drops the block cut short (no byte of the close is taken as its data).
-    TWaitSlices slices(*this);
     const uint64_t byteNs = DataByteNs(DruvelQueuedDivisor);
+    const uint64_t bitPeriods = static_cast<uint64_t>(DruvelQueuedDivisor) + 1;
+    int64_t blockBits = 0;
 
     const bool queued = ForEachPiece(Count, [&](const TPiece& P) {
         if (P.Block) {
@@ -224,7 +227,11 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
                 uint8_t data = 0;
                 for (int32_t j = 0; j < 8; ++j)
                     data |= bit(P.First + 8 * b + j, j);
-                if (!PutByte(data) || !slices.Step(byteNs))
+                if (!PutByte(data))
+                    return false;
+                DruvelQueuedPeriods += 8 * bitPeriods;
+                blockBits += 8;
+                if (!QueueDeviceTime(byteNs))
                     return false;
             }
         } else {
@@ -239,10 +246,10 @@ bool TJtagExecuter::DruvelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
         return true;
     });
     if (!queued)
-        return slices.Stopped();
+        return CutByStop;
     if (capture)
         DruvelQueuedReplies += ReplyBytes(Count);
-    DruvelQueuedPeriods += static_cast<uint64_t>(Count) * static_cast<uint64_t>(DruvelQueuedDivisor + 1);
+    DruvelQueuedPeriods += static_cast<uint64_t>(Count - blockBits) * bitPeriods;
     return true;
 }
 
@@ -280,7 +287,7 @@ bool TJtagExecuter::DruvelTmsClock(bool Tdi, bool Tms)
     if (!DruvelPutPins(Tdi, Tms) || !PutCommand(*this, BitsOut, 0x00, Tdi ? 0x80 : 0x00))
         return false;
     DruvelQueuedPeriods += static_cast<uint64_t>(DruvelQueuedDivisor + 1);
-    return true;
+    return QueueClockPeriod();
 }
 
 bool TJtagExecuter::DruvelTrst(bool, bool)

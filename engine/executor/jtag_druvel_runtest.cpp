@@ -53,12 +53,12 @@ public:
     {
         switch (Clock) {
         case TRuntestClock::OneMhz:
-            return E.DruvelPutDivisor(OneMhzClockDivisor) && E.DruvelPutCycles(Count, &FSlices);
+            return E.DruvelPutDivisor(OneMhzClockDivisor) && E.DruvelPutCycles(Count, true);
         case TRuntestClock::Design:
-            return E.DruvelPutDivisor(DruvelDivisorFor(RuntestDesignHz(E))) && E.DruvelPutCycles(Count, &FSlices);
+            return E.DruvelPutDivisor(DruvelDivisorFor(RuntestDesignHz(E))) && E.DruvelPutCycles(Count, true);
         case TRuntestClock::InForce:
         default:
-            return E.DruvelPutDivisor(InForce()) && E.DruvelPutCycles(Count, &FSlices);
+            return E.DruvelPutDivisor(InForce()) && E.DruvelPutCycles(Count, true);
         }
     }
 
@@ -77,11 +77,10 @@ private:
     // (6 MHz / (d + 1), not truncated) so that the wait still lasts t.
     bool Cycles(uint64_t Cycles, uint64_t t, int32_t d)
     {
-        return E.DruvelPutCycles(CyclesCovering(Cycles, t, static_cast<uint64_t>(d) + 1, 6), &FSlices);
+        return E.DruvelPutCycles(CyclesCovering(Cycles, t, static_cast<uint64_t>(d) + 1, 6), true);
     }
 
     TJtagExecuter& E;
-    TWaitSlices FSlices{E};
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 // members too, one source file per cable kind.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -90,7 +91,11 @@ std::string NoAutoCableText(const TAttachedCables& Attached, int32_t PreferredKi
 std::string NoSelectedCableText(int32_t ProgrammerId, size_t Matches, const TAttachedCables& Attached,
                                 bool FromSettings);
 
-class TWaitSlices;
+// The host keeps within about this much device time of the cable: what is
+// queued is written once it lasts this long, and a write waits until the
+// device is within this of done with what was written before.
+constexpr uint64_t WaitSliceNs = 100000000;
+constexpr uint32_t WaitSliceMs = WaitSliceNs / 1000000;
 
 class TJtagExecuter {
 public:
@@ -268,6 +273,28 @@ public:
     uint64_t DeviceNsAhead = 0;
     // Adds the device time of a block just written.
     void NoteDeviceTime(uint64_t Nanoseconds);
+
+    // ---- pacing: the host never runs far ahead of the device
+
+    // Device time of the bytes queued since the last write, as the cable
+    // routines count it while they queue.
+    uint64_t QueuedNs = 0;
+    // After bytes that last Ns were queued: once a slice is queued it is
+    // written. False ends the routine: a stop (CutByStop then, and the
+    // routine returns true for the player to end the run), or a write
+    // that failed. Without a worker (an open) nothing is written early.
+    bool QueueDeviceTime(uint64_t Ns);
+    // One TCK period at the clock in force, as QueueDeviceTime takes it;
+    // false only when a write failed.
+    bool QueueClockPeriod() { return QueueDeviceTime(1000000000 / static_cast<uint64_t>(std::max(CurrentFrequency, 1))) || CutByStop; }
+    // How many parts of Ns each are queued before the slice under way is
+    // full (at least one): a routine that fills the buffer in bulk stops there.
+    uint64_t SliceFit(uint64_t Ns) const;
+    // Waits until the device is within a slice of done with what was
+    // written; false when a stop came first.
+    bool AwaitDevice();
+    // The run's worker has been asked to stop.
+    static bool StopAsked();
     // No reply for ReplyTimeoutMs after both the last reply and the end of
     // the device's work.
     bool RepliesOverdue() const;
@@ -328,8 +355,9 @@ public:
     bool MirrowTrst(bool Level, bool Driven);
     int32_t MirrowSetFrequency(int32_t Hz, bool Apply);
     // A wait timed by the device in 60 MHz ticks; nothing for 0 or less.
-    // Slices, when given, write a long wait in slices and end it at a stop.
-    bool MirrowWait(int64_t Nanoseconds, TWaitSlices* Slices = nullptr);
+    // Counted, a run's wait goes to the pacing (QueueDeviceTime) and ends
+    // at a stop; the open's are not.
+    bool MirrowWait(int64_t Nanoseconds, bool Counted = false);
     bool MirrowRuntestTime(bool Sck, uint32_t Microseconds, bool HoldTms, const TJtagMessageEvent& Progress);
     bool MirrowRuntestClocks(bool Sck, uint32_t Count, bool HoldTms, const TJtagMessageEvent& Progress);
 
@@ -368,7 +396,7 @@ public:
     // cannot be queued.
     bool DruvelPutPins(bool Tdi, bool Tms);
     bool DruvelPutDivisor(int32_t Divisor);
-    bool DruvelPutCycles(uint64_t N, TWaitSlices* Slices = nullptr);
+    bool DruvelPutCycles(uint64_t N, bool Counted = false);
 
     // Of the commands queued whole and not yet written: the replies they
     // owe and the device time they take (in periods of the 6 MHz base).

@@ -268,7 +268,6 @@ bool TJtagExecuter::MirrowShift(const uint8_t* Tdi, const uint8_t* Capture, int3
     int previous = -1; // no header in force yet
     // Each data byte is a whole operand of the shift command in force: a
     // stop cuts the shift after one, and the close begins with a command.
-    TWaitSlices slices(*this);
     const uint64_t bitNs = ShiftBitNs(*this);
     const bool queued = ForEachMirrowChunk(Count, [&](int32_t First, int32_t Bits, bool IsLast) {
         if (IsLast) {
@@ -285,10 +284,10 @@ bool TJtagExecuter::MirrowShift(const uint8_t* Tdi, const uint8_t* Capture, int3
             if (Tdi[First + i] != 0)
                 data |= static_cast<uint8_t>(1 << i);
         previous = captured;
-        return PutByte(data) && slices.Step(Bits * bitNs);
+        return PutByte(data) && QueueDeviceTime(Bits * bitNs);
     });
     if (!queued)
-        return slices.Stopped();
+        return CutByStop;
     return PutByte(MirrowPinCommand) && PutByte(0xCA);
 }
 
@@ -338,7 +337,7 @@ bool TJtagExecuter::MirrowTmsClock(bool Tdi, bool Tms)
     const int64_t fillers = std::max(ClockRepeat, 0);
     return PutByte(MirrowPinCommand) && PutByte(0x8A | t) && PutByte(MirrowTmsPin | m) &&
            PutRepeated(0x98 | m, fillers) && PutByte(0xCE | t) && PutRepeated(0x8A | t, fillers) &&
-           PutByte(0xCA | t);
+           PutByte(0xCA | t) && QueueClockPeriod();
 }
 
 bool TJtagExecuter::MirrowTrst(bool, bool)
@@ -392,7 +391,7 @@ int32_t TJtagExecuter::MirrowSetFrequency(int32_t Hz, bool Apply)
     return CurrentFrequency;
 }
 
-bool TJtagExecuter::MirrowWait(int64_t Nanoseconds, TWaitSlices* Slices)
+bool TJtagExecuter::MirrowWait(int64_t Nanoseconds, bool Counted)
 {
     if (Nanoseconds <= 0)
         return true;
@@ -401,9 +400,12 @@ bool TJtagExecuter::MirrowWait(int64_t Nanoseconds, TWaitSlices* Slices)
         if (!PutByte(0x12) || !PutByte(0x8F) || !PutByte(0xFF))
             return false;
         n -= LongWaitTicks;
-        if (Slices && !Slices->Step(LongWaitTicks * TickThirds / 3))
-            return Slices->Stopped();
+        if (Counted && !QueueDeviceTime(LongWaitTicks * TickThirds / 3))
+            return CutByStop;
     }
+    // What is left is shorter than a long wait, but many short waits make
+    // a slice too.
+    const uint64_t restNs = static_cast<uint64_t>(std::max<int64_t>(n, 0)) * TickThirds / 3;
     while (n > 0) {
         if (n >= 32) {
             int64_t m = n / 4;
@@ -422,5 +424,5 @@ bool TJtagExecuter::MirrowWait(int64_t Nanoseconds, TWaitSlices* Slices)
             n -= k + 1;
         }
     }
-    return true;
+    return !Counted || QueueDeviceTime(restNs) || CutByStop;
 }

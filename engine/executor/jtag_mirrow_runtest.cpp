@@ -35,7 +35,7 @@ public:
         int32_t index = 0;
         switch (Clock) {
         case TRuntestClock::Stopped:
-            return E.MirrowWait(static_cast<int64_t>(std::min(t, MaxWaitUs) * 1000), &FSlices);
+            return E.MirrowWait(static_cast<int64_t>(std::min(t, MaxWaitUs) * 1000), true);
         case TRuntestClock::Low:
             index = LowIndex;
             break;
@@ -98,14 +98,13 @@ private:
         for (uint64_t i = 0; i < bytes; ++i) {
             if (!E.PutByte(MirrowDataByte))
                 return false;
-            if (!FSlices.Step(byteNs))
-                return FSlices.Stopped();
+            if (!E.QueueDeviceTime(byteNs))
+                return E.CutByStop;
         }
         return true;
     }
 
     TJtagExecuter& E;
-    TWaitSlices FSlices{E};
 };
 
 } // namespace

@@ -145,22 +145,6 @@ void TRuntestProgress::Step(int64_t Done, int64_t Total)
     }
 }
 
-bool TWaitSlices::Slice()
-{
-    FQueuedNs = 0;
-    // A stop comes to a player's worker; where none can come the wait is
-    // queued whole, as the buffer takes it.
-    const platform::TThread* worker = platform::CurrentThread();
-    if (!worker)
-        return true;
-    if (worker->Terminated()) {
-        FStopped = true;
-        E.CutByStop = true;
-        return false;
-    }
-    return E.Flush();
-}
-
 uint64_t ShiftBitNs(const TJtagExecuter& Executer)
 {
     return 1000000000 / static_cast<uint64_t>(std::max(Executer.CurrentFrequency, 1));

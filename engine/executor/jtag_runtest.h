@@ -44,43 +44,6 @@ private:
     uint32_t FMark = 0;
 };
 
-// A long wait in a run (on a player's worker) goes to the cable in slices
-// of WaitSliceNs of device time. Each slice is written once it is queued,
-// so that on a cable that takes bytes at its own pace the write returns
-// about when the slice before it is done; and before each write a stop
-// asked of the run ends the wait, the rest of it not queued. The bytes are
-// those of the whole wait: only the places of the writes differ, and a
-// wait shorter than a slice has none.
-constexpr uint64_t WaitSliceNs = 100000000;
-
-class TWaitSlices {
-public:
-    explicit TWaitSlices(TJtagExecuter& Executer) : E(Executer) {}
-    // After a part of the wait that lasts Ns was queued. False ends the
-    // wait: a stop (Stopped() then), or a write that failed.
-    bool Step(uint64_t Ns)
-    {
-        FQueuedNs += Ns;
-        return FQueuedNs < WaitSliceNs || Slice();
-    }
-    // How many parts of Ns each are queued before the slice under way ends
-    // (at least one): a kind that fills its buffer in bulk stops there.
-    uint64_t Fit(uint64_t Ns) const
-    {
-        return Ns == 0 ? UINT64_MAX : std::max<uint64_t>(1, (WaitSliceNs - FQueuedNs + Ns - 1) / Ns);
-    }
-    // The wait was cut short by a stop: the kind's routine returns true,
-    // and the player, which sees the stop too, ends the run.
-    bool Stopped() const { return FStopped; }
-
-private:
-    bool Slice();
-
-    TJtagExecuter& E;
-    uint64_t FQueuedNs = 0;
-    bool FStopped = false;
-};
-
 // A long shift is sliced the same way, by the device time of its bits at
 // the clock in force, and a stop cuts it only between two of its cable's
 // commands.

@@ -253,12 +253,18 @@ bool TJtagExecuter::VarnelFlush()
     if (OutCount == 0)
         return true;
     // At most so many replies in flight before another block goes out; a
-    // cable that has stopped answering ends the wait as a failure.
+    // cable that has stopped answering ends the wait as a failure, and a
+    // stop ends it with nothing written.
     while (PendingReplies - RxCount() > VarnelMaxRepliesInFlight) {
         if (!ReadPending())
             return false;
         if (PendingReplies - RxCount() <= VarnelMaxRepliesInFlight)
             break;
+        if (StopAsked()) {
+            CutByStop = true;
+            OutCount = 0;
+            return true;
+        }
         if (RepliesOverdue())
             return false;
         platform::Sleep(5);
@@ -309,7 +315,6 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
         VarnelShiftModes.push_back({native, replies});
     // Every byte is a command of its own: a stop may cut the shift between
     // any two of its bits.
-    TWaitSlices slices(*this);
     const uint64_t bitNs = ShiftBitNs(*this);
 
     if (Count == 1)
@@ -326,7 +331,7 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
                 return false;
             const int64_t room = OutBufferSize - OutCount;
             const int64_t groups = static_cast<int64_t>(std::min<uint64_t>(
-                static_cast<uint64_t>(std::min<int64_t>(room, (Count - 1 - first) / 4)), slices.Fit(4 * bitNs)));
+                static_cast<uint64_t>(std::min<int64_t>(room, (Count - 1 - first) / 4)), SliceFit(4 * bitNs)));
             uint8_t* out = OutBuffer.data() + OutCount;
             for (int64_t g = 0; g < groups; ++g, first += 4)
                 out[g] = static_cast<uint8_t>(0x30 | Nibble(Tdi + first) |
@@ -334,8 +339,8 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
             OutCount += static_cast<uint32_t>(groups);
             if (OutCount == OutBufferSize && !Flush())
                 return false;
-            if (!slices.Step(static_cast<uint64_t>(groups) * 4 * bitNs))
-                return slices.Stopped();
+            if (!QueueDeviceTime(static_cast<uint64_t>(groups) * 4 * bitNs))
+                return CutByStop;
         }
         while (first <= Count - 2) {
             const int32_t k = GroupSize(first, Count);
@@ -352,8 +357,8 @@ bool TJtagExecuter::VarnelShift(const uint8_t* Tdi, const uint8_t* Capture, int3
         for (int32_t i = 1; i <= Count - 2; ++i) {
             if (!PutRepeated(low(i), r) || !highHalf(i))
                 return false;
-            if (!slices.Step(bitNs))
-                return slices.Stopped();
+            if (!QueueDeviceTime(bitNs))
+                return CutByStop;
         }
     }
     const int32_t last = Count - 1;
@@ -414,7 +419,7 @@ bool TJtagExecuter::VarnelTmsClock(bool Tdi, bool Tms)
     const uint8_t t = Tdi ? 1 : 0;
     const int32_t halfBytes = ClockRepeat == 0 ? 1 : ClockRepeat;
     return PutByte(static_cast<uint8_t>(0xE8 | (Tms ? 4 : 0) | PinBits)) && PutByte(0xCA | t) &&
-           PutRepeated(0xCE | t, halfBytes) && PutRepeated(0xCA | t, halfBytes);
+           PutRepeated(0xCE | t, halfBytes) && PutRepeated(0xCA | t, halfBytes) && QueueClockPeriod();
 }
 
 int32_t TJtagExecuter::VarnelSetFrequency(int32_t Hz, bool Apply)

@@ -44,8 +44,8 @@ public:
                 if (!E.PutByte(WaitByte))
                     return false;
                 Progress.Step(static_cast<int64_t>(i + 1), static_cast<int64_t>(bytes));
-                if (!FSlices.Step(WaitByteNs))
-                    return FSlices.Stopped();
+                if (!E.QueueDeviceTime(WaitByteNs))
+                    return E.CutByStop;
             }
             return true;
         }
@@ -96,8 +96,8 @@ private:
                 if (!E.PutByte(left >= 4 ? FourCycles : static_cast<uint8_t>((left - 1) << 4)))
                     return false;
                 Progress.Step(static_cast<int64_t>(done + 4), total);
-                if (!FSlices.Step(4 * cycleNs))
-                    return FSlices.Stopped();
+                if (!E.QueueDeviceTime(4 * cycleNs))
+                    return E.CutByStop;
             }
             return true;
         }
@@ -105,14 +105,13 @@ private:
             if (!E.PutRepeated(TckHigh, Clock.Repeat) || !E.PutRepeated(TckLow, Clock.Repeat))
                 return false;
             Progress.Step(static_cast<int64_t>(i + 1), total);
-            if (!FSlices.Step(cycleNs))
-                return FSlices.Stopped();
+            if (!E.QueueDeviceTime(cycleNs))
+                return E.CutByStop;
         }
         return true;
     }
 
     TJtagExecuter& E;
-    TWaitSlices FSlices{E};
     uint8_t FPin = 0xE8;
 };
 

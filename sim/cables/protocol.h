@@ -51,8 +51,11 @@ public:
     virtual bool ReadFails() const { return false; }
 
     // A device that takes bytes at its own pace is busy until then with what
-    // was written; FT_Write returns no earlier. The epoch: never busy.
+    // was written. The epoch: never busy.
     virtual std::chrono::steady_clock::time_point BusyUntil() const { return {}; }
+    // FT_Write returns no earlier: once what the device has not yet done
+    // fits into its input buffer.
+    virtual std::chrono::steady_clock::time_point WriteReturnsAt() { return {}; }
 
     // The simulated JTAG chain behind the cable, for tests to inspect; none
     // for a device without one.

@@ -330,9 +330,9 @@ FT_STATUS Write(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Written)
     if (!d->Proto->Present() || !d->Proto->HostWrite(static_cast<const uint8_t*>(Buffer), take))
         return FT_IO_ERROR;
     *Written = take;
-    // A paced device: the write returns once the device has done it; the
-    // lock is given up meanwhile so that other calls go on.
-    const auto busyUntil = d->Proto->BusyUntil();
+    // A paced device: the write returns once the bytes fit into the chip's
+    // buffer; the lock is given up meanwhile so that other calls go on.
+    const auto busyUntil = d->Proto->WriteReturnsAt();
     if (busyUntil > std::chrono::steady_clock::now()) {
         call.Guard.unlock();
         std::this_thread::sleep_until(busyUntil);

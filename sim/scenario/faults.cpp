@@ -173,6 +173,8 @@ CableProtocol::CableProtocol(const std::string& Kind, const json& Device)
             throw ConfigError("paced: true or false is wanted");
         FPaced = Device.at("paced").get<bool>();
     }
+    if (Device.is_object() && Device.contains("device_buffer"))
+        FDeviceBuffer = static_cast<size_t>(ConfigUnsigned(Device.at("device_buffer"), "device_buffer"));
     if (Device.is_object() && Device.contains("serial") && Device.at("serial").is_string())
         FWho += ":" + Device.at("serial").get<std::string>();
 }
@@ -211,6 +213,7 @@ void CableProtocol::Unplug()
     FUnplugged = true;
     Rx.clear();
     FHeld.clear();
+    FTimed.clear();
     TraceEvent("fault unplugged written=" + std::to_string(FWritten));
 }
 
@@ -242,17 +245,66 @@ bool CableProtocol::HostWrite(const uint8_t* Data, size_t Count)
             FastExecute(Data, take);
         } else {
             Chain* chain = FPaced ? JtagChain() : nullptr;
-            const uint64_t before = chain ? chain->Clock().Ns() : 0;
-            Execute(Data, take);
-            if (chain) {
-                const auto now = std::chrono::steady_clock::now();
-                FBusyUntil = std::max(now, FBusyUntil) + std::chrono::nanoseconds(chain->Clock().Ns() - before);
-            }
+            if (chain)
+                ExecutePaced(Data, take, *chain);
+            else
+                Execute(Data, take);
         }
     }
     if (gone)
         Unplug();
     return take == Count;
+}
+
+void CableProtocol::ExecutePaced(const uint8_t* Data, size_t Count, Chain& Jtag)
+{
+    // In pieces, so that the buffer empties and the replies show as the
+    // device gets through a write, not all at its end.
+    constexpr size_t Piece = 64;
+    const auto now = std::chrono::steady_clock::now();
+    uint64_t end = FWritten - Count;
+    for (size_t done = 0; done < Count;) {
+        const size_t n = std::min(Piece, Count - done);
+        const uint64_t before = Jtag.Clock().Ns();
+        const size_t replied = Rx.size();
+        Execute(Data + done, n);
+        FBusyUntil = std::max(now, FBusyUntil) + std::chrono::nanoseconds(Jtag.Clock().Ns() - before);
+        end += n;
+        done += n;
+        FRunBy.push_back({end, FBusyUntil});
+        // Replies made now but sent once the device is there; held ones
+        // (faults) keep their own release.
+        for (size_t i = replied; i < Rx.size(); ++i)
+            FTimed.push_back({Rx[i], FBusyUntil});
+        Rx.resize(replied);
+    }
+}
+
+void CableProtocol::ReleaseTimed()
+{
+    if (FTimed.empty())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    while (!FTimed.empty() && FTimed.front().At <= now) {
+        Rx.push_back(FTimed.front().Byte);
+        FTimed.pop_front();
+    }
+}
+
+std::chrono::steady_clock::time_point CableProtocol::WriteReturnsAt()
+{
+    const auto now = std::chrono::steady_clock::now();
+    while (!FRunBy.empty() && FRunBy.front().At <= now) {
+        FRunDone = FRunBy.front().End;
+        FRunBy.pop_front();
+    }
+    if (FRunBy.empty() || FWritten - FRunDone <= FDeviceBuffer)
+        return {};
+    // The first piece whose end leaves no more than the buffer to run.
+    for (const TRunBy& r : FRunBy)
+        if (FWritten - r.End <= FDeviceBuffer)
+            return r.At;
+    return {};
 }
 
 void CableProtocol::FastExecute(const uint8_t* Data, size_t Count)
@@ -304,6 +356,7 @@ size_t CableProtocol::Available()
 {
     if (FUnplugged || ReadFails())
         return 0;
+    ReleaseTimed();
     ++FPolls;
     uint64_t released = 0;
     const bool paced = FFaults.ReplyIntervalMs != 0;
@@ -327,6 +380,7 @@ size_t CableProtocol::Read(uint8_t* Buffer, size_t Count)
 {
     if (FUnplugged || ReadFails())
         return 0;
+    ReleaseTimed();
     size_t n = std::min(Count, Rx.size());
     if (FFaults.ReadFailAfter)
         n = std::min<uint64_t>(n, *FFaults.ReadFailAfter - FRead);
@@ -342,6 +396,7 @@ void CableProtocol::Purge()
 {
     Rx.clear();
     FHeld.clear();
+    FTimed.clear();
 }
 
 } // namespace sim

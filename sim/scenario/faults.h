@@ -58,12 +58,15 @@
 //                              reads 1, and the decoder leaves no trace of
 //                              its own; so a run's CPU time is the host's.
 //                              The link's faults still apply.
-//   "paced": true              the device takes the host's bytes at its own
-//                              pace, as a cable whose buffers are full: a
-//                              write returns only once the device time of
-//                              everything written has passed in real time
-//                              (a long wait written keeps the host that
-//                              long). Not with "fast", which keeps no time.
+//   "paced": true              the device runs the host's bytes at its own
+//                              pace, as a real chip: a write returns once
+//                              the bytes the device has not yet run fit into
+//                              its input buffer, and each reply shows when
+//                              the device has run the command that makes it.
+//                              Not with "fast", which keeps no time.
+//   "device_buffer": N         paced: the chip's input buffer, bytes (4096,
+//                              as the FTDI chip's; 0: a write returns only
+//                              once the device has run all of it)
 #pragma once
 
 #include <chrono>
@@ -142,6 +145,7 @@ public:
     bool Present() const override { return !FUnplugged; }
     bool ReadFails() const override;
     std::chrono::steady_clock::time_point BusyUntil() const override { return FBusyUntil; }
+    std::chrono::steady_clock::time_point WriteReturnsAt() override;
 
     const std::string& Who() const { return FWho; }
     bool Fast() const { return FFast; }
@@ -150,7 +154,7 @@ public:
     uint64_t Written() const { return FWritten; }
     // Replies made and not yet read, held back or not; and the most there
     // ever were (a host that paces its replies keeps this bounded).
-    size_t Unread() const { return Rx.size() + FHeld.size(); }
+    size_t Unread() const { return Rx.size() + FHeld.size() + FTimed.size(); }
     size_t MaxUnread() const { return FMaxUnread; }
 
 protected:
@@ -217,6 +221,23 @@ private:
     bool FPaced = false;
     // Paced: when the device will have executed everything written.
     std::chrono::steady_clock::time_point FBusyUntil{};
+    size_t FDeviceBuffer = DefaultDeviceBuffer;
+    static constexpr size_t DefaultDeviceBuffer = 4096;
+    // Paced: by when the device has run the bytes up to End (of Written()),
+    // oldest first; and the replies it has made but not yet sent.
+    struct TRunBy {
+        uint64_t End;
+        std::chrono::steady_clock::time_point At;
+    };
+    std::deque<TRunBy> FRunBy;
+    uint64_t FRunDone = 0;
+    struct TTimedReply {
+        uint8_t Byte;
+        std::chrono::steady_clock::time_point At;
+    };
+    std::deque<TTimedReply> FTimed;
+    void ExecutePaced(const uint8_t* Data, size_t Count, Chain& Jtag);
+    void ReleaseTimed();
     bool FUnplugged = false;
     bool FWriteFailSeen = false;
     bool FStopSeen = false;

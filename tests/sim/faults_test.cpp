@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -272,9 +274,49 @@ TEST(PacedCable, IsBusyForTheDeviceTimeOfEveryWriteQueuedBehindTheOneBefore)
     }
 }
 
+// As a real chip: a write returns once what the device has still to run
+// fits into its input buffer, and a reply shows once the device has run
+// the command that makes it.
+TEST(PacedCable, TakesAWriteOnceItFitsIntoTheBufferAndRepliesAtTheDeviceTime)
+{
+    using namespace std::chrono;
+    struct TCase {
+        const char* Members;
+        size_t Buffer;
+    } const cases[] = {{"", 4096}, {R"(, "device_buffer": 1000)", 1000}, {R"(, "device_buffer": 0)", 0}};
+    // 2000 waits of 512 periods of 3 MHz, each 170.7 us.
+    const Bytes wait(2000, 0x80);
+    const nanoseconds waitByte(512LL * 1000 / 3);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Members);
+        VarnelProtocol v(json::parse(std::string(R"({"serial": "A6010002", "paced": true)") + c.Members + "}"));
+        v.Opened();
+        ASSERT_TRUE(Write(v, wait));
+        const auto written = steady_clock::now();
+        const auto returns = v.WriteReturnsAt();
+        const auto done = v.BusyUntil();
+        if (c.Buffer >= wait.size()) {
+            EXPECT_EQ(returns, steady_clock::time_point{}) << "all of it fits";
+        } else {
+            // Within a piece of the bytes that leave Buffer to run.
+            const auto runFirst = (wait.size() - c.Buffer) * waitByte;
+            EXPECT_GE(returns - written + milliseconds(15), runFirst);
+            EXPECT_LE(returns - written, runFirst + milliseconds(15));
+            EXPECT_LE(returns, done);
+        }
+        // A probe's reply behind the waits: not there before they are run.
+        ASSERT_TRUE(Write(v, {0xD1}));
+        EXPECT_EQ(v.Available(), 0u);
+        EXPECT_EQ(v.Unread(), 1u);
+        std::this_thread::sleep_until(v.BusyUntil() + milliseconds(1));
+        EXPECT_EQ(v.Available(), 1u);
+    }
+}
+
 TEST(PacedCable, TakesOnlyTrueOrFalse)
 {
     EXPECT_THROW(VarnelProtocol(json::parse(R"({"paced": 1})")), sim::ConfigError);
+    EXPECT_THROW(VarnelProtocol(json::parse(R"({"paced": true, "device_buffer": -1})")), sim::ConfigError);
 }
 
 } // namespace
