@@ -122,15 +122,15 @@ public:
 
     // --- the XC9500 method: each data shift verified, and retried
     bool DoCommandReadWrite(const TXSVFCommand& Command);
-    bool ShiftWithRetries();
-    // False on a mismatch, and on a cable failure, which also sets
-    // ShiftCommFailed: that one is not retried.
-    bool ShiftAndVerifyOnce();
-    bool ShiftCommFailed() const { return FShiftCommFailed; }
+    // What an attempt (or the attempts) came to: only a mismatch is
+    // retried; a cable failure has said its line; a stop says nothing (the
+    // run's end says why).
+    enum class TShiftOutcome { Verified, Mismatch, CableFailed, Stopped };
+    TShiftOutcome ShiftWithRetries();
+    TShiftOutcome ShiftAndVerifyOnce();
     // Looked at before every attempt and while an attempt waits for its
-    // bits: the worker was asked to stop. No further attempt is made, and
-    // the command ends false without a word (the run's end says why).
-    bool StopAsked();
+    // bits: the worker was asked to stop.
+    static bool StopAsked();
     // "Error on SD instruction: " and, below the dump limit, the expected
     // and the read bits where Mask has a 1.
     void ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask);
@@ -188,8 +188,6 @@ private:
     // The pre-scan's instance follows sizes only and loads no vectors.
     bool FScanOnly = false;
     bool FCompleteFlushFailed = false;
-    bool FShiftCommFailed = false;
-    bool FStopped = false;
     std::unique_ptr<TXSVFReadWriteThread> FThread;
 };
 

@@ -61,10 +61,11 @@ bool TXSVFFile::DoCommandReadWrite(const TXSVFCommand& Command)
         SendNote(UsbError, MessageKind::Error);
         return false;
     }
-    if (!ShiftWithRetries()) {
+    const TShiftOutcome outcome = ShiftWithRetries();
+    if (outcome != TShiftOutcome::Verified) {
         // Bytes of this command, and maybe of earlier ones, may be lost:
         // neither a retry nor the walk out can make that good.
-        if (FShiftCommFailed || FStopped)
+        if (outcome != TShiftOutcome::Mismatch)
             return false;
         result = false;
         SendNote(opcode == XSDR ? "XSDR operation failed after maximum retries"
@@ -75,15 +76,17 @@ bool TXSVFFile::DoCommandReadWrite(const TXSVFCommand& Command)
         SendNote(UsbError, MessageKind::Error);
         return false;
     }
+    if (StopAsked())
+        return false;
     // The run ends here: the walk out goes to the chain before the cable
     // closes, so the chain rests in a stable state. After a stop the wait
     // before it may be cut short: nothing more goes out.
-    if (!result && OnFlush && !platform::CurrentThreadTerminated())
+    if (!result && OnFlush)
         OnFlush();
     return result;
 }
 
-bool TXSVFFile::ShiftAndVerifyOnce()
+TXSVFFile::TShiftOutcome TXSVFFile::ShiftAndVerifyOnce()
 {
     const int32_t count = TdiValue.BitLength();
     std::vector<uint8_t> bits(static_cast<size_t>(count));
@@ -92,25 +95,22 @@ bool TXSVFFile::ShiftAndVerifyOnce()
         bits[static_cast<size_t>(i)] = TdiValue.GetBit(i);
         capture[static_cast<size_t>(i)] = TdoMask.GetBit(i);
     }
-    FShiftCommFailed = false;
     if ((OnShift && !OnShift(bits.data(), capture.data(), count, true)) || (OnFlush && !OnFlush())) {
-        FShiftCommFailed = true;
         SendNote(UsbError, MessageKind::Error);
-        return false;
+        return TShiftOutcome::CableFailed;
     }
     if (OnRead) {
         // The cable's own bound ends a wait for bits that never come.
         ReadResult read;
         while ((read = OnRead(bits.data(), capture.data(), count)) != ReadResult::Ready) {
             if (read != ReadResult::NotYet) {
-                FShiftCommFailed = true;
                 SendNote("SD instruction: Communication error", MessageKind::Error);
                 SendNote(UsbError, MessageKind::Error);
-                return false;
+                return TShiftOutcome::CableFailed;
             }
             // A device still busy with a long wait must not hold a stop.
             if (StopAsked())
-                return false;
+                return TShiftOutcome::Stopped;
             platform::Sleep(1);
         }
     }
@@ -119,36 +119,34 @@ bool TXSVFFile::ShiftAndVerifyOnce()
             // Retries with a wait to grow say enough by their notes.
             if (RepeatCount < 2 || RunTestTime == 0)
                 ReportShiftError(bits, TdoMask);
-            return false;
+            return TShiftOutcome::Mismatch;
         }
     }
-    return true;
+    return TShiftOutcome::Verified;
 }
 
 bool TXSVFFile::StopAsked()
 {
-    FStopped = platform::CurrentThreadTerminated();
-    return FStopped;
+    return platform::CurrentThreadTerminated();
 }
 
-bool TXSVFFile::ShiftWithRetries()
+TXSVFFile::TShiftOutcome TXSVFFile::ShiftWithRetries()
 {
     if (StopAsked())
-        return false;
+        return TShiftOutcome::Stopped;
     if (RepeatCount == 0) {
-        const bool result = ShiftAndVerifyOnce();
+        const TShiftOutcome outcome = ShiftAndVerifyOnce();
         CurrentState = TapState::DREXIT1;
-        return result;
+        return outcome;
     }
     for (int attempt = 1; attempt <= RepeatCount; ++attempt) {
         if (attempt > 1 && StopAsked())
-            return false;
-        if (ShiftAndVerifyOnce()) {
+            return TShiftOutcome::Stopped;
+        const TShiftOutcome outcome = ShiftAndVerifyOnce();
+        if (outcome == TShiftOutcome::Verified)
             CurrentState = TapState::DREXIT1;
-            return true;
-        }
-        if (FShiftCommFailed || FStopped)
-            return false;
+        if (outcome != TShiftOutcome::Mismatch)
+            return outcome;
         // Grows by half, saturating at the largest 32-bit time.
         RunTestTime = static_cast<uint32_t>(
             std::min<uint64_t>(uint64_t{RunTestTime} + RunTestTime / 2, std::numeric_limits<uint32_t>::max()));
@@ -162,10 +160,12 @@ bool TXSVFFile::ShiftWithRetries()
                             GotoState(TapState::DRUPDATE) && RunTest() && GotoState(TapState::DRSHIFT);
         if (!walked) {
             SendNote(UsbError, MessageKind::Error);
-            return false;
+            return TShiftOutcome::CableFailed;
         }
     }
-    return false;
+    // A stop in the last wait cut it short: the mismatch before it says
+    // nothing of the device.
+    return StopAsked() ? TShiftOutcome::Stopped : TShiftOutcome::Mismatch;
 }
 
 void TXSVFFile::ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask)

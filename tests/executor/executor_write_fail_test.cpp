@@ -5,6 +5,9 @@
 // the emulator's own account of the write that failed.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "support/xsvf_bytes.h"
 #include "svf_play_fixture.h"
 #include "xsvf/xsvf.h"
@@ -155,6 +158,45 @@ TEST_F(WriteFail, AnXc9500CommandThatFailsLeavesTheChainAtRest)
         const std::vector<std::string> closed = TraceWith(" at=close");
         ASSERT_FALSE(closed.empty());
         EXPECT_THAT(closed.back(), testing::HasSubstr(" stay IDLE ")) << "the run's session closed in Run-Test/Idle";
+    }
+}
+
+// A write that fails anywhere in a retry run is the cable's failure, said
+// once: never read as the device's failure to verify.
+TEST_F(WriteFail, AWriteFailingInAnXc9500RetryRunIsOneUsbErrorAndNoFailedVerification)
+{
+    const TFile f{"a device that never matches", "run.xsvf",
+                  TXsvf().Repeat(3).State(0).Sir(8, 1).SdrSize(32).TdoMask(0xFFFFFFFF).RunTest(1000)
+                      .SdrTdo(0, 0x12345678).Complete().Bytes()};
+    const std::string retries = "XSDRTDO operation failed after maximum retries";
+    for (const TCable& cable : Cables) {
+        SCOPED_TRACE(cable.Name);
+        Cable = &cable;
+        int cut = 0;
+        for (uint64_t after = 0;;) {
+            SCOPED_TRACE("write_fail_after " + std::to_string(after));
+            ASSERT_LT(cut, 2000) << "the sweep does not end";
+            LoadCable("\"faults\":{\"write_fail_after\":" + std::to_string(after) + "}");
+            bool failedInRun = false;
+            EXPECT_EQ(PlayFile(f, failedInRun), FileStatus::Failed);
+            const std::vector<std::string> failed = TraceWith(" fault write-failed ");
+            if (failed.empty())
+                break;
+            const std::vector<std::string> errors = LogOf(MessageKind::Error);
+            const auto isUsb = [](const std::string& Line) { return Line.starts_with("USB communication error"); };
+            EXPECT_LE(std::count_if(errors.begin(), errors.end(), isUsb), 1) << testing::PrintToString(errors);
+            const auto usb = std::find_if(errors.begin(), errors.end(), isUsb);
+            EXPECT_EQ(std::find(usb, errors.end(), retries), errors.end()) << "a cable failure read as a mismatch";
+            unsigned long long written = 0, count = 0;
+            const std::string& line = failed.front();
+            ASSERT_EQ(std::sscanf(line.c_str() + line.find("written="), "written=%llu count=%llu", &written, &count),
+                      2)
+                << line;
+            ASSERT_GT(written + count, after);
+            after = written + count;
+            ++cut;
+        }
+        EXPECT_GT(cut, 3) << "writes of the run itself failed";
     }
 }
 
