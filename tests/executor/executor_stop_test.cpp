@@ -68,15 +68,24 @@ protected:
 
     // Starts Text (a file called Name), waits until the log shows Line,
     // lets the run go on a little, stops it; how long it took to end.
+    // With Traced, it waits until the chain's trace shows that instead of
+    // a fixed while: a slow build may take longer to reach the long part.
     std::chrono::milliseconds StopAfter(const std::string& Text, const std::string& Name, const std::string& Line,
-                                        std::chrono::milliseconds Before = std::chrono::milliseconds(1500))
+                                        std::chrono::milliseconds Before = std::chrono::milliseconds(1500),
+                                        const std::string& Traced = "")
     {
         const std::string path = (Folder / Name).string();
         std::ofstream(path, std::ios::binary) << Text;
         EXPECT_TRUE(Exec->OpenAndStart(path)) << testing::PrintToString(LogOf(MessageKind::Error));
         if (!Exec->CurrentFile)
             return {};
-        if (Line.empty()) {
+        if (!Traced.empty()) {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (TraceWith(Traced).empty() && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_THAT(TraceWith(Traced), Not(testing::IsEmpty()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        } else if (Line.empty()) {
             // No line to wait for: the open and the statements before the
             // long one are done well within this.
             std::this_thread::sleep_for(Before);
@@ -247,7 +256,9 @@ TEST_F(StopDuringAWait, ASixteenSecondScanEndsWithinASecondOnEveryCable)
                 const std::lock_guard<std::mutex> hold(lock);
                 calls.emplace_back(Text);
             });
-            ExpectStopped(StopAfter(svf, "scan.svf", ""));
+            // Stopped once the first SIR is on the chain: the long scan is
+            // being written by then.
+            ExpectStopped(StopAfter(svf, "scan.svf", "", std::chrono::milliseconds(1500), " scan ir "));
             FtSetTraceHook({});
             // The scan cut short was never ended, nor anything after it.
             EXPECT_THAT(TraceWith(" scan dr "), testing::IsEmpty());
