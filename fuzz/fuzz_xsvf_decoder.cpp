@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         return -1; // kept out of the corpus
     bool accepted = false;
     try {
-        const TXSVFFile scanned(path);
+        TXSVFFile scanned(path);
+        scanned.CheckFile(nullptr);
         accepted = true;
         if (scanned.CommandCount < 1)
             fuzz::Finding("a file accepted without a command");
