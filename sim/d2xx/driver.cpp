@@ -132,7 +132,7 @@ bool InstallFromEnvironment(std::string& Error)
 }
 
 // Takes the lock, reads the environment's scenario on first use and counts
-// the call.
+// the call; the trace it made is in the file when it returns or waits.
 class TCall {
 public:
     explicit TCall(const char* Name) : Guard(Lock)
@@ -149,6 +149,18 @@ public:
             ++Counters[Name];
         CallName = Name;
     }
+    ~TCall() { sim::TraceFlush(); }
+    TCall(const TCall&) = delete;
+    TCall& operator=(const TCall&) = delete;
+
+    // The lock is given up while the device is busy, so that other calls go on.
+    void Release()
+    {
+        sim::TraceFlush();
+        Guard.unlock();
+    }
+    void Retake() { Guard.lock(); }
+
     std::unique_lock<std::mutex> Guard;
     const char* CallName;
 };
@@ -299,9 +311,9 @@ FT_STATUS Read(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Read)
         if (*Read >= Count || std::chrono::steady_clock::now() >= deadline)
             return FT_OK;
         const uintptr_t handle = d->Handle;
-        call.Guard.unlock();
+        call.Release();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        call.Guard.lock();
+        call.Retake();
         d = DeviceOf(call, reinterpret_cast<FT_HANDLE>(handle), &info);
         if (!d)
             return FT_INVALID_HANDLE; // closed meanwhile
@@ -331,12 +343,12 @@ FT_STATUS Write(FT_HANDLE Handle, void* Buffer, DWORD Count, DWORD* Written)
         return FT_IO_ERROR;
     *Written = take;
     // A paced device: the write returns once the bytes fit into the chip's
-    // buffer; the lock is given up meanwhile so that other calls go on.
+    // buffer.
     const auto busyUntil = d->Proto->WriteReturnsAt();
     if (busyUntil > std::chrono::steady_clock::now()) {
-        call.Guard.unlock();
+        call.Release();
         std::this_thread::sleep_until(busyUntil);
-        call.Guard.lock();
+        call.Retake();
     }
     return FT_OK;
 }
@@ -469,7 +481,9 @@ bool LoadScenario(const std::string& PathOrJson, std::string& Error)
 bool ResetFromEnvironment(std::string& Error)
 {
     std::lock_guard<std::mutex> guard(Lock);
-    return InstallFromEnvironment(Error);
+    const bool installed = InstallFromEnvironment(Error);
+    sim::TraceFlush();
+    return installed;
 }
 
 sim::Protocol* DeviceProtocol(size_t Index)

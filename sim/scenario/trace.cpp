@@ -21,13 +21,20 @@ void TraceLine(const std::string& Line)
     // With a file the trace goes there alone: a long run writes more than
     // memory would hold.
     if (File.is_open()) {
-        File << Line << '\n' << std::flush;
+        File << Line << '\n';
         return;
     }
     if (Lines.size() < MaxTraceLinesInMemory)
         Lines.push_back(Line);
     else
         ++Dropped;
+}
+
+void TraceFlush()
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    if (File.is_open())
+        File.flush();
 }
 
 std::vector<std::string> TraceLines()

@@ -1,7 +1,9 @@
 // What the emulated hardware saw, one line an event, for tests to read:
 // in-process through TraceLines(), from another process through the file
 // named by TraceToFile() (the d2xx layer points it at $ORBESK_SIM_TRACE),
-// which then takes every line as it comes and memory none.
+// which then takes every line and memory none. The file is written in
+// blocks and at every TraceFlush(): a fast run makes lines by the hundred
+// thousand, and a write of each would cost more than the run.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +23,9 @@ std::vector<std::string> TraceLines();
 void TraceClear();
 // Appends every later line to Path as well; an empty path stops that.
 void TraceToFile(const std::string& Path);
+// Writes out the lines the file has not had yet. The driver calls it before
+// it returns or waits, so that a reader between calls sees every line.
+void TraceFlush();
 
 // A byte as trace lines show it: two upper-case hex digits.
 std::string HexByte(uint8_t Byte);

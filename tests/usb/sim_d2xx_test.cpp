@@ -249,19 +249,25 @@ TEST_F(Emulator, ResetReadsTheScenarioAndTraceFileFromTheEnvironment)
     std::remove(trace.c_str());
     setenv("ORBESK_SIM_SCENARIO", R"({"devices":[{"vid":1,"pid":2,"serial":"ENV1"}]})", 1);
     setenv("ORBESK_SIM_TRACE", trace.c_str(), 1);
+    const auto fileLines = [&trace] {
+        std::ifstream file(trace);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(file, line);)
+            lines.push_back(line);
+        return lines;
+    };
     EXPECT_EQ(Sim->Reset(), "");
     FT_HANDLE handle = OpenFirst();
+    // In the file once the call has returned: another process reads it
+    // while the program runs, or after it was killed.
+    EXPECT_EQ(fileLines(), (std::vector<std::string>{"d2xx open ENV1 index 0 handle 0x1"}));
     FtClose(handle);
     unsetenv("ORBESK_SIM_SCENARIO");
     unsetenv("ORBESK_SIM_TRACE");
     EXPECT_EQ(Sim->Reset(), "");
     EXPECT_EQ(FtDeviceCount(), 0) << "no scenario named: no devices";
 
-    std::ifstream file(trace);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);)
-        lines.push_back(line);
-    EXPECT_EQ(lines, (std::vector<std::string>{"d2xx open ENV1 index 0 handle 0x1", "d2xx close ENV1"}));
+    EXPECT_EQ(fileLines(), (std::vector<std::string>{"d2xx open ENV1 index 0 handle 0x1", "d2xx close ENV1"}));
     std::remove(trace.c_str());
 }
 
