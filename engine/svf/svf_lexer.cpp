@@ -111,14 +111,9 @@ void TSvfTokens::Shrink()
         std::vector<TToken>().swap(FTokens);
 }
 
-std::string_view TSvfTokens::View(int32_t Index) const
+void TSvfTokens::RaiseOutOfBounds(int32_t Index)
 {
-    if (Index < 0 || Index >= Count())
-        throw Exception("List index out of bounds (" + std::to_string(Index) + ")");
-    const TToken& t = FTokens[static_cast<size_t>(Index)];
-    if (t.Own >= 0)
-        return FOwn[static_cast<size_t>(t.Own)];
-    return std::string_view(FText).substr(t.Begin, t.Length);
+    throw Exception("List index out of bounds (" + std::to_string(Index) + ")");
 }
 
 void TSvfTokens::Consume(int32_t Index)

@@ -17,7 +17,15 @@ public:
     // as the class library's string list does.
     std::string Get(int32_t Index) const { return std::string(View(Index)); }
     // The same token without a copy; valid while the tokens live.
-    std::string_view View(int32_t Index) const;
+    std::string_view View(int32_t Index) const
+    {
+        if (Index < 0 || Index >= Count())
+            RaiseOutOfBounds(Index);
+        const TToken& t = FTokens[static_cast<size_t>(Index)];
+        if (t.Own >= 0)
+            return FOwn[static_cast<size_t>(t.Own)];
+        return std::string_view(FText).substr(t.Begin, t.Length);
+    }
     // A used token becomes the empty text and matches nothing any more.
     void Consume(int32_t Index);
 
@@ -36,6 +44,8 @@ public:
 private:
     // A token is a piece of the text, or (a quoted one with doubled quotes)
     // a text of its own.
+    [[noreturn]] static void RaiseOutOfBounds(int32_t Index);
+
     struct TToken {
         size_t Begin = 0;
         size_t Length = 0;

@@ -1,6 +1,7 @@
 // The SVF statement parser and the LOOP ... ENDLOOP recording and replay.
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "hexdigit.h"
 #include "base/checked_file.h"
@@ -30,22 +31,30 @@ bool IsIntegerLiteral(const std::string& Text)
 constexpr int CommandWordCount = static_cast<int>(SvfCommand::Eof) + 1;
 constexpr int KeywordCount = static_cast<int>(SvfItemKind::SCK) + 1;
 
-// The words of a table, with their lengths, looked at once per token.
+// The words of a table by their first byte: a token is compared with the
+// few words that begin as it does, and a vector or a number with none.
 template <typename Code, int Count>
 struct TWordTable {
-    std::string_view Words[Count];
+    struct TWord {
+        std::string_view Text;
+        Code Value;
+    };
+    std::vector<TWord> ByFirst[256];
     explicit TWordTable(const char* (*Name)(Code))
     {
-        for (int k = 0; k < Count; ++k)
-            Words[k] = Name(static_cast<Code>(k));
+        for (int k = 0; k < Count; ++k) {
+            const std::string_view word = Name(static_cast<Code>(k));
+            if (!word.empty())
+                ByFirst[static_cast<uint8_t>(word[0])].push_back({word, static_cast<Code>(k)});
+        }
     }
     bool Find(std::string_view Token, Code& Found) const
     {
         if (Token.empty())
             return false;
-        for (int k = 0; k < Count; ++k)
-            if (Words[k] == Token) {
-                Found = static_cast<Code>(k);
+        for (const TWord& w : ByFirst[static_cast<uint8_t>(Token[0])])
+            if (w.Text == Token) {
+                Found = w.Value;
                 return true;
             }
         return false;
