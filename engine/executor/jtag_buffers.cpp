@@ -22,22 +22,21 @@ uint32_t Later(uint32_t A, uint32_t B)
 
 } // namespace
 
-bool TJtagExecuter::PutByte(uint8_t Value)
-{
-    // Still full after a failed flush: the byte has nowhere to go.
-    if (OutCount >= OutBufferSize)
-        return false;
-    OutBuffer[OutCount++] = Value;
-    if (OutCount == OutBufferSize)
-        return Flush();
-    return true;
-}
-
 bool TJtagExecuter::PutRepeated(uint8_t Value, int64_t Times)
 {
-    for (int64_t i = 0; i < Times; ++i)
-        if (!PutByte(Value))
+    // As many PutByte calls would: filled up to the buffer's end at a time,
+    // and flushed each time it is full.
+    while (Times > 0) {
+        // Still full after a failed flush: the byte has nowhere to go.
+        if (OutCount >= OutBufferSize)
             return false;
+        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(Times, OutBufferSize - OutCount));
+        std::memset(OutBuffer.data() + OutCount, Value, n);
+        OutCount += n;
+        Times -= n;
+        if (OutCount == OutBufferSize && !Flush())
+            return false;
+    }
     return true;
 }
 

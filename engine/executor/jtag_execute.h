@@ -242,7 +242,14 @@ public:
 
     // Queues one byte; flushes when the buffer is full. False when the
     // flush failed, or when the buffer is still full from a failed flush.
-    bool PutByte(uint8_t Value);
+    // Here, for the encoders call it for every byte they write.
+    bool PutByte(uint8_t Value)
+    {
+        if (OutCount >= OutBufferSize)
+            return false;
+        OutBuffer[OutCount++] = Value;
+        return OutCount < OutBufferSize || Flush();
+    }
     // Queues Value Times times; false at the first byte that cannot be queued.
     bool PutRepeated(uint8_t Value, int64_t Times);
     // By the kind in use: Varnel VarnelFlush, the others PlainFlush. A

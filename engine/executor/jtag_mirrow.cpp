@@ -231,8 +231,19 @@ bool TJtagExecuter::MirrowFlush()
                 thirds += (b & 0x0F) * TickThirds;
             continue;
         }
-        const uint32_t operand = stream.Operands++;
         const uint8_t c = stream.Command;
+        if (c != MirrowClockCommand && c != 0x12 && c != 0x29 && (c & 0xF0) != MirrowShiftCommand) {
+            // Operands that take their tick only, as the pin bytes of a TMS
+            // clock: the run of them at once.
+            uint32_t end = i + 1;
+            while (end < OutCount && OutBuffer[end] >= 0x80)
+                ++end;
+            thirds += (end - i - 1) * TickThirds;
+            stream.Operands += end - i;
+            i = end - 1;
+            continue;
+        }
+        const uint32_t operand = stream.Operands++;
         if (c == MirrowClockCommand && operand == 0 && b < 0xA0) {
             stream.ClockIndex = std::clamp<int32_t>(b & 0x1F, MirrowFreqIndexFirst, MirrowFreqIndexLast);
         } else if (c == 0x12 && operand == 1) {
