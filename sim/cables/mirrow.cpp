@@ -186,12 +186,21 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
         const bool fifo = FMode == 0x40 && FConfigured;
         const bool shift = (FCommand & 0xF0) == 0x40;
         if (fifo && (b & 0x80) && (shift || FCommand == 0x20 || FCommand == 0x12 || (FCommand & 0xF0) == 0x50)) {
-            // A shift's data byte answers its bits, all 1, at 7-n .. 6.
-            const uint32_t k = FOperands++;
-            if (shift && (FCommand & 0x08)) {
-                const unsigned bits = k == 0 ? (FCommand & 7) + 1u : 7u;
-                replies.Add(static_cast<uint8_t>(((1u << bits) - 1) << (7 - bits)));
+            if (!shift || !(FCommand & 0x08)) {
+                // Operands that answer nothing, as a TMS clock's pin bytes:
+                // the run of them at once.
+                size_t end = i + 1;
+                while (end < Count && (Data[end] & 0x80))
+                    ++end;
+                FOperands += static_cast<uint32_t>(end - i);
+                FOffset += end - i;
+                i = end - 1;
+                continue;
             }
+            // A captured shift's data byte answers its bits, all 1, at 7-n .. 6.
+            const uint32_t k = FOperands++;
+            const unsigned bits = k == 0 ? (FCommand & 7) + 1u : 7u;
+            replies.Add(static_cast<uint8_t>(((1u << bits) - 1) << (7 - bits)));
         } else if (fifo && !(b & 0x80) &&
                    (b == 0x11 || b == 0x12 || b == 0x20 || (b & 0xF0) == 0x40 || (b & 0xF0) == 0x50)) {
             FCommand = b;
