@@ -53,6 +53,9 @@ const TLexTables Lex;
 
 // From this size on a statement's text is taken to be a long vector.
 constexpr size_t LongStatement = size_t{1} << 20;
+// Bytes of the read buffer the lexer takes at a time, at least and at most.
+constexpr ptrdiff_t LexChunk = 64;
+constexpr ptrdiff_t MaxLexChunk = 8192;
 
 constexpr uint64_t Ones = 0x0101010101010101ull;
 constexpr uint64_t Highs = 0x8080808080808080ull;
@@ -231,22 +234,49 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                 if (wantComments)
                     comment.append(reinterpret_cast<const char*>(from), static_cast<size_t>(to - from));
             } else {
-                // Everything but line ends and comment starts, byte by byte
-                // or, for a run of plain bytes, eight at a time.
-                while (to < end) {
+                // Everything but line ends and comment starts, written
+                // straight into the text a chunk at a time: room for two
+                // bytes each (a blank and the byte), cut back after. The
+                // chunk grows with the text: a short statement is not
+                // given the room of a long one.
+                const size_t at = buffer.size();
+                const ptrdiff_t chunk = std::clamp<ptrdiff_t>(static_cast<ptrdiff_t>(at), LexChunk, MaxLexChunk);
+                const uint8_t* const chunkEnd = to + std::min<ptrdiff_t>(end - to, chunk);
+                const size_t room = at + 2 * static_cast<size_t>(chunkEnd - to);
+                // A long statement is given room for the rest of the file
+                // at once, rather than copied at every doubling; pages it
+                // does not fill are never touched.
+                if (room > buffer.capacity() && at >= LongStatement)
+                    buffer.reserve(at + static_cast<size_t>(std::max<int64_t>(FFileSize - BytesRead(), 0)) +
+                                   2 * MaxLexChunk);
+                buffer.resize(room);
+                char* const text = buffer.data();
+                char* out = text + at;
+                const auto put = [&](uint8_t c) {
+                    if (afterClose) {
+                        afterClose = false;
+                        if (c != ' ')
+                            *out++ = ' ';
+                    }
+                    if (c == '(' && (out == text || out[-1] != ' '))
+                        *out++ = ' ';
+                    *out++ = Lex.Upper[c];
+                    afterClose = c == ')';
+                };
+                while (to < chunkEnd) {
                     const uint8_t c = *to;
                     const TLexClass k = Lex.Class[c];
                     if (k == TLexClass::Other)
                         break;
                     if (k == TLexClass::White) {
                         if (!inParentheses)
-                            emit(' ');
+                            put(' ');
                         ++to;
                         continue;
                     }
                     if (firstLine < 0 && k != TLexClass::End)
                         firstLine = LineCount;
-                    emit(c);
+                    put(c);
                     ++to;
                     if (k == TLexClass::End) {
                         ended = true;
@@ -256,32 +286,16 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                         inParentheses = k == TLexClass::Open;
                         continue;
                     }
-                    const uint8_t* p = to;
-                    while (end - to >= 8 && PlainEight(Load8(to)))
-                        to += 8;
-                    while (to < end && Lex.Class[*to] == TLexClass::Plain)
-                        ++to;
-                    const size_t at = buffer.size();
-                    // A long statement is given room for the rest of the
-                    // file at once, rather than copied at every doubling;
-                    // pages it does not fill are never touched.
-                    if (at + static_cast<size_t>(to - p) > buffer.capacity() && at >= LongStatement)
-                        buffer.reserve(at + static_cast<size_t>(std::max<int64_t>(FFileSize - BytesRead(), 0)) + 16);
-                    buffer.resize(at + static_cast<size_t>(to - p));
-                    char* out = buffer.data() + at;
-                    for (; to - p >= 8; p += 8, out += 8) {
-                        const uint64_t v = Load8(p);
-                        if ((v & Highs) != 0) {
-                            for (int j = 0; j < 8; ++j)
-                                out[j] = Lex.Upper[p[j]];
-                        } else {
-                            const uint64_t upper = UpperEight(v);
-                            std::memcpy(out, &upper, 8);
-                        }
+                    // The rest of a run of plain bytes, eight at a time
+                    // where they are ASCII.
+                    for (; chunkEnd - to >= 8 && PlainEight(Load8(to)); to += 8, out += 8) {
+                        const uint64_t upper = UpperEight(Load8(to));
+                        std::memcpy(out, &upper, 8);
                     }
-                    for (; p < to; ++p)
-                        *out++ = Lex.Upper[*p];
+                    for (; to < chunkEnd && Lex.Class[*to] == TLexClass::Plain; ++to)
+                        *out++ = Lex.Upper[*to];
                 }
+                buffer.resize(static_cast<size_t>(out - text));
             }
             if (to > from) {
                 ConsumeRun(static_cast<int32_t>(to - from));
