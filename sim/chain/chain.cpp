@@ -146,7 +146,7 @@ TraceMask TraceMask::FromJson(const json& Device)
 
 void ChainTrace::Line(const std::string& Text) const
 {
-    TraceLine(Who + " " + Text);
+    TraceLine(Who, Text);
 }
 
 // --- shift register ---

@@ -181,7 +181,7 @@ CableProtocol::CableProtocol(const std::string& Kind, const json& Device)
 
 void CableProtocol::TraceEvent(const std::string& Text) const
 {
-    TraceLine(FWho + " " + Text);
+    TraceLine(FWho, Text);
 }
 
 void CableProtocol::Opened()

@@ -188,6 +188,8 @@ protected:
         }
         void Send()
         {
+            if (FCount == 0)
+                return;
             FOwner.ReplyBytes(FBytes, FCount);
             FCount = 0;
         }

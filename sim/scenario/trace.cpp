@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <mutex>
 
 namespace sim {
@@ -15,19 +16,40 @@ std::ofstream File;
 
 } // namespace
 
-void TraceLine(const std::string& Line)
+namespace {
+
+// The line made of Parts.
+void Keep(std::initializer_list<std::string_view> Parts)
 {
     std::lock_guard<std::mutex> guard(Lock);
     // With a file the trace goes there alone: a long run writes more than
     // memory would hold.
     if (File.is_open()) {
-        File << Line << '\n';
+        for (std::string_view part : Parts)
+            File << part;
+        File << '\n';
         return;
     }
-    if (Lines.size() < MaxTraceLinesInMemory)
-        Lines.push_back(Line);
-    else
+    if (Lines.size() >= MaxTraceLinesInMemory) {
         ++Dropped;
+        return;
+    }
+    std::string line;
+    for (std::string_view part : Parts)
+        line += part;
+    Lines.push_back(std::move(line));
+}
+
+} // namespace
+
+void TraceLine(const std::string& Line)
+{
+    Keep({Line});
+}
+
+void TraceLine(std::string_view Who, std::string_view Text)
+{
+    Keep({Who, " ", Text});
 }
 
 void TraceFlush()

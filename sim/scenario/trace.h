@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -19,6 +20,8 @@ inline constexpr size_t MaxTraceLinesInMemory = 1000000;
 
 // With a trace file the line goes to the file only; else to memory.
 void TraceLine(const std::string& Line);
+// The line Who + " " + Text, with no text of its own made for the file.
+void TraceLine(std::string_view Who, std::string_view Text);
 std::vector<std::string> TraceLines();
 void TraceClear();
 // Appends every later line to Path as well; an empty path stops that.
