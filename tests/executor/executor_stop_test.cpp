@@ -81,6 +81,9 @@ protected:
     {
         const std::string path = (Folder / Name).string();
         std::ofstream(path, std::ios::binary) << Text;
+        // Each run as in a program of its own: the last run's stop stays
+        // asked until taken back.
+        Exec->StopToken().Clear();
         EXPECT_TRUE(Exec->OpenAndStart(path)) << testing::PrintToString(LogOf(MessageKind::Error));
         if (!Exec->CurrentFile)
             return {};
