@@ -307,7 +307,8 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     });
     // Freed, a player that did not start has no worker left.
     player.reset();
-    Playing = started;
+    if (!started)
+        Playing = false;
     return started;
 }
 
