@@ -15,6 +15,7 @@ constexpr uint32_t ProgressIntervalMs = 1000;
 
 const char* const StoppedBySignalText = "Run stopped by a signal.";
 const char* const StoppingText = "Stopping: closing the cable. Press Ctrl-C again to quit at once.";
+const char* const StoppingNoCableText = "Stopping. Press Ctrl-C again to quit at once.";
 
 int64_t ProgressPercent(int32_t Position, int32_t Total)
 {
@@ -34,9 +35,9 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
         // A stop signal: the run ends as a failed one does, through the
         // cable's close.
         if (!stopped && StopRequested()) {
-            WriteOutLine(StoppingText);
             player.Stop();
             stopped = true;
+            WriteOutLine(StoppingText);
         }
         State.Total = player.GetSize();
         State.Position = player.GetPosition();
@@ -104,13 +105,14 @@ int ConsoleMain()
     state.Executer->UseStop(StopToken());
     if (!state.Executer->OpenAndStart(state.DataFileName)) {
         const bool stopped = state.Executer->StartStopped;
+        const bool cableOpen = state.Executer->FtHandle != nullptr;
         // The cable may be open when the file could not be started; no
         // cable stays open and no Mirrow keeps powering the target.
         state.Executer->CloseCable(false);
         state.Executer.reset();
         ReleaseStopSignals();
         if (stopped) {
-            WriteOutLine(StoppingText);
+            WriteOutLine(cableOpen ? StoppingText : StoppingNoCableText);
             WriteOutLine(StoppedBySignalText);
             return ExitRunFailed;
         }
