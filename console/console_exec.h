@@ -25,8 +25,10 @@ constexpr int ExitObsoleteSettings = 4;
 extern const char* const ConsoleVersionText;
 // A stop signal ended the run, or the start before anything was played.
 extern const char* const StoppedBySignalText;
-// Said as soon as the first stop signal is seen.
+// Said as soon as the first stop signal is seen: with a cable open, and
+// before one is (the file's check, the wait for the cable search).
 extern const char* const StoppingText;
+extern const char* const StoppingNoCableText;
 extern const char* const ConsoleUsageText;
 
 class TConsoleExecuter : public TJtagExecuter {

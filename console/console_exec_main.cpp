@@ -15,6 +15,7 @@ constexpr uint32_t ProgressIntervalMs = 1000;
 
 const char* const StoppedBySignalText = "Run stopped by a signal.";
 const char* const StoppingText = "Stopping: closing the cable. Press Ctrl-C again to quit at once.";
+const char* const StoppingNoCableText = "Stopping. Press Ctrl-C again to quit at once.";
 
 int64_t ProgressPercent(int32_t Position, int32_t Total)
 {
@@ -28,12 +29,15 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
     State.Mark = platform::GetTickCount();
     bool stopped = false;
     for (;;) {
+        // Looked at before the stop: a run that ended on it is known as
+        // stopped.
+        const FileStatus status = player.GetStatus();
         // A stop signal: the run ends as a failed one does, through the
         // cable's close.
         if (!stopped && StopRequested()) {
-            WriteOutLine(StoppingText);
             player.Stop();
             stopped = true;
+            WriteOutLine(StoppingText);
         }
         State.Total = player.GetSize();
         State.Position = player.GetPosition();
@@ -43,7 +47,6 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
             if (State.Total > 0 && executer.ShowComments != 0)
                 WriteOutLine("done yet " + std::to_string(ProgressPercent(State.Position, State.Total)) + "%");
         }
-        const FileStatus status = player.GetStatus();
         if (status == FileStatus::Failed || status == FileStatus::Succeeded) {
             // The console never passes the error flag: a Mirrow gets the
             // same closing packet after both outcomes. Closed before the
@@ -97,17 +100,19 @@ int ConsoleMain()
     // Nothing has touched a cable so far; from here a signal must not end
     // the program before the cable is closed.
     CatchStopSignals();
-    // A stop also ends a wait for another program's cable search.
-    state.Executer->StopRequested = [] { return ::StopRequested(); };
+    // A stop also ends the file's check and a wait for another program's
+    // cable search.
+    state.Executer->UseStop(StopToken());
     if (!state.Executer->OpenAndStart(state.DataFileName)) {
         const bool stopped = state.Executer->StartStopped;
+        const bool cableOpen = state.Executer->FtHandle != nullptr;
         // The cable may be open when the file could not be started; no
         // cable stays open and no Mirrow keeps powering the target.
         state.Executer->CloseCable(false);
         state.Executer.reset();
         ReleaseStopSignals();
         if (stopped) {
-            WriteOutLine(StoppingText);
+            WriteOutLine(cableOpen ? StoppingText : StoppingNoCableText);
             WriteOutLine(StoppedBySignalText);
             return ExitRunFailed;
         }

@@ -215,9 +215,29 @@ TEST_F(OrbeskconAmongProcesses, AStopSignalDuringTheWaitForTheSearchLockSaysSoTo
     close(held);
     ASSERT_FALSE(r.TimedOut);
     EXPECT_EQ(r.Status, 1);
+    // No cable was open yet.
     EXPECT_THAT(r.OutLines(), ElementsAre("Waiting for another program that is searching for JTAG cables...",
-                                          "Stopping: closing the cable. Press Ctrl-C again to quit at once.",
+                                          "Stopping. Press Ctrl-C again to quit at once.",
                                           "Run stopped by a signal."));
+}
+
+TEST_F(OrbeskconAmongProcesses, OneStopSignalEndsARunWhoseReaderHasStoppedReading)
+{
+    // A pager left waiting: comment lines fill the pipe while the run goes on.
+    std::string text = "STATE RESET;\nSTATE IDLE;\n";
+    for (int i = 0; i < LongScans; ++i)
+        text += "! " + std::string(200, 'c') + "\nSDR 32 TDI (00000000) TDO (0ABC1DEF);\n";
+    std::unique_ptr<TChild> child = Start({Write("chatty.svf", text)});
+    ASSERT_TRUE(child->AwaitFullOutput(RunLimitMs));
+    child->SendSignal(SIGINT);
+    // Still not read: the stop must not wait for the reader.
+    EXPECT_TRUE(child->AwaitExitUnread(RunLimitMs));
+    const TRunResult r = child->Finish(RunLimitMs);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.Signal, 0);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_LT(Scans(), size_t{LongScans});
+    EXPECT_THAT(LastClose(), EndsWith(ClosingBytes));
 }
 
 // Waits until Signal is no longer pending for the process: its handler has

@@ -26,7 +26,8 @@ const std::string Waiting = "Waiting for another program that is searching for J
 const std::string Busy = "The JTAG cable search is busy in another program; try again.";
 const std::string NotSelected = "Fatal error: No JTAG cable is selected.";
 const std::string CannotOpen = "Fatal error: Cannot open any JTAG cable.";
-const std::string StoppingLine = "Stopping: closing the cable. Press Ctrl-C again to quit at once.";
+// No cable is open before the search.
+const std::string StoppingLine = "Stopping. Press Ctrl-C again to quit at once.";
 const std::string StoppedLine = "Run stopped by a signal.";
 
 class OrbeskconRefusesTheStart : public TOrbeskconTest {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +153,36 @@ public:
     }
 
     pid_t Pid() const { return FPid; }
+
+    // Standard output is full: the child's next write there would block.
+    // Nothing of it is read meanwhile; false at the time limit.
+    bool AwaitFullOutput(int TimeoutMs)
+    {
+        const int capacity = fcntl(FOut, F_GETPIPE_SZ);
+        const auto end = Deadline(TimeoutMs);
+        while (std::chrono::steady_clock::now() < end) {
+            int unread = 0;
+            // Lines are not split across the pipe's pages: a page or two
+            // may stay part empty.
+            if (ioctl(FOut, FIONREAD, &unread) == 0 && unread >= capacity - 8192)
+                return true;
+            usleep(1000);
+        }
+        return false;
+    }
+
+    // Waits for the child's end without reading its output; false at the
+    // time limit.
+    bool AwaitExitUnread(int TimeoutMs)
+    {
+        const auto end = Deadline(TimeoutMs);
+        while (Running())
+            if (std::chrono::steady_clock::now() >= end)
+                return false;
+            else
+                usleep(1000);
+        return true;
+    }
 
     // Still running (it has not exited).
     bool Running()

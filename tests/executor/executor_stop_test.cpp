@@ -81,6 +81,9 @@ protected:
     {
         const std::string path = (Folder / Name).string();
         std::ofstream(path, std::ios::binary) << Text;
+        // Each run as in a program of its own: the last run's stop stays
+        // asked until taken back.
+        Exec->StopToken().Clear();
         EXPECT_TRUE(Exec->OpenAndStart(path)) << testing::PrintToString(LogOf(MessageKind::Error));
         if (!Exec->CurrentFile)
             return {};
@@ -285,24 +288,74 @@ TEST_F(StopDuringAWait, ASixteenSecondScanEndsWithinASecondOnEveryCable)
     }
 }
 
+// A stop that comes while the cable is opened does not cut the open: every
+// byte of it goes as it would without the stop, and the start then ends
+// stopped with nothing played, the cable left for the front end to close.
+TEST_F(StopDuringAWait, AStopDuringTheOpenLetsEveryByteOfItGoAndPlaysNothing)
+{
+    const std::string path = (Folder / "open.svf").string();
+    std::ofstream(path) << "STATE RESET;\nSIR 4 TDI (1);\n";
+    for (const char* name : {"Varnel", "Mirrow", "Druvel"}) {
+        SCOPED_TRACE(name);
+        Wait = {&CableNamed(name), 0};
+        LoadCable(R"(,"trace_writes":true)");
+        ASSERT_TRUE(Exec->OpenCable());
+        const std::vector<std::string> opened = TraceWith("d2xx write ");
+        ASSERT_FALSE(opened.empty());
+        Exec->CloseCable(false);
+
+        LoadCable(R"(,"trace_writes":true)");
+        Exec->StopToken().Clear();
+        // Asked as the open writes its first bytes.
+        FtSetTraceHook([this](const char* Text, bool) {
+            if (std::string(Text) == "FT_Write")
+                Exec->StopToken().Ask();
+        });
+        EXPECT_FALSE(Exec->OpenAndStart(path));
+        FtSetTraceHook({});
+        EXPECT_TRUE(Exec->StartStopped);
+        EXPECT_NE(Exec->FtHandle, nullptr);
+        EXPECT_EQ(TraceWith("d2xx write "), opened);
+        Exec->CloseCable(true);
+        EXPECT_THAT(LogOf(MessageKind::Error), testing::IsEmpty());
+        EXPECT_THAT(TraceWith(" scan "), testing::IsEmpty());
+        EXPECT_THAT(TraceWith(" error "), testing::IsEmpty());
+    }
+}
+
 TEST_F(StopDuringAWait, AnXc9500RetryRunEndsWithinASecondOnEveryCable)
 {
-    // Every attempt reads a value the file does not expect: 255 attempts,
-    // each wait half as long again as the one before (days in all).
-    xsvftest::TXsvf file;
-    file.Repeat(255).RunTest(100000).Sir(4, 1).SdrSize(32).TdoMask(0xFFFFFFFF).SdrTdo(0, 0x12345094).Complete();
-    const TWaitCable cases[] = {{&CableNamed("Varnel"), 0}, {&CableNamed("Mirrow"), 0}, {&CableNamed("Druvel"), 2}};
-    for (const TWaitCable& c : cases) {
-        SCOPED_TRACE(c.Cable->Name);
-        Wait = c;
-        LoadCable("");
-        ExpectStopped(StopAfter(file.Bytes(), "retries.xsvf", "SD instruction: retry #4 with 506250us"));
-        // The wait of the fourth retry, or of the fifth when the stop came
-        // during the attempt before it, was the last.
-        const std::vector<std::string> info = LogOf(MessageKind::Info);
-        EXPECT_THAT(info, Not(Contains(HasSubstr("retry #6"))));
-        EXPECT_LE(TraceWith(" scan dr ").size(), 5u);
-    }
+    // Every attempt reads a value the file does not expect; each wait is
+    // half as long again as the one before.
+    struct TCase {
+        const char* Why;
+        uint8_t Attempts;
+        uint32_t FirstWaitUs;
+        const char* StopAfterLine; // the stop comes 300 ms into this wait
+        const char* NeverLine;
+        size_t MostScans;
+    };
+    const TCase cases[] = {
+        // Days in all: the wait of the fourth retry, or of the fifth when
+        // the stop came during the attempt before it, was the last.
+        {"in an attempt of many", 255, 100000, "SD instruction: retry #4 with 506250us", "retry #6", 5},
+        // After the last mismatch: its wait stopped says nothing of the
+        // device, so no "failed after maximum retries".
+        {"in the last attempt's wait", 3, 400000, "SD instruction: retry #3 with 1350000us", "retry #4", 3},
+    };
+    const TWaitCable cables[] = {{&CableNamed("Varnel"), 0}, {&CableNamed("Mirrow"), 0}, {&CableNamed("Druvel"), 2}};
+    for (const TCase& c : cases)
+        for (const TWaitCable& cable : cables) {
+            SCOPED_TRACE(std::string(c.Why) + " on " + cable.Cable->Name);
+            Wait = cable;
+            LoadCable("");
+            xsvftest::TXsvf file;
+            file.Repeat(c.Attempts).RunTest(c.FirstWaitUs).Sir(4, 1).SdrSize(32).TdoMask(0xFFFFFFFF)
+                .SdrTdo(0, 0x12345094).Complete();
+            ExpectStopped(StopAfter(file.Bytes(), "retries.xsvf", c.StopAfterLine));
+            EXPECT_THAT(LogOf(MessageKind::Info), Not(Contains(HasSubstr(c.NeverLine))));
+            EXPECT_LE(TraceWith(" scan dr ").size(), c.MostScans);
+        }
 }
 
 } // namespace

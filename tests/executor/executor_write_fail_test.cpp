@@ -165,12 +165,20 @@ TEST_F(WriteFail, AnXc9500CommandThatFailsLeavesTheChainAtRest)
 // once: never read as the device's failure to verify.
 TEST_F(WriteFail, AWriteFailingInAnXc9500RetryRunIsOneUsbErrorAndNoFailedVerification)
 {
-    const TFile f{"a device that never matches", "run.xsvf",
-                  TXsvf().Repeat(3).State(0).Sir(8, 1).SdrSize(32).TdoMask(0xFFFFFFFF).RunTest(1000)
-                      .SdrTdo(0, 0x12345678).Complete().Bytes()};
+    const auto neverMatches = [](uint32_t WaitUs) {
+        return TXsvf().Repeat(3).State(0).Sir(8, 1).SdrSize(32).TdoMask(0xFFFFFFFF).RunTest(WaitUs)
+            .SdrTdo(0, 0x12345678).Complete().Bytes();
+    };
+    const TFile files[] = {
+        {"a device that never matches", "run.xsvf", neverMatches(1000)},
+        // A retry's wait grown past 100 ms of device time is written in the
+        // walk between attempts, not only by an attempt's own flush.
+        {"retry waits written in the walk", "run.xsvf", neverMatches(60000)},
+    };
     const std::string retries = "XSDRTDO operation failed after maximum retries";
+    for (const TFile& f : files)
     for (const TCable& cable : Cables) {
-        SCOPED_TRACE(cable.Name);
+        SCOPED_TRACE(std::string(f.Why) + " on " + cable.Name);
         Cable = &cable;
         int cut = 0;
         for (uint64_t after = 0;;) {
