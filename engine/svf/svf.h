@@ -62,6 +62,9 @@ public:
     // What an error shows of its line: a statement of millions of
     // characters is not copied into the message.
     static constexpr size_t ShownLineText = 1000;
+    // Bytes read from the file at a time: every read is a call into the
+    // system and a look at the file's identity.
+    static constexpr size_t ReadBlock = 65536;
 
     // One statement's normalised text, without its ';'. Comments go to
     // OnMessage as kind Comment when CopyComments is set.
@@ -176,7 +179,7 @@ private:
     platform::TFileReader FFile;
     int64_t FFileSize = 0;
     std::atomic<int64_t> FBytesRead{0};
-    std::array<uint8_t, 8192> FReadBuffer{};
+    std::vector<uint8_t> FReadBuffer = std::vector<uint8_t>(ReadBlock);
     int32_t FBufferFill = 0;
     int32_t FBufferPos = 0;
     bool FEofReached = false;

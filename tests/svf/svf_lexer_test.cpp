@@ -125,16 +125,17 @@ TEST_F(SvfLexer, CommentsOnlyWhenAskedForAndSomeoneListens)
 
 TEST_F(SvfLexer, BufferBoundaryInsideAStatementOrAComment)
 {
-    // Every offset around the 8 KB refill, for the statement and for the
+    // Every offset around the refill, for the statement and for the
     // comment before it.
-    for (int offset = 8180; offset <= 8200; ++offset) {
+    constexpr int block = static_cast<int>(TSVFFile::ReadBlock);
+    for (int offset = block - 12; offset <= block + 8; ++offset) {
         const std::string comment = "! " + std::string(static_cast<size_t>(offset - 2), 'c');
         const std::string content = comment + "\nSDR 32 TDI (DEADBEEF); // tail\n";
         const TLexed got = Lex(content);
         EXPECT_EQ(got.Statements, Strings{"SDR 32 TDI (DEADBEEF)"}) << offset;
         EXPECT_EQ(got.Comments, (Strings{comment, "// tail"})) << offset;
     }
-    for (int offset = 8180; offset <= 8200; ++offset) {
+    for (int offset = block - 12; offset <= block + 8; ++offset) {
         const std::string content = std::string(static_cast<size_t>(offset), ' ') + "sdr 32 tdi (de ad be ef);";
         EXPECT_EQ(Lex(content).Statements, Strings{"SDR 32 TDI (DEADBEEF)"}) << offset;
     }

@@ -41,10 +41,10 @@ TEST_F(SvfReader, RefusesWhatCannotBeReadAsAFile)
 
 TEST_F(SvfReader, HandsOutTheFileThenTheEndTextForEver)
 {
-    // Sizes around the 8 KB buffer: a refill at the wrong moment loses or
+    // Sizes around the read block: a refill at the wrong moment loses or
     // repeats bytes.
-    for (const size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, size_t{8193}, size_t{16384},
-                              size_t{20000}}) {
+    constexpr size_t block = TSVFFile::ReadBlock;
+    for (const size_t size : {size_t{0}, size_t{1}, block - 1, block, block + 1, 2 * block, 2 * block + 3616}) {
         std::string content;
         for (size_t i = 0; i < size; ++i)
             content.push_back(static_cast<char>('a' + i % 26));
@@ -115,14 +115,15 @@ TEST_F(SvfReader, CRLFSplitByTheBufferCountsOnce)
 
 TEST_F(SvfReader, ReadErrorIsAnErrorNotTheEnd)
 {
-    for (const int64_t failAt : {int64_t{0}, int64_t{8192}}) {
-        const std::string path = dir.Write("f.svf", std::string(10000, ' '));
+    constexpr int64_t block = TSVFFile::ReadBlock;
+    for (const int64_t failAt : {int64_t{0}, block}) {
+        const std::string path = dir.Write("f.svf", std::string(block + 1808, ' '));
         TSVFFile file(path);
         platform::SetReadFaultForTest([failAt](int64_t offset) { return offset >= failAt; });
         std::string message;
         int64_t consumed = 0;
         try {
-            for (; consumed < 20000; ++consumed)
+            for (; consumed < 2 * block; ++consumed)
                 file.ReadChar();
         } catch (const Exception& e) {
             message = e.Message();
