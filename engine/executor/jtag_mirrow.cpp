@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "base/StrUtilsEx.h"
@@ -42,6 +43,21 @@ constexpr int64_t LongWaitFrom = 0x1E0000;
 // 60 MHz ticks and TCK periods are counted in thirds of a nanosecond.
 constexpr uint64_t TickThirds = 50;
 constexpr uint64_t DivisorThirds = 100;
+
+// The first byte from From on that is no operand (bit 7 clear), or End;
+// eight bytes at a time, for the runs of a TMS clock's pin bytes.
+const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
+{
+    constexpr uint64_t Highs = 0x8080808080808080ull;
+    for (uint64_t eight; End - From >= 8; From += 8) {
+        std::memcpy(&eight, From, 8);
+        if ((eight & Highs) != Highs)
+            break;
+    }
+    while (From < End && *From >= 0x80)
+        ++From;
+    return From;
+}
 
 bool Captured(const uint8_t* Capture, int32_t First, int32_t Bits)
 {
@@ -235,9 +251,8 @@ bool TJtagExecuter::MirrowFlush()
         if (c != MirrowClockCommand && c != 0x12 && c != 0x29 && (c & 0xF0) != MirrowShiftCommand) {
             // Operands that take their tick only, as the pin bytes of a TMS
             // clock: the run of them at once.
-            uint32_t end = i + 1;
-            while (end < OutCount && OutBuffer[end] >= 0x80)
-                ++end;
+            const uint32_t end = static_cast<uint32_t>(
+                OperandsEnd(OutBuffer.data() + i + 1, OutBuffer.data() + OutCount) - OutBuffer.data());
             thirds += (end - i - 1) * TickThirds;
             stream.Operands += end - i;
             i = end - 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "scenario/trace.h"
 
@@ -22,6 +23,21 @@ uint32_t Crc32Step(uint32_t Crc, uint8_t Byte)
     for (int i = 0; i < 8; ++i)
         Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1)));
     return Crc;
+}
+
+// The first byte from From on that is no operand (bit 7 clear), or End;
+// eight bytes at a time, for the runs of a TMS clock's pin bytes.
+const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
+{
+    constexpr uint64_t Highs = 0x8080808080808080ull;
+    for (uint64_t eight; End - From >= 8; From += 8) {
+        std::memcpy(&eight, From, 8);
+        if ((eight & Highs) != Highs)
+            break;
+    }
+    while (From < End && *From >= 0x80)
+        ++From;
+    return From;
 }
 
 std::string Hex16(uint64_t Value, int Digits)
@@ -189,9 +205,7 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
             if (!shift || !(FCommand & 0x08)) {
                 // Operands that answer nothing, as a TMS clock's pin bytes:
                 // the run of them at once.
-                size_t end = i + 1;
-                while (end < Count && (Data[end] & 0x80))
-                    ++end;
+                const size_t end = static_cast<size_t>(OperandsEnd(Data + i + 1, Data + Count) - Data);
                 FOperands += static_cast<uint32_t>(end - i);
                 FOffset += end - i;
                 i = end - 1;
