@@ -203,7 +203,7 @@ void CableProtocol::Opened()
 void CableProtocol::Closed()
 {
     SessionClosed();
-    if (FPaced && !FFast) {
+    if (FRunStarted) {
         NoteIdleUntil(std::chrono::steady_clock::now());
         const auto ms = [](std::chrono::nanoseconds T) {
             char text[32];

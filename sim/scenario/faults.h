@@ -67,7 +67,7 @@
 //   "device_buffer": N         paced: the chip's input buffer, bytes (4096,
 //                              as the FTDI chip's; 0: a write returns only
 //                              once the device has run all of it)
-// Paced, a line of its own just before the close line:
+// Paced, once the open has written, a line of its own before the close line:
 //   paced busy_ms=812.4 idle_ms=35.1
 //                              from the open's first write to its close:
 //                              the device time run, and the real time the

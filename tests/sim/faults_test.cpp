@@ -371,8 +371,10 @@ TEST(PacedCable, CountsTheDeviceBusyAndIdleFromTheFirstWriteToTheClose)
         ASSERT_FALSE(sim::TraceLines().empty());
         EXPECT_EQ(sim::TraceLines().back().rfind("varnel:A6010002 close written=", 0), 0u) << sim::TraceLines().back();
     }
-    // Not paced: no such line.
+    // No such line for an open that wrote nothing, nor when not paced.
     sim::TraceClear();
+    v.Opened();
+    v.Closed();
     VarnelProtocol plain(json::parse(R"({"serial": "A6010002"})"));
     plain.Opened();
     ASSERT_TRUE(Write(plain, wait));
