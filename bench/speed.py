@@ -100,18 +100,25 @@ def be_bytes(value, bits):
     return value.to_bytes((bits + 7) // 8, "big")
 
 
+XTDOMASK, XSIR, XRUNTEST, XSDRSIZE, XSDRTDO, XCOMPLETE, XREPEAT = 0x01, 0x02, 0x04, 0x08, 0x09, 0x00, 0x07
+
+
+def write_xsvf_short(f, instruction):
+    """The short statements in XSVF: SIR 4 of instruction(i), SDR 32 with TDO."""
+    f.write(bytes([XREPEAT, 0]))
+    f.write(bytes([XRUNTEST]) + (0).to_bytes(4, "big"))
+    f.write(bytes([XSDRSIZE]) + (32).to_bytes(4, "big"))
+    f.write(bytes([XTDOMASK]) + be_bytes(0xFFFFFFFF, 32))
+    for i in range(SHORT_REPEATS):
+        f.write(bytes([XSIR, 4, instruction(i)]))
+        f.write(bytes([XSDRTDO]) + be_bytes(i * 2654435761 & 0xFFFFFFFF, 32) + be_bytes(0xFFFFFFFF, 32))
+
+
 def write_xsvf(folder):
     # The short-statement file and one 32-Mbit checked scan, in XSVF.
-    XTDOMASK, XSIR, XRUNTEST, XSDRSIZE, XSDRTDO, XCOMPLETE, XREPEAT = 0x01, 0x02, 0x04, 0x08, 0x09, 0x00, 0x07
     path = os.path.join(folder, "xsvf_mix.xsvf")
     with open(path, "wb") as f:
-        f.write(bytes([XREPEAT, 0]))
-        f.write(bytes([XRUNTEST]) + (0).to_bytes(4, "big"))
-        f.write(bytes([XSDRSIZE]) + (32).to_bytes(4, "big"))
-        f.write(bytes([XTDOMASK]) + be_bytes(0xFFFFFFFF, 32))
-        for i in range(SHORT_REPEATS):
-            f.write(bytes([XSIR, 4, i & 0xF]))
-            f.write(bytes([XSDRTDO]) + be_bytes(i * 2654435761 & 0xFFFFFFFF, 32) + be_bytes(0xFFFFFFFF, 32))
+        write_xsvf_short(f, lambda i: i & 0xF)
         f.write(bytes([XSDRSIZE]) + BIG_BITS.to_bytes(4, "big"))
         f.write(bytes([XTDOMASK]) + b"\xff" * (BIG_BITS // 8))
         f.write(bytes([XSDRTDO]) + bytes(range(256)) * (BIG_BITS // 8 // 256) + b"\xff" * (BIG_BITS // 8))
@@ -151,36 +158,47 @@ def driver_dir(build):
     return m.group(1) if m else os.path.join(build, "sim", "d2xx", "plain")
 
 
-def play_orbesk(build, program, case, kind, folder, timeout):
-    flags, device = CABLES[kind]
-    device = dict(device, kind=kind, fast=True)
-    scenario = os.path.join(folder, "fast-%s.json" % kind)
+def run_emulated(build, program, mode, device, kind, case, settings, folder, timeout):
+    """One play of orbeskcon on one emulated device of the kind (device: its
+    keys besides the kind's ids): the run's figures, the bytes written to
+    the cable and the emulator's trace lines."""
+    flags, ids = CABLES[kind]
+    scenario = os.path.join(folder, "%s-%s.json" % (mode, kind))
     with open(scenario, "w") as f:
-        json.dump({"devices": [device]}, f)
-    trace = os.path.join(folder, "trace-%s-%s.txt" % (case.name, kind))
+        json.dump({"devices": [dict(ids, kind=kind, **device)]}, f)
+    trace = os.path.join(folder, "trace-%s-%s-%s.txt" % (mode, case.name, kind))
     if os.path.exists(trace):
         os.remove(trace)
     # Locks in the bench's own folder: no wait for, or on, anyone else.
     env = dict(os.environ, LD_LIBRARY_PATH=driver_dir(build), ORBESK_SIM_SCENARIO=scenario, ORBESK_SIM_TRACE=trace,
                ORBESK_SEARCH_LOCK_DIR=folder, ORBESK_SIM_LOCK_DIR=folder)
+    ini = os.path.join(folder, "%s-%s.ini" % (mode, case.name))
+    with open(ini, "w") as f:
+        f.write("[Params]\n" + settings)
+    argv = [program or os.path.join(build, "console", "orbeskcon"), "-i", ini] + flags + [case.path]
+    start = time.monotonic()
+    cpu, rss, code, out = run_measured(argv, env, timeout)
+    wall = time.monotonic() - start
+    lines = open(trace, errors="replace").read().splitlines() if os.path.exists(trace) else []
+    written = None
+    for line in lines:
+        m = re.search(r" close written=(\d+)", line)
+        if m:
+            written = int(m.group(1))
+    ok = code == 0 and "completed successfully" in out
+    return dict(cpu=cpu, rss=rss, wall=wall, ok=ok, code=code, out=out, written=written), lines
+
+
+def play_orbesk(build, program, case, kind, folder, timeout):
     # RUNTEST counts are clocked as written, as the reference does; the
     # default turns each into a wait and logs a line for it.
-    settings = os.path.join(folder, "bench.ini")
-    with open(settings, "w") as f:
-        f.write("[Params]\nRuntestRecalculate=0\n")
-    argv = [program or os.path.join(build, "console", "orbeskcon"), "-i", settings] + flags + [case.path]
-    cpu, rss, code, out = run_measured(argv, env, timeout)
-    written = writes = reads = None
-    if os.path.exists(trace):
-        for line in open(trace, errors="replace"):
-            m = re.search(r" close written=(\d+)", line)
-            if m:
-                written = int(m.group(1))
-            m = re.search(r"d2xx calls FT_Write=(\d+) FT_Read=(\d+)", line)
-            if m:
-                writes, reads = int(m.group(1)), int(m.group(2))
-    ok = code == 0 and "completed successfully" in out
-    return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out, written=written, writes=writes, reads=reads)
+    r, lines = run_emulated(build, program, "fast", {"fast": True}, kind, case, "RuntestRecalculate=0\n", folder, timeout)
+    r.update(writes=None, reads=None)
+    for line in lines:
+        m = re.search(r"d2xx calls FT_Write=(\d+) FT_Read=(\d+)", line)
+        if m:
+            r.update(writes=int(m.group(1)), reads=int(m.group(2)))
+    return r
 
 
 def check_orbesk(build, program, case, folder, timeout):
@@ -208,7 +226,6 @@ PACED_CHAIN = [{"name": "dev", "ir_length": 4,
                                  for i in range(15)]}]
 PACED_SCAN_BITS = 1 << 20
 PACED_SCANS = 3
-PACED_SHORT = SHORT_REPEATS
 PACED_WAITS = 3000
 
 
@@ -246,9 +263,9 @@ def write_paced_scans(folder, with_tdo):
 def write_paced_short(folder):
     path = os.path.join(folder, "short.svf")
     with open(path, "w") as f:
-        for i in range(PACED_SHORT):
+        for i in range(SHORT_REPEATS):
             f.write("SIR 4 TDI (%X);\nSDR 32 TDI (%08X) TDO (FFFFFFFF);\nRUNTEST 10 TCK;\n" % (i % 15, i * 2654435761 & 0xFFFFFFFF))
-    return PacedCase("short", path, about="%d x SIR 4, SDR 32 with TDO, RUNTEST 10 TCK" % PACED_SHORT)
+    return PacedCase("short", path, about="%d x SIR 4, SDR 32 with TDO, RUNTEST 10 TCK" % SHORT_REPEATS)
 
 
 def write_paced_waits(folder, name, statement, count, settings="", kinds=None):
@@ -261,24 +278,17 @@ def write_paced_waits(folder, name, statement, count, settings="", kinds=None):
 
 
 def write_paced_xsvf(folder):
-    XTDOMASK, XSIR, XRUNTEST, XSDRSIZE, XSDRTDO, XCOMPLETE, XREPEAT = 0x01, 0x02, 0x04, 0x08, 0x09, 0x00, 0x07
     path = os.path.join(folder, "xsvf_mix.xsvf")
     bits = PACED_SCAN_BITS
     with open(path, "wb") as f:
-        f.write(bytes([XREPEAT, 0]))
-        f.write(bytes([XRUNTEST]) + (0).to_bytes(4, "big"))
-        f.write(bytes([XSDRSIZE]) + (32).to_bytes(4, "big"))
-        f.write(bytes([XTDOMASK]) + be_bytes(0xFFFFFFFF, 32))
-        for i in range(PACED_SHORT):
-            f.write(bytes([XSIR, 4, i % 15]))
-            f.write(bytes([XSDRTDO]) + be_bytes(i * 2654435761 & 0xFFFFFFFF, 32) + be_bytes(0xFFFFFFFF, 32))
+        write_xsvf_short(f, lambda i: i % 15)
         f.write(bytes([XSIR, 4, 0xF]))
         f.write(bytes([XSDRSIZE]) + bits.to_bytes(4, "big"))
         f.write(bytes([XTDOMASK]) + b"\xff" * (bits // 8))
         tdi = int(scan_pattern(0, bits), 16)
         f.write(bytes([XSDRTDO]) + be_bytes(tdi, bits) + be_bytes((tdi << 1) & ((1 << bits) - 1), bits))
         f.write(bytes([XCOMPLETE]))
-    return PacedCase("xsvf_mix", path, about="XSVF: %d x XSIR, XSDRTDO 32; one checked scan of %d bits" % (PACED_SHORT, bits))
+    return PacedCase("xsvf_mix", path, about="XSVF: %d x XSIR, XSDRTDO 32; one checked scan of %d bits" % (SHORT_REPEATS, bits))
 
 
 PACED_FILES = {
@@ -297,36 +307,17 @@ PACED_FILES = {
 
 
 def play_paced(build, program, case, kind, folder, timeout):
-    flags, device = CABLES[kind]
-    device = dict(device, kind=kind, paced=True, chain=PACED_CHAIN, trace=False)
-    scenario = os.path.join(folder, "paced-%s.json" % kind)
-    with open(scenario, "w") as f:
-        json.dump({"devices": [device]}, f)
-    trace = os.path.join(folder, "trace-paced-%s-%s.txt" % (case.name, kind))
-    if os.path.exists(trace):
-        os.remove(trace)
-    env = dict(os.environ, LD_LIBRARY_PATH=driver_dir(build), ORBESK_SIM_SCENARIO=scenario, ORBESK_SIM_TRACE=trace,
-               ORBESK_SEARCH_LOCK_DIR=folder, ORBESK_SIM_LOCK_DIR=folder)
-    settings = os.path.join(folder, "paced-%s.ini" % case.name)
-    with open(settings, "w") as f:
-        f.write("[Params]\nRuntestRecalculate=0\n" + (case.settings + "\n" if case.settings else ""))
-    argv = [program or os.path.join(build, "console", "orbeskcon"), "-i", settings] + flags + [case.path]
-    start = time.monotonic()
-    cpu, _, code, out = run_measured(argv, env, timeout)
-    wall = time.monotonic() - start
-    written, busy, idle = None, 0.0, 0.0
-    if os.path.exists(trace):
-        for line in open(trace, errors="replace"):
-            m = re.search(r" close written=(\d+)", line)
-            if m:
-                written = int(m.group(1))
-            # One line each open; the run's opens together.
-            m = re.search(r" paced busy_ms=([\d.]+) idle_ms=([\d.]+)", line)
-            if m:
-                busy += float(m.group(1)) / 1000
-                idle += float(m.group(2)) / 1000
-    ok = code == 0 and "completed successfully" in out
-    return dict(ok=ok, code=code, out=out, wall=wall, cpu=cpu, busy=busy, idle=idle, written=written)
+    device = {"paced": True, "chain": PACED_CHAIN, "trace": False}
+    settings = "RuntestRecalculate=0\n" + (case.settings + "\n" if case.settings else "")
+    r, lines = run_emulated(build, program, "paced", device, kind, case, settings, folder, timeout)
+    r.update(busy=0.0, idle=0.0)
+    for line in lines:
+        # One line each open that wrote; the run's opens together.
+        m = re.search(r" paced busy_ms=([\d.]+) idle_ms=([\d.]+)", line)
+        if m:
+            r["busy"] += float(m.group(1)) / 1000
+            r["idle"] += float(m.group(2)) / 1000
+    return r
 
 
 PACED_COLUMNS = [("file", -16), ("cable", -7), ("engine", -6), ("wall s", 7), ("busy s", 7), ("idle min s", 10),
