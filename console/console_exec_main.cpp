@@ -29,6 +29,9 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
     State.Mark = platform::GetTickCount();
     bool stopped = false;
     for (;;) {
+        // Looked at before the stop: a run that ended on it is known as
+        // stopped.
+        const FileStatus status = player.GetStatus();
         // A stop signal: the run ends as a failed one does, through the
         // cable's close.
         if (!stopped && StopRequested()) {
@@ -44,7 +47,6 @@ int PollRun(TConsoleState& State, bool WaitForEnter)
             if (State.Total > 0 && executer.ShowComments != 0)
                 WriteOutLine("done yet " + std::to_string(ProgressPercent(State.Position, State.Total)) + "%");
         }
-        const FileStatus status = player.GetStatus();
         if (status == FileStatus::Failed || status == FileStatus::Succeeded) {
             // The console never passes the error flag: a Mirrow gets the
             // same closing packet after both outcomes. Closed before the
@@ -98,8 +100,9 @@ int ConsoleMain()
     // Nothing has touched a cable so far; from here a signal must not end
     // the program before the cable is closed.
     CatchStopSignals();
-    // A stop also ends a wait for another program's cable search.
-    state.Executer->StopRequested = [] { return ::StopRequested(); };
+    // A stop also ends the file's check and a wait for another program's
+    // cable search.
+    state.Executer->UseStop(StopToken());
     if (!state.Executer->OpenAndStart(state.DataFileName)) {
         const bool stopped = state.Executer->StartStopped;
         const bool cableOpen = state.Executer->FtHandle != nullptr;

@@ -1,5 +1,5 @@
-// Stop signals: the handler only counts; everything else happens in the
-// poll loop, on the main thread.
+// Stop signals: the handler only counts and asks the stop token; the run
+// and the poll loop act on the token.
 #include "console_signals.h"
 
 #include <signal.h>
@@ -9,9 +9,10 @@
 
 namespace {
 
-// Any thread may run the handler; a lock-free atomic is safe there.
+// Any thread may run the handler; lock-free atomics are safe there.
 std::atomic<int> StopSignals{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+platform::TStopToken Stop;
 
 constexpr int CaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction SavedActions[std::size(CaughtSignals)];
@@ -19,8 +20,10 @@ bool Caught = false;
 
 void OnStopSignal(int Signal)
 {
-    if (StopSignals.fetch_add(1) == 0)
+    if (StopSignals.fetch_add(1) == 0) {
+        Stop.Ask();
         return;
+    }
     // The second one: what the signal would have done without us. It is
     // blocked while this handler runs and ends the process on return.
     signal(Signal, SIG_DFL);
@@ -37,6 +40,7 @@ void IgnoreBrokenPipe()
 void CatchStopSignals()
 {
     StopSignals.store(0);
+    Stop.Clear();
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -63,7 +67,12 @@ void ReleaseStopSignals()
     Caught = false;
 }
 
+platform::TStopToken& StopToken()
+{
+    return Stop;
+}
+
 bool StopRequested()
 {
-    return StopSignals.load() > 0;
+    return Stop.Asked();
 }

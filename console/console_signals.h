@@ -3,12 +3,14 @@
 // through the cable's close rather than leave its pins driven.
 #pragma once
 
+#include "stoptoken.h"
+
 // SIGPIPE ignored for the rest of the program: a reader that went away
 // makes a write fail, which the line writer ignores.
 void IgnoreBrokenPipe();
 
-// From here on the first SIGINT, SIGTERM or SIGHUP only marks a stop
-// request, which the poll loop passes to the player; a second one ends the
+// From here on the first SIGINT, SIGTERM or SIGHUP only asks the
+// program's stop token, which the run looks at; a second one ends the
 // program at once, as the signal would have without a handler. Clears an
 // earlier request.
 void CatchStopSignals();
@@ -16,5 +18,7 @@ void CatchStopSignals();
 // readable.
 void ReleaseStopSignals();
 
+// The program's stop, which the first stop signal asks.
+platform::TStopToken& StopToken();
 // A stop signal came since CatchStopSignals.
 bool StopRequested();

@@ -25,8 +25,8 @@ int main(int argc, char** argv)
     TSignalWatcher watcher;
     QObject::connect(&watcher, &TSignalWatcher::Signalled, &form, &TJtagMainForm::EndOnSignal);
     // The event loop does not run while a cable search waits: the engine
-    // asks the flag itself.
-    form.Executer->StopRequested = [] { return TSignalWatcher::SignalArrived(); };
+    // looks at the stop itself.
+    form.Executer->UseStop(TSignalWatcher::StopToken());
     form.show();
     app.exec();
     return ExitStatus;

@@ -6,18 +6,15 @@
 
 #include <QSocketNotifier>
 
-#include <atomic>
-
 namespace {
 
 int Pipe[2] = {-1, -1};
-std::atomic<bool> Arrived{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+platform::TStopToken Stop;
 
-// Only what is safe in a handler: one write to a pipe.
+// Only what is safe in a handler: a lock-free store and one write to a pipe.
 void OnSignal(int Number)
 {
-    Arrived.store(true);
+    Stop.Ask();
     const char byte = static_cast<char>(Number);
     (void)!write(Pipe[1], &byte, 1);
 }
@@ -49,9 +46,9 @@ TSignalWatcher::~TSignalWatcher()
         SetHandler(SIG_DFL);
 }
 
-bool TSignalWatcher::SignalArrived()
+platform::TStopToken& TSignalWatcher::StopToken()
 {
-    return Arrived.load();
+    return Stop;
 }
 
 void TSignalWatcher::Read()

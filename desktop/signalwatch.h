@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include "stoptoken.h"
+
 class QSocketNotifier;
 
 class TSignalWatcher : public QObject {
@@ -14,10 +16,10 @@ public:
     // The default actions come back.
     ~TSignalWatcher() override;
 
-    // A signal has come since a watcher was made; safe on any thread, and
-    // true already while the event loop is held up (a wait for the cable
-    // search lock).
-    static bool SignalArrived();
+    // The program's stop, asked by the first signal since a watcher was
+    // made: the engine looks at it itself while the event loop is held up
+    // (a wait for the cable search lock).
+    static platform::TStopToken& StopToken();
 
 Q_SIGNALS:
     void Signalled();

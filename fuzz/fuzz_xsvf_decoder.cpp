@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     bool accepted = false;
     try {
         TXSVFFile scanned(path);
-        scanned.CheckFile(nullptr);
+        scanned.CheckFile({});
         accepted = true;
         if (scanned.CommandCount < 1)
             fuzz::Finding("a file accepted without a command");

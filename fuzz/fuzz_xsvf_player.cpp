@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     try {
         player = std::make_unique<TXSVFFile>(path);
         // As a start does: a file the scan refuses never plays.
-        player->CheckFile(nullptr);
+        player->CheckFile({});
     } catch (const Exception&) {
         return 0;
     } catch (const std::bad_alloc&) {

@@ -51,7 +51,7 @@ public:
             FToldWaiting = true;
             FHooks.Waiting();
         }
-        return FHooks.Stop && FHooks.Stop();
+        return FHooks.Stop && FHooks.Stop->Asked();
     }
 
 private:

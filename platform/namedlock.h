@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "stoptoken.h"
+
 namespace platform {
 
 // Where the lock files live: /tmp, which every session of the machine
@@ -17,11 +19,11 @@ std::string NamedLockFolder();
 
 enum class TLockWait { Acquired, TimedOut, Failed, Stopped };
 
-// What a wait does besides waiting, on the waiting thread: Stop is asked
-// every few milliseconds and ends the wait (Stopped) once it says true;
+// What a wait does besides waiting, on the waiting thread: Stop is looked
+// at every few milliseconds and ends the wait (Stopped) once asked;
 // Waiting is called once when the wait has lasted WaitingAfterMs.
 struct TLockWaitHooks {
-    std::function<bool()> Stop;
+    const TStopToken* Stop = nullptr;
     std::function<void()> Waiting;
     uint32_t WaitingAfterMs = 1000;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/checked_file.h"
+#include "stoptoken.h"
 
 enum class MessageKind : uint8_t { Info = 0, Comment = 1, Error = 2, Warning = 3 };
 
@@ -74,13 +75,23 @@ public:
     virtual int32_t GetSize() = 0;
     // Reads the whole file once before any cable is used and raises what
     // the run would meet in it (ELineException for a line), playing
-    // nothing; returns early, unfinished, once Stop says true (empty:
-    // never). A player that checks its file when it is created has nothing
-    // left to do here.
-    virtual void CheckFile(const std::function<bool()>& Stop) { (void)Stop; }
-    // Asks a running worker to end soon with status Failed; returns at once.
-    // Nothing happens before Start or after the run has ended.
+    // nothing; returns early, unfinished, once Stop is asked. A player
+    // that checks its file when it is created has nothing left to do here.
+    virtual void CheckFile(const platform::TStopToken& Stop) { (void)Stop; }
+    // Asks the stop token of a running worker, which then ends soon with
+    // status Failed; returns at once. Nothing happens before Start or after
+    // the run has ended.
     virtual void Stop() = 0;
+
+    // The stop the run looks at between statements and while it waits,
+    // and that Stop asks: the front end's, given before Start; a player
+    // played on its own has one of its own.
+    void UseStop(platform::TStopToken& Token) { FStop = &Token; }
+    platform::TStopToken& StopToken() const { return *FStop; }
+
+private:
+    platform::TStopToken FOwnStop;
+    platform::TStopToken* FStop = &FOwnStop;
 };
 
 // A player class as the registry keeps it: its type name (a class

@@ -13,7 +13,10 @@ constexpr int SpinTurns = 64;
 
 } // namespace
 
-TPlayerThread::TPlayerThread() : FThread([this](platform::TThread& Self) { Execute(Self); }) {}
+TPlayerThread::TPlayerThread(const platform::TStopToken& Stop)
+    : FStop(Stop), FThread([this](platform::TThread&) { Execute(); })
+{
+}
 
 TPlayerThread::~TPlayerThread()
 {
@@ -55,12 +58,17 @@ void TPlayerThread::Fatal(const std::string& Text)
     }
 }
 
-void TPlayerThread::Execute(platform::TThread& Self)
+void TPlayerThread::Execute()
 {
+    // A cancelled run, or one stopped before it began, touches nothing.
+    if (ErrorFlag() || StopAsked()) {
+        SetError();
+        return;
+    }
     // The whole run, opening walk and flush included, stands in the guard:
     // whatever is raised ends it with one message and status Failed.
     try {
-        Play(Self);
+        Play();
     } catch (...) {
         std::string text;
         try {
@@ -74,6 +82,7 @@ void TPlayerThread::Execute(platform::TThread& Self)
 
 void WireWorkerEvents(const TJtagFile& Master, TJtagFile& Writer, TJtagFile* Reader)
 {
+    Writer.UseStop(Master.StopToken());
     Writer.OnMessage = Master.OnMessage;
     Writer.OnShift = Master.OnShift;
     Writer.OnFlush = Master.OnFlush;
@@ -83,6 +92,7 @@ void WireWorkerEvents(const TJtagFile& Master, TJtagFile& Writer, TJtagFile* Rea
     Writer.OnTrst = Master.OnTrst;
     Writer.OnSetFrequency = Master.OnSetFrequency;
     if (Reader) {
+        Reader->UseStop(Master.StopToken());
         Reader->OnMessage = Master.OnMessage;
         Reader->OnRead = Master.OnRead;
     } else {
@@ -96,7 +106,7 @@ bool SetFrequencyAndResume(TPlayerThread& Thread, const TJtagSetFrequencyEvent& 
     if (SetFrequency)
         result = SetFrequency(Hz, true) != -1;
     if (!result)
-        Thread.Terminate();
+        Thread.Cancel();
     if (!Thread.Resume())
         return false;
     return result;

@@ -41,7 +41,7 @@ bool TAdmission::Admit(const std::string& Path)
         static const TJtagFilesList noPlayers;
         player = (JtagFilesList ? *JtagFilesList : noPlayers).CreateFileObject(ExtensionOf(Path), Path);
         player->OnCheckedRuntest = [this](bool ByTime, uint32_t Count) { NoteRuntest(ByTime, Count); };
-        player->CheckFile([this] { return E.Stopping(); });
+        player->CheckFile(E.StopToken());
         player->OnCheckedRuntest = nullptr;
         return true;
     });

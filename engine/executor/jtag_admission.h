@@ -17,7 +17,7 @@ class TJtagExecuter;
 
 class TAdmission {
 public:
-    // Speaks through Executer's Message, asks its Stopping and reads its
+    // Speaks through Executer's Message, looks at its stop and reads its
     // settings. Every step may run on any one thread at a time.
     explicit TAdmission(TJtagExecuter& Executer) : E(Executer) {}
 

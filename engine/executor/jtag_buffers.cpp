@@ -9,7 +9,6 @@
 #include <stdexcept>
 
 #include "executor/jtag_execute.h"
-#include "thread.h"
 #include "ticks.h"
 
 namespace {
@@ -77,20 +76,13 @@ bool TJtagExecuter::Flush()
     return written;
 }
 
-bool TJtagExecuter::StopAsked()
-{
-    const platform::TThread* worker = platform::CurrentThread();
-    return worker && worker->Terminated();
-}
-
 bool TJtagExecuter::QueueDeviceTime(uint64_t Ns)
 {
     QueuedNs += Ns;
     if (QueuedNs < WaitSliceNs)
         return true;
-    // A stop comes to a player's worker; where none can come (an open)
-    // the bytes go as the buffer fills.
-    if (!platform::CurrentThread()) {
+    // Only a run is stopped; an open's bytes go as the buffer fills.
+    if (!Playing) {
         QueuedNs = 0;
         return true;
     }

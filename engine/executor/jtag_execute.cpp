@@ -198,6 +198,7 @@ bool TJtagExecuter::ReleaseCable(bool Failed)
     OpenedKind = CableKindNone;
     CableFailed = false;
     CutByStop = false;
+    Playing = false;
     return parked;
 }
 
@@ -287,6 +288,8 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
     RxReset();
 
     std::unique_ptr<TJtagFile> player = Admission.Take();
+    player->UseStop(StopToken());
+    Playing = true;
     const bool started = Admission.Guarded([&] {
         WireEvents(*player, KindInUse());
         if (const int32_t hz = DefFreqHz(DefFreq); hz != 0)
@@ -302,7 +305,10 @@ bool TJtagExecuter::OpenAndStart(const std::string& FileName)
         CurrentFile = std::move(player);
         return true;
     });
+    // Freed, a player that did not start has no worker left.
     player.reset();
+    if (!started)
+        Playing = false;
     return started;
 }
 

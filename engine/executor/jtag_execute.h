@@ -188,13 +188,17 @@ public:
 
     // ---- the front end's hooks and what the last start met
 
-    // Asked while the file is checked, while a search or an open waits for
-    // the search lock, and before the file is started: true ends the start
-    // with nothing played (empty: never). Called on the front end's thread.
-    std::function<bool()> StopRequested;
-    // The last OpenAndStart gave up because StopRequested said so; a cable
-    // it opened is still open, for the front end to close as after a
-    // failed run.
+    // The program's stop, which the front end gives before its first start
+    // (the executor's own until then) and asks from any thread: it ends
+    // the file's check, a wait for the search lock and a start with
+    // nothing played, and the player's worker and the cable routines of a
+    // run. It is never taken back here: a stop ends the program's runs.
+    void UseStop(platform::TStopToken& Token) { FStop = &Token; }
+    platform::TStopToken& StopToken() const { return *FStop; }
+    // The stop has been asked for.
+    bool Stopping() const { return FStop->Asked(); }
+    // The last OpenAndStart gave up because of the stop; a cable it opened
+    // is still open, for the front end to close as after a failed run.
     bool StartStopped = false;
     // How the last search or open got on with the search lock.
     TFtLockOutcome SearchLock = TFtLockOutcome::Taken;
@@ -214,7 +218,7 @@ public:
 
     // Opens the data file and checks it whole (its player's CheckFile)
     // before any cable is looked for; false after the error's line, or
-    // with nothing said when StopRequested ended the check. The player is
+    // with nothing said when the stop ended the check. The player is
     // kept for the OpenAndStart of the same file.
     bool PrepareFile(const std::string& FileName);
     // Lets a prepared file go when no start follows.
@@ -282,7 +286,7 @@ public:
     // After bytes that last Ns were queued: once a slice is queued it is
     // written. False ends the routine: a stop (CutByStop then, and the
     // routine returns true for the player to end the run), or a write
-    // that failed. Without a worker (an open) nothing is written early.
+    // that failed. Outside a run (an open) nothing is written early.
     bool QueueDeviceTime(uint64_t Ns);
     // One TCK period at the clock in force, as QueueDeviceTime takes it;
     // false only when a write failed.
@@ -293,8 +297,12 @@ public:
     // Waits until the device is within a slice of done with what was
     // written; false when a stop came first.
     bool AwaitDevice();
-    // The run's worker has been asked to stop.
-    static bool StopAsked();
+    // A run plays on the open cable, from its start to the cable's close:
+    // only then does the stop cut the cable routines short, so that an
+    // open's bytes all go whatever the stop says.
+    bool Playing = false;
+    // The run playing has been asked to stop.
+    bool StopAsked() const { return Playing && Stopping(); }
     // No reply for ReplyTimeoutMs after both the last reply and the end of
     // the device's work.
     bool RepliesOverdue() const;
@@ -419,9 +427,7 @@ public:
     TFindOpen FindAndOpenSelected(const TCableIdentity& Id);
     // The three searches, under the search lock held by the caller.
     static TAttachedCables AttachedCables();
-    // A stop has been asked for.
-    bool Stopping() const { return StopRequested && StopRequested(); }
-    // The hooks of every wait for the search lock: StopRequested, and the
+    // The hooks of every wait for the search lock: the stop, and the
     // waiting line.
     TFtWaitHooks SearchWaitHooks();
     // Notes how Lock's wait went; says so when it was not taken, unless a
@@ -456,4 +462,8 @@ public:
 
     // The kind that flushing goes by: the open cable's, else SelectedCable's.
     int32_t KindInUse() const { return FtHandle ? OpenedKind : KindOf(SelectedCable); }
+
+private:
+    platform::TStopToken FOwnStop;
+    platform::TStopToken* FStop = &FOwnStop;
 };

@@ -9,7 +9,6 @@
 
 #include "base/StrUtilsEx.h"
 #include "base/sysutils.h"
-#include "thread.h"
 #include "ticks.h"
 
 namespace {

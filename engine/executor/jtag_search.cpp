@@ -118,7 +118,7 @@ std::string NoSelectedCableText(int32_t ProgrammerId, size_t Matches, const TAtt
 TFtWaitHooks TJtagExecuter::SearchWaitHooks()
 {
     TFtWaitHooks hooks;
-    hooks.Stop = [this] { return Stopping(); };
+    hooks.Stop = FStop;
     hooks.Waiting = [this] { Message(SearchWaitingText, MessageKind::Warning); };
     return hooks;
 }

@@ -47,7 +47,7 @@ public:
     void Stop() override;
     // A parser of its own on the file (the Check side) takes and executes
     // every statement with no cable, as the write-ahead parser would.
-    void CheckFile(const std::function<bool()>& Stop) override;
+    void CheckFile(const platform::TStopToken& Stop) override;
 
     // Character reader. Lines end at CR, at LF, or at CR LF counted once.
     // After the file's content the reader supplies CR LF "__EOF;" for ever.

@@ -3,7 +3,7 @@
 // refused before anything reaches the chain.
 #include "svf/svf.h"
 
-void TSVFFile::CheckFile(const std::function<bool()>& Stop)
+void TSVFFile::CheckFile(const platform::TStopToken& Stop)
 {
     TSVFFile checker(FFileName);
     Checked.Record(checker.FFile);
@@ -15,7 +15,7 @@ void TSVFFile::CheckFile(const std::function<bool()>& Stop)
     TSVFCommand statement;
     do {
         // A file of millions of statements takes seconds to check.
-        if (Stop && Stop())
+        if (Stop.Asked())
             return;
         FreeStatement(statement);
         checker.NextStatement(statement);

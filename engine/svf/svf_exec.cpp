@@ -9,7 +9,6 @@
 #include "base/StrUtilsEx.h"
 #include "base/tapwalk.h"
 #include "svf/svf.h"
-#include "thread.h"
 
 namespace {
 
@@ -311,7 +310,7 @@ bool TSVFFile::ExecuteRuntest(const TSVFCommand& Statement)
                 if (!OnRuntestTime(sck, static_cast<uint32_t>(part), holdTms, OnMessage))
                     return false;
                 microseconds -= part;
-            } while (microseconds > 0 && !platform::CurrentThreadTerminated());
+            } while (microseconds > 0 && !StopToken().Asked());
         }
     } else {
         const int32_t count = ItemInt(Statement, SvfItemKind::Number);

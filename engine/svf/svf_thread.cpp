@@ -60,9 +60,9 @@ std::string TReadWriteThread::FatalText(std::exception_ptr Error) const
     }
 }
 
-void TReadWriteThread::Play(platform::TThread& Self)
+void TReadWriteThread::Play()
 {
-    if (Self.Terminated() || !WriteParser || !ReadParser) {
+    if (!WriteParser || !ReadParser) {
         SetError();
         return;
     }
@@ -79,7 +79,7 @@ void TReadWriteThread::Play(platform::TThread& Self)
     reader.LoopControl = TLoopControl::GoOn;
     TIdleWait idle;
     for (;;) {
-        if (Self.Terminated())
+        if (StopAsked())
             SetError();
         if (ErrorFlag())
             return;
@@ -157,7 +157,7 @@ bool TSVFFile::Start(int32_t FrequencyHz)
     Checked.Require(writeParser->FFile, FFileName);
     readParser->Checked = Checked;
     writeParser->Checked = Checked;
-    FThread = std::make_unique<TReadWriteThread>();
+    FThread = std::make_unique<TReadWriteThread>(StopToken());
     FThread->ReadParser = std::move(readParser);
     FThread->WriteParser = std::move(writeParser);
     TSVFFile& writer = *FThread->WriteParser;
@@ -181,8 +181,8 @@ bool TSVFFile::Start(int32_t FrequencyHz)
 
 void TSVFFile::Stop()
 {
-    if (FThread)
-        FThread->Terminate();
+    if (FThread && FThread->Status() == FileStatus::Running)
+        StopToken().Ask();
 }
 
 FileStatus TSVFFile::GetStatus()

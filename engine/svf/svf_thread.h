@@ -10,8 +10,8 @@
 
 class TReadWriteThread : public TPlayerThread {
 public:
-    // Created suspended: no thread runs until Resume.
-    TReadWriteThread() = default;
+    // Created suspended: no thread runs until Resume; Stop is the run's.
+    explicit TReadWriteThread(const platform::TStopToken& Stop) : TPlayerThread(Stop) {}
     // Waits for a started thread, then frees ReadParser and WriteParser.
     ~TReadWriteThread() override;
 
@@ -19,7 +19,7 @@ public:
     std::unique_ptr<TSVFFile> WriteParser;
 
 protected:
-    void Play(platform::TThread& Self) override;
+    void Play() override;
     std::string FatalText(std::exception_ptr Error) const override;
     void Report(const std::string& Text) override;
 

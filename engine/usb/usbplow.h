@@ -116,8 +116,8 @@ inline constexpr const char* SearchLockDirEnvVar = "ORBESK_SEARCH_LOCK_DIR";
 std::string FtSearchLockFolder();
 std::string FtSearchLockPath();
 
-// What a wait for the lock does besides waiting: a stop request polled,
-// one call once it has lasted a second.
+// What a wait for the lock does besides waiting: the stop looked at, one
+// call once it has lasted a second.
 using TFtWaitHooks = platform::TLockWaitHooks;
 
 // How a search or an open got on with the lock: taken; still held by

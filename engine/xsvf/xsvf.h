@@ -76,7 +76,7 @@ public:
     // command XX", the end-of-file, read and size errors of the reader, and
     // a data size whose vectors the memory cannot hold. Finds the play mode
     // and the command count. A Start without it scans first.
-    void CheckFile(const std::function<bool()>& Stop) override;
+    void CheckFile(const platform::TStopToken& Stop) override;
 
     // --- reader and decoder
     // The next byte of the file. Raises Exception at the end of the file
@@ -129,8 +129,8 @@ public:
     TShiftOutcome ShiftWithRetries();
     TShiftOutcome ShiftAndVerifyOnce();
     // Looked at before every attempt and while an attempt waits for its
-    // bits: the worker was asked to stop.
-    static bool StopAsked();
+    // bits: the run was asked to stop.
+    bool StopAsked() const;
     // "Error on SD instruction: " and, below the dump limit, the expected
     // and the read bits where Mask has a 1.
     void ReportShiftError(const std::vector<uint8_t>& BitsRead, const TVarLen& Mask);

@@ -75,7 +75,7 @@ TXSVFFile::~TXSVFFile()
     FThread.reset();
 }
 
-void TXSVFFile::CheckFile(const std::function<bool()>& Stop)
+void TXSVFFile::CheckFile(const platform::TStopToken& Stop)
 {
     // Every command is decoded and applied as in play, so the mask length
     // that sizes later operands is followed, and every refusal comes before
@@ -89,7 +89,7 @@ void TXSVFFile::CheckFile(const std::function<bool()>& Stop)
     try {
         for (;;) {
             // A file of millions of commands takes seconds to scan.
-            if (Stop && Stop())
+            if (Stop.Asked())
                 return;
             ClearCommand(command);
             scanner->ReadCommand(command);

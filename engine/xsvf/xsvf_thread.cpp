@@ -14,9 +14,9 @@ void TXSVFReadWriteThread::Report(const std::string& Text)
         WriteParser->OnMessage(Text, MessageKind::Error);
 }
 
-void TXSVFReadWriteThread::Play(platform::TThread& Self)
+void TXSVFReadWriteThread::Play()
 {
-    if (Self.Terminated() || !WriteParser || (!WriteParser->Xc9500Mode && !ReadParser)) {
+    if (!WriteParser || (!WriteParser->Xc9500Mode && !ReadParser)) {
         SetError();
         return;
     }
@@ -26,17 +26,17 @@ void TXSVFReadWriteThread::Play(platform::TThread& Self)
         return;
     }
     if (writer.Xc9500Mode)
-        PlayXc9500(Self);
+        PlayXc9500();
     else
-        PlayPipelined(Self);
+        PlayPipelined();
 }
 
-void TXSVFReadWriteThread::PlayXc9500(platform::TThread& Self)
+void TXSVFReadWriteThread::PlayXc9500()
 {
     TXSVFFile& writer = *WriteParser;
     TXSVFCommand command;
     for (;;) {
-        if (Self.Terminated())
+        if (StopAsked())
             SetError();
         if (ErrorFlag() || writer.IsComplete(command)) {
             if (writer.CompleteFlushFailed())
@@ -56,7 +56,7 @@ void TXSVFReadWriteThread::PlayXc9500(platform::TThread& Self)
     }
 }
 
-void TXSVFReadWriteThread::PlayPipelined(platform::TThread& Self)
+void TXSVFReadWriteThread::PlayPipelined()
 {
     TXSVFFile& writer = *WriteParser;
     TXSVFFile& reader = *ReadParser;
@@ -64,7 +64,7 @@ void TXSVFReadWriteThread::PlayPipelined(platform::TThread& Self)
     TXSVFCommand r;
     TIdleWait idle;
     for (;;) {
-        if (Self.Terminated())
+        if (StopAsked())
             SetError();
         if (ErrorFlag())
             return;
@@ -119,7 +119,9 @@ bool TXSVFFile::Start(int32_t FrequencyHz)
     if (!Checked.Recorded()) {
         const auto checkedRuntest = std::move(OnCheckedRuntest);
         OnCheckedRuntest = nullptr;
-        CheckFile(nullptr);
+        // A stop of the run must not leave the scan it depends on unfinished.
+        const platform::TStopToken never;
+        CheckFile(never);
         OnCheckedRuntest = checkedRuntest;
     }
     // The instances first: a file that cannot be opened any more raises
@@ -135,7 +137,7 @@ bool TXSVFFile::Start(int32_t FrequencyHz)
     WireWorkerEvents(*this, *writer, reader.get());
     writer->Xc9500Mode = Xc9500Mode;
 
-    FThread = std::make_unique<TXSVFReadWriteThread>();
+    FThread = std::make_unique<TXSVFReadWriteThread>(StopToken());
     FThread->ReadParser = std::move(reader);
     FThread->WriteParser = std::move(writer);
     return SetFrequencyAndResume(*FThread, OnSetFrequency, FrequencyHz);
@@ -143,8 +145,8 @@ bool TXSVFFile::Start(int32_t FrequencyHz)
 
 void TXSVFFile::Stop()
 {
-    if (FThread)
-        FThread->Terminate();
+    if (FThread && FThread->Status() == FileStatus::Running)
+        StopToken().Ask();
 }
 
 FileStatus TXSVFFile::GetStatus()

@@ -11,8 +11,8 @@
 
 class TXSVFReadWriteThread : public TPlayerThread {
 public:
-    // Created suspended: no thread runs until Resume.
-    TXSVFReadWriteThread() = default;
+    // Created suspended: no thread runs until Resume; Stop is the run's.
+    explicit TXSVFReadWriteThread(const platform::TStopToken& Stop) : TPlayerThread(Stop) {}
     // Waits for a started thread, then frees ReadParser and WriteParser.
     ~TXSVFReadWriteThread() override;
 
@@ -21,10 +21,10 @@ public:
     std::unique_ptr<TXSVFFile> WriteParser;
 
 protected:
-    void Play(platform::TThread& Self) override;
+    void Play() override;
     void Report(const std::string& Text) override;
 
 private:
-    void PlayPipelined(platform::TThread& Self);
-    void PlayXc9500(platform::TThread& Self);
+    void PlayPipelined();
+    void PlayXc9500();
 };

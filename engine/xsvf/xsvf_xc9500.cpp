@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/bitdump.h"
-#include "thread.h"
 #include "ticks.h"
 #include "xsvf/xsvf.h"
 
@@ -125,9 +124,9 @@ TXSVFFile::TShiftOutcome TXSVFFile::ShiftAndVerifyOnce()
     return TShiftOutcome::Verified;
 }
 
-bool TXSVFFile::StopAsked()
+bool TXSVFFile::StopAsked() const
 {
-    return platform::CurrentThreadTerminated();
+    return StopToken().Asked();
 }
 
 TXSVFFile::TShiftOutcome TXSVFFile::ShiftWithRetries()

@@ -199,6 +199,8 @@ protected:
     bool RunToEnd() { return RunUntil([this] { return Idle(); }); }
 
     std::unique_ptr<simctl::TSimLibrary> Sim;
+    // A stop as the program's signal handler asks it, for a window given it.
+    platform::TStopToken Signal;
     std::unique_ptr<TJtagMainForm> Form;
     std::string Folder;
     std::string Ini;

@@ -382,28 +382,26 @@ TEST_F(DesktopRun, AStopSignalEndsAStartWaitingForTheSearchLockAtOnceAndThenTheW
         bool FromMenu;
         uint8_t Exit;
     } cases[] = {{true, 0}, {false, 1}};
-    std::atomic<bool> stop{false};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.FromMenu ? "from the menu" : "from the command line");
         std::filesystem::remove(Ini);
         Sim->ClearTrace();
         ExitStatus = 0;
-        stop = false;
+        Signal.Clear();
         TSearchLockHolder holder;
         ASSERT_TRUE(holder.Held);
         std::vector<std::string> args = {"-F", Good};
         if (!c.FromMenu)
             args.push_back("-P");
         TJtagMainForm& form = Create(args);
-        // As the program's signal handler sets its flag.
-        form.Executer->StopRequested = [&] { return stop.load(); };
+        form.Executer->UseStop(Signal);
         if (c.FromMenu)
             form.MenuProcessClick();
         ASSERT_TRUE(RunUntil([&] { return form.Starting(); }, 2000));
         RunFor(200);
         ASSERT_TRUE(form.Starting());
 
-        stop = true;
+        Signal.Ask();
         form.EndOnSignal();
         // Not under the start's feet: the window goes once it has ended,
         // long before the wait would have.

@@ -374,6 +374,7 @@ TEST_F(DruvelOpen, OpenAndStartNamesTheCable)
 // and the close drops what the chip holds of the block before its reset.
 TEST_F(DruvelOpen, AStopCutsAShiftInsideABlockAndNothingFollowsTheCut)
 {
+    platform::TStopToken stops[2];
     for (const bool stop : {true, false}) {
         SCOPED_TRACE(stop ? "stopped" : "not stopped");
         // Paced, so that the stop comes while the device runs the block.
@@ -387,6 +388,10 @@ TEST_F(DruvelOpen, AStopCutsAShiftInsideABlockAndNothingFollowsTheCut)
         bool flushed = false;
         unsigned long long writesAtTheCut = 0;
         const unsigned long long writes = Sim->Counter("FT_Write");
+        // The routines as a run's worker calls them, with the run's stop.
+        platform::TStopToken& run = stops[stop ? 0 : 1];
+        Exec->UseStop(run);
+        Exec->Playing = true;
         platform::TThread worker([&](platform::TThread&) {
             shifted = Exec->DruvelShift(tdi.data(), nullptr, static_cast<int32_t>(tdi.size()), true);
             writesAtTheCut = Sim->Counter("FT_Write");
@@ -396,7 +401,7 @@ TEST_F(DruvelOpen, AStopCutsAShiftInsideABlockAndNothingFollowsTheCut)
         if (stop) {
             while (Sim->Counter("FT_Write") == writes)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            worker.Terminate();
+            run.Ask();
         }
         worker.WaitFor();
         EXPECT_TRUE(shifted);

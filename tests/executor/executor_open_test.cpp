@@ -67,7 +67,7 @@ struct TBadFilePlayer : TProbePlayer {
 // A file its player opens, and whose check then finds a bad line.
 struct TBadCheckPlayer : TProbePlayer {
     using TProbePlayer::TProbePlayer;
-    void CheckFile(const std::function<bool()>&) override
+    void CheckFile(const platform::TStopToken&) override
     {
         throw ELineException("Unknown keyword XYZ", 6, "SDR 8 XYZ;");
     }
@@ -76,18 +76,22 @@ struct TBadCheckPlayer : TProbePlayer {
 // A check that meets a statement larger than the memory left.
 struct TOutOfMemoryCheckPlayer : TProbePlayer {
     using TProbePlayer::TProbePlayer;
-    void CheckFile(const std::function<bool()>&) override { throw std::bad_alloc(); }
+    void CheckFile(const platform::TStopToken&) override { throw std::bad_alloc(); }
     static std::string FileTypeName() { return "HUGE"; }
 };
-// A long check that asks for a stop between its steps, and would fail at
-// its end.
+// A long check that looks at the stop between its steps, and would fail at
+// its end; OnStep is told of each step.
 struct TLongCheckPlayer : TProbePlayer {
     using TProbePlayer::TProbePlayer;
-    void CheckFile(const std::function<bool()>& Stop) override
+    static inline std::function<void(int Step)> OnStep;
+    void CheckFile(const platform::TStopToken& Stop) override
     {
-        for (int step = 0; step < 1000; ++step)
-            if (Stop && Stop())
+        for (int step = 0; step < 1000; ++step) {
+            if (OnStep)
+                OnStep(step);
+            if (Stop.Asked())
                 return;
+        }
         throw ELineException("Unknown keyword XYZ", 6, "SDR 8 XYZ;");
     }
     static std::string FileTypeName() { return "LONGCHECK"; }
@@ -355,11 +359,17 @@ TEST_F(Executor, AStopDuringTheFilesCheckEndsTheStartWithNothingSaidAndNoCable)
 {
     Load({Varnel("A6010001")});
     Exec->SelectedCable = -1;
-    int asked = 0;
-    Exec->StopRequested = [&] { return ++asked > 10; };
+    // Asked at the tenth step, as a signal would be.
+    int steps = 0;
+    TLongCheckPlayer::OnStep = [&](int Step) {
+        steps = Step + 1;
+        if (Step == 10)
+            Exec->StopToken().Ask();
+    };
     EXPECT_FALSE(Exec->OpenAndStart("run.longcheck"));
+    TLongCheckPlayer::OnStep = nullptr;
     EXPECT_TRUE(Exec->StartStopped);
-    EXPECT_LT(asked, 100) << "the check went on after the stop";
+    EXPECT_EQ(steps, 11) << "the check went on after the stop";
     EXPECT_THAT(Exec->Log(), testing::IsEmpty());
     EXPECT_EQ(Probe.Alive, 0);
     EXPECT_EQ(Sim->Counter("FT_Open"), 0u);

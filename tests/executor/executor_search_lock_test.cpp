@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 
 #include <chrono>
+#include <deque>
+#include <thread>
 
 #include "executor_fixture.h"
 #include "usb/usb_fixture.h"
@@ -87,14 +89,23 @@ TEST_F(SearchLockBusy, AStopRequestEndsTheWaitWithNothingOpenedAndNothingSaid)
 {
     FtLockSettings().WaitMs = 30000;
     HoldLock();
+    // One stop a start, each asked in its turn.
+    std::deque<platform::TStopToken> stops;
     for (int32_t selected : {-1, 0x00010001, 0x02040001}) {
         SCOPED_TRACE(selected);
         Exec->ClearLog();
         Exec->SelectedCable = selected;
         const auto start = std::chrono::steady_clock::now();
-        const auto stopAt = start + std::chrono::milliseconds(300);
-        Exec->StopRequested = [&] { return std::chrono::steady_clock::now() >= stopAt; };
+        // Asked from another thread, as a signal would be, while the start
+        // waits.
+        platform::TStopToken& stop = stops.emplace_back();
+        Exec->UseStop(stop);
+        std::thread asker([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stop.Ask();
+        });
         EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));
+        asker.join();
         // Generous: the wait would have lasted 30 s.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
         EXPECT_TRUE(Exec->StartStopped);
@@ -107,7 +118,7 @@ TEST_F(SearchLockBusy, AStopRequestEndsTheWaitWithNothingOpenedAndNothingSaid)
 
 TEST_F(SearchLockBusy, AStopAlreadyAskedForOpensNothingEvenWithTheLockFree)
 {
-    Exec->StopRequested = [] { return true; };
+    Exec->StopToken().Ask();
     for (int32_t selected : {-1, 0x00010001}) {
         Exec->SelectedCable = selected;
         EXPECT_FALSE(Exec->OpenAndStart(CableOnlyFile()));

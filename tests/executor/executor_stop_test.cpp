@@ -81,6 +81,9 @@ protected:
     {
         const std::string path = (Folder / Name).string();
         std::ofstream(path, std::ios::binary) << Text;
+        // Each run as in a program of its own: the last run's stop stays
+        // asked until taken back.
+        Exec->StopToken().Clear();
         EXPECT_TRUE(Exec->OpenAndStart(path)) << testing::PrintToString(LogOf(MessageKind::Error));
         if (!Exec->CurrentFile)
             return {};
@@ -282,6 +285,41 @@ TEST_F(StopDuringAWait, ASixteenSecondScanEndsWithinASecondOnEveryCable)
                 EXPECT_THAT(calls, Not(Contains("FT_Purge")));
             }
         }
+    }
+}
+
+// A stop that comes while the cable is opened does not cut the open: every
+// byte of it goes as it would without the stop, and the start then ends
+// stopped with nothing played, the cable left for the front end to close.
+TEST_F(StopDuringAWait, AStopDuringTheOpenLetsEveryByteOfItGoAndPlaysNothing)
+{
+    const std::string path = (Folder / "open.svf").string();
+    std::ofstream(path) << "STATE RESET;\nSIR 4 TDI (1);\n";
+    for (const char* name : {"Varnel", "Mirrow", "Druvel"}) {
+        SCOPED_TRACE(name);
+        Wait = {&CableNamed(name), 0};
+        LoadCable(R"(,"trace_writes":true)");
+        ASSERT_TRUE(Exec->OpenCable());
+        const std::vector<std::string> opened = TraceWith("d2xx write ");
+        ASSERT_FALSE(opened.empty());
+        Exec->CloseCable(false);
+
+        LoadCable(R"(,"trace_writes":true)");
+        Exec->StopToken().Clear();
+        // Asked as the open writes its first bytes.
+        FtSetTraceHook([this](const char* Text, bool) {
+            if (std::string(Text) == "FT_Write")
+                Exec->StopToken().Ask();
+        });
+        EXPECT_FALSE(Exec->OpenAndStart(path));
+        FtSetTraceHook({});
+        EXPECT_TRUE(Exec->StartStopped);
+        EXPECT_NE(Exec->FtHandle, nullptr);
+        EXPECT_EQ(TraceWith("d2xx write "), opened);
+        Exec->CloseCable(true);
+        EXPECT_THAT(LogOf(MessageKind::Error), testing::IsEmpty());
+        EXPECT_THAT(TraceWith(" scan "), testing::IsEmpty());
+        EXPECT_THAT(TraceWith(" error "), testing::IsEmpty());
     }
 }
 

@@ -1,3 +1,4 @@
+#include "stoptoken.h"
 #include "thread.h"
 
 #include <gtest/gtest.h>
@@ -35,36 +36,35 @@ TEST(PlatformThread, NeverStartedIsNotWaitedFor)
     EXPECT_FALSE(ran);
 }
 
-TEST(PlatformThread, StopRequestIsNotTheFinishedMark)
+// A body learns of a stop from its token, asked from another thread before
+// or while it runs; being asked does not make the thread look finished.
+TEST(PlatformThread, ABodySeesItsStopTokenAskedAndIsNotFinishedByIt)
 {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> sawStop{false};
-    platform::TThread thread([&](platform::TThread& self) {
-        while (!self.Terminated())
+    for (const bool beforeResume : {true, false}) {
+        SCOPED_TRACE(beforeResume ? "asked before the body runs" : "asked while it runs");
+        platform::TStopToken stop;
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> sawStop{false};
+        platform::TThread thread([&](platform::TThread&) {
+            while (!stop.Asked())
+                platform::YieldThread();
+            sawStop = true;
+            released.wait();
+        });
+        if (beforeResume)
+            stop.Ask();
+        ASSERT_TRUE(thread.Resume());
+        stop.Ask();
+        while (!sawStop)
             platform::YieldThread();
-        sawStop = true;
-        released.wait();
-    });
-    ASSERT_TRUE(thread.Resume());
-    thread.Terminate();
-    while (!sawStop)
-        platform::YieldThread();
-    EXPECT_TRUE(thread.Terminated());
-    EXPECT_FALSE(thread.Finished()) << "asked to stop, still running";
-    release.set_value();
-    thread.WaitFor();
-    EXPECT_TRUE(thread.Finished());
-}
-
-TEST(PlatformThread, StopRequestBeforeResumeIsSeenAtOnce)
-{
-    bool sawStop = false;
-    platform::TThread thread([&](platform::TThread& self) { sawStop = self.Terminated(); });
-    thread.Terminate();
-    ASSERT_TRUE(thread.Resume());
-    thread.WaitFor();
-    EXPECT_TRUE(sawStop);
+        EXPECT_FALSE(thread.Finished()) << "asked to stop, still running";
+        release.set_value();
+        thread.WaitFor();
+        EXPECT_TRUE(thread.Finished());
+        stop.Clear();
+        EXPECT_FALSE(stop.Asked());
+    }
 }
 
 TEST(PlatformThread, FinishedPublishesTheBodysWrites)
@@ -83,42 +83,6 @@ TEST(PlatformThread, AnEscapingExceptionEndsOnlyTheThread)
     ASSERT_TRUE(thread.Resume());
     thread.WaitFor();
     EXPECT_TRUE(thread.Finished());
-}
-
-TEST(PlatformThread, CodeDeepInTheBodyFindsItsThreadAndItsStopRequest)
-{
-    const platform::TThread* found = nullptr;
-    bool stopBefore = true;
-    bool stopAfter = false;
-    const platform::TThread* afterBody = nullptr;
-    platform::TThread* self = nullptr;
-    std::promise<void> looked;
-    std::promise<void> asked;
-    std::shared_future<void> stopAsked = asked.get_future().share();
-    platform::TThread thread([&](platform::TThread& Self) {
-        self = &Self;
-        found = platform::CurrentThread();
-        stopBefore = platform::CurrentThreadTerminated();
-        looked.set_value();
-        stopAsked.wait();
-        stopAfter = platform::CurrentThreadTerminated();
-        // Another thread's body, started from this one, is its own.
-        platform::TThread inner([&](platform::TThread&) { afterBody = platform::CurrentThread(); });
-        inner.Resume();
-        inner.WaitFor();
-    });
-    EXPECT_EQ(platform::CurrentThread(), nullptr) << "no body runs on the test's thread";
-    EXPECT_FALSE(platform::CurrentThreadTerminated());
-    ASSERT_TRUE(thread.Resume());
-    looked.get_future().wait();
-    thread.Terminate();
-    asked.set_value();
-    thread.WaitFor();
-    EXPECT_EQ(found, self);
-    EXPECT_FALSE(stopBefore);
-    EXPECT_TRUE(stopAfter);
-    EXPECT_NE(afterBody, nullptr);
-    EXPECT_NE(afterBody, self);
 }
 
 } // namespace

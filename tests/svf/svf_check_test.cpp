@@ -118,10 +118,17 @@ TEST_F(SvfCheck, FindsWhatThePlayerWouldMeetWithItsTextAndLine)
 
 TEST_F(SvfCheck, AStopEndsItBetweenStatements)
 {
-    TSVFFile file(Dir.Write("run.svf", Lines(1000, "SDR 8 TDI (00);\n") + "SDR 8 TDI 00;\n"));
-    int asked = 0;
-    EXPECT_NO_THROW(file.CheckFile([&] { return ++asked > 5; })) << "stopped before the bad last line";
-    EXPECT_EQ(asked, 6);
+    TSVFFile file(Dir.Write("run.svf", Lines(1000, "RUNTEST 10 TCK;\n") + "SDR 8 TDI 00;\n"));
+    // Asked while the fifth statement is checked, as from another thread.
+    platform::TStopToken stop;
+    int checked = 0;
+    file.OnCheckedRuntest = [&](bool, uint32_t) {
+        if (++checked == 5)
+            stop.Ask();
+    };
+    EXPECT_NO_THROW(file.CheckFile(stop)) << "stopped before the bad last line";
+    EXPECT_EQ(checked, 5);
+    file.OnCheckedRuntest = nullptr;
     EXPECT_THROW(file.CheckFile({}), ELineException);
 }
 

@@ -287,9 +287,9 @@ TEST_F(SvfWorker, ExceptionsOfAnyClassEndTheRun)
     }
 }
 
-// Nothing in the programs asks a run to stop, so the worker is driven
-// directly: a stop request in the middle of a run must end it as failed at
-// the next turn, never let it play on to a success.
+// The worker driven directly with a stop of its own: a stop asked in the
+// middle of a run must end it as failed at the next turn, never let it play
+// on to a success.
 TEST_F(SvfWorker, StopRequestDuringARunEndsItAsFailed)
 {
     path = dir.Write("run.svf", "SDR 8 TDI (00);\nSDR 8 TDI (00);\nSTATE IDLE;\n");
@@ -303,7 +303,8 @@ TEST_F(SvfWorker, StopRequestDuringARunEndsItAsFailed)
             released.wait();
         }
     };
-    TReadWriteThread thread;
+    platform::TStopToken stop;
+    TReadWriteThread thread(stop);
     thread.ReadParser = std::make_unique<TSVFFile>(path);
     thread.WriteParser = std::make_unique<TSVFFile>(path);
     cable.Attach(*thread.WriteParser);
@@ -311,7 +312,7 @@ TEST_F(SvfWorker, StopRequestDuringARunEndsItAsFailed)
     thread.ReadParser->CopyComments = false;
     ASSERT_TRUE(thread.Resume());
     entered.get_future().wait(); // the worker is held in the first shift
-    thread.Terminate();
+    stop.Ask();
     EXPECT_EQ(thread.Status(), FileStatus::Running) << "asked to stop is not finished";
     release.set_value();
     while (thread.Status() == FileStatus::Running)
