@@ -11,8 +11,17 @@ the CPU time of the check that reads the whole file before any cable is
 looked for (a run with no cable attached) and its share of the fastest run's
 CPU. A measurement, not a test.
 
+With --paced it plays other, smaller files instead, on a paced emulated
+device with a simulated chain (the device runs the bytes at its own speed,
+taking a write once it fits into the chip's buffer), and prints per file and
+cable the wall time, the device's busy time, the time it had run everything
+written and waited for the host (idle), the idle share of the two and the
+bytes written; --before names an older orbeskcon that plays each file on the
+same emulator too, a row of its own, with a mark where its bytes differ.
+
     bench/speed.py [--build build] [--program orbeskcon] [--openocd] [--runs N] [--only NAME ...]
                    [--cables KIND ...] [--keep DIR]
+    bench/speed.py --paced [--before OLD_ORBESKCON] [--runs N] [--only NAME ...] [--cables KIND ...]
 """
 import argparse
 import json
@@ -91,18 +100,25 @@ def be_bytes(value, bits):
     return value.to_bytes((bits + 7) // 8, "big")
 
 
+XTDOMASK, XSIR, XRUNTEST, XSDRSIZE, XSDRTDO, XCOMPLETE, XREPEAT = 0x01, 0x02, 0x04, 0x08, 0x09, 0x00, 0x07
+
+
+def write_xsvf_short(f, instruction):
+    """The short statements in XSVF: SIR 4 of instruction(i), SDR 32 with TDO."""
+    f.write(bytes([XREPEAT, 0]))
+    f.write(bytes([XRUNTEST]) + (0).to_bytes(4, "big"))
+    f.write(bytes([XSDRSIZE]) + (32).to_bytes(4, "big"))
+    f.write(bytes([XTDOMASK]) + be_bytes(0xFFFFFFFF, 32))
+    for i in range(SHORT_REPEATS):
+        f.write(bytes([XSIR, 4, instruction(i)]))
+        f.write(bytes([XSDRTDO]) + be_bytes(i * 2654435761 & 0xFFFFFFFF, 32) + be_bytes(0xFFFFFFFF, 32))
+
+
 def write_xsvf(folder):
     # The short-statement file and one 32-Mbit checked scan, in XSVF.
-    XTDOMASK, XSIR, XRUNTEST, XSDRSIZE, XSDRTDO, XCOMPLETE, XREPEAT = 0x01, 0x02, 0x04, 0x08, 0x09, 0x00, 0x07
     path = os.path.join(folder, "xsvf_mix.xsvf")
     with open(path, "wb") as f:
-        f.write(bytes([XREPEAT, 0]))
-        f.write(bytes([XRUNTEST]) + (0).to_bytes(4, "big"))
-        f.write(bytes([XSDRSIZE]) + (32).to_bytes(4, "big"))
-        f.write(bytes([XTDOMASK]) + be_bytes(0xFFFFFFFF, 32))
-        for i in range(SHORT_REPEATS):
-            f.write(bytes([XSIR, 4, i & 0xF]))
-            f.write(bytes([XSDRTDO]) + be_bytes(i * 2654435761 & 0xFFFFFFFF, 32) + be_bytes(0xFFFFFFFF, 32))
+        write_xsvf_short(f, lambda i: i & 0xF)
         f.write(bytes([XSDRSIZE]) + BIG_BITS.to_bytes(4, "big"))
         f.write(bytes([XTDOMASK]) + b"\xff" * (BIG_BITS // 8))
         f.write(bytes([XSDRTDO]) + bytes(range(256)) * (BIG_BITS // 8 // 256) + b"\xff" * (BIG_BITS // 8))
@@ -142,36 +158,47 @@ def driver_dir(build):
     return m.group(1) if m else os.path.join(build, "sim", "d2xx", "plain")
 
 
-def play_orbesk(build, program, case, kind, folder, timeout):
-    flags, device = CABLES[kind]
-    device = dict(device, kind=kind, fast=True)
-    scenario = os.path.join(folder, "fast-%s.json" % kind)
+def run_emulated(build, program, mode, device, kind, case, settings, folder, timeout):
+    """One play of orbeskcon on one emulated device of the kind (device: its
+    keys besides the kind's ids): the run's figures, the bytes written to
+    the cable and the emulator's trace lines."""
+    flags, ids = CABLES[kind]
+    scenario = os.path.join(folder, "%s-%s.json" % (mode, kind))
     with open(scenario, "w") as f:
-        json.dump({"devices": [device]}, f)
-    trace = os.path.join(folder, "trace-%s-%s.txt" % (case.name, kind))
+        json.dump({"devices": [dict(ids, kind=kind, **device)]}, f)
+    trace = os.path.join(folder, "trace-%s-%s-%s.txt" % (mode, case.name, kind))
     if os.path.exists(trace):
         os.remove(trace)
     # Locks in the bench's own folder: no wait for, or on, anyone else.
     env = dict(os.environ, LD_LIBRARY_PATH=driver_dir(build), ORBESK_SIM_SCENARIO=scenario, ORBESK_SIM_TRACE=trace,
                ORBESK_SEARCH_LOCK_DIR=folder, ORBESK_SIM_LOCK_DIR=folder)
+    ini = os.path.join(folder, "%s-%s.ini" % (mode, case.name))
+    with open(ini, "w") as f:
+        f.write("[Params]\n" + settings)
+    argv = [program or os.path.join(build, "console", "orbeskcon"), "-i", ini] + flags + [case.path]
+    start = time.monotonic()
+    cpu, rss, code, out = run_measured(argv, env, timeout)
+    wall = time.monotonic() - start
+    lines = open(trace, errors="replace").read().splitlines() if os.path.exists(trace) else []
+    written = None
+    for line in lines:
+        m = re.search(r" close written=(\d+)", line)
+        if m:
+            written = int(m.group(1))
+    ok = code == 0 and "completed successfully" in out
+    return dict(cpu=cpu, rss=rss, wall=wall, ok=ok, code=code, out=out, written=written), lines
+
+
+def play_orbesk(build, program, case, kind, folder, timeout):
     # RUNTEST counts are clocked as written, as the reference does; the
     # default turns each into a wait and logs a line for it.
-    settings = os.path.join(folder, "bench.ini")
-    with open(settings, "w") as f:
-        f.write("[Params]\nRuntestRecalculate=0\n")
-    argv = [program or os.path.join(build, "console", "orbeskcon"), "-i", settings] + flags + [case.path]
-    cpu, rss, code, out = run_measured(argv, env, timeout)
-    written = writes = reads = None
-    if os.path.exists(trace):
-        for line in open(trace, errors="replace"):
-            m = re.search(r" close written=(\d+)", line)
-            if m:
-                written = int(m.group(1))
-            m = re.search(r"d2xx calls FT_Write=(\d+) FT_Read=(\d+)", line)
-            if m:
-                writes, reads = int(m.group(1)), int(m.group(2))
-    ok = code == 0 and "completed successfully" in out
-    return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out, written=written, writes=writes, reads=reads)
+    r, lines = run_emulated(build, program, "fast", {"fast": True}, kind, case, "RuntestRecalculate=0\n", folder, timeout)
+    r.update(writes=None, reads=None)
+    for line in lines:
+        m = re.search(r"d2xx calls FT_Write=(\d+) FT_Read=(\d+)", line)
+        if m:
+            r.update(writes=int(m.group(1)), reads=int(m.group(2)))
+    return r
 
 
 def check_orbesk(build, program, case, folder, timeout):
@@ -187,6 +214,186 @@ def check_orbesk(build, program, case, folder, timeout):
     # Checked and passed: refused for the missing cable only.
     ok = code == 2 and "Cannot open any JTAG cable" in out
     return dict(cpu=cpu, rss=rss, ok=ok, code=code, out=out)
+
+
+# ---- paced: how busy the host keeps a device that runs at its own speed
+
+# One device: IR of 4 bits, each opcode but BYPASS's (F) a 32-bit register
+# that captures all ones; so the short statements read what they expect,
+# and a scan through BYPASS reads its TDI one bit later.
+PACED_CHAIN = [{"name": "dev", "ir_length": 4,
+                "instructions": [{"name": "R%X" % i, "opcode": i, "length": 32, "capture": "FFFFFFFF"}
+                                 for i in range(15)]}]
+PACED_SCAN_BITS = 1 << 20
+PACED_SCANS = 3
+PACED_WAITS = 3000
+
+
+class PacedCase:
+    def __init__(self, name, path, settings="", kinds=None, about=""):
+        self.name = name
+        self.path = path
+        self.settings = settings  # lines for [Params]
+        self.kinds = kinds  # cable kinds that can play it; None: all
+        self.about = about
+
+
+def scan_pattern(index, bits):
+    digits = "0123456789ABCDEF"[index % 16:] + "0123456789ABCDEF"[:index % 16]
+    return (digits * (bits // 64 + 1))[:bits // 4]
+
+
+def write_paced_scans(folder, with_tdo):
+    name = "scans_tdo" if with_tdo else "scans_tdi"
+    path = os.path.join(folder, name + ".svf")
+    bits = PACED_SCAN_BITS
+    with open(path, "w") as f:
+        f.write("SIR 4 TDI (F);\n")
+        for i in range(PACED_SCANS):
+            tdi = scan_pattern(i, bits)
+            f.write("SDR %d TDI (%s)" % (bits, tdi))
+            if with_tdo:
+                # BYPASS: its captured 0 first, then TDI one bit later.
+                tdo = (int(tdi, 16) << 1) & ((1 << bits) - 1)
+                f.write(" TDO (%0*X) MASK (%s)" % (bits // 4, tdo, hex_run("F", bits)))
+            f.write(";\n")
+    return PacedCase(name, path, about="%d scans of %d bits%s" % (PACED_SCANS, bits, ", TDO checked" if with_tdo else ""))
+
+
+def write_paced_short(folder):
+    path = os.path.join(folder, "short.svf")
+    with open(path, "w") as f:
+        for i in range(SHORT_REPEATS):
+            f.write("SIR 4 TDI (%X);\nSDR 32 TDI (%08X) TDO (FFFFFFFF);\nRUNTEST 10 TCK;\n" % (i % 15, i * 2654435761 & 0xFFFFFFFF))
+    return PacedCase("short", path, about="%d x SIR 4, SDR 32 with TDO, RUNTEST 10 TCK" % SHORT_REPEATS)
+
+
+def write_paced_waits(folder, name, statement, count, settings="", kinds=None):
+    path = os.path.join(folder, name + ".svf")
+    with open(path, "w") as f:
+        f.write("FREQUENCY 1E6 HZ;\nSTATE RESET;\nSTATE IDLE;\n")
+        f.write(statement * count)
+        f.write("STATE RESET;\n")
+    return PacedCase(name, path, settings, kinds, "%d x %s%s" % (count, statement.strip(), " " + settings if settings else ""))
+
+
+def write_paced_xsvf(folder):
+    path = os.path.join(folder, "xsvf_mix.xsvf")
+    bits = PACED_SCAN_BITS
+    with open(path, "wb") as f:
+        write_xsvf_short(f, lambda i: i % 15)
+        f.write(bytes([XSIR, 4, 0xF]))
+        f.write(bytes([XSDRSIZE]) + bits.to_bytes(4, "big"))
+        f.write(bytes([XTDOMASK]) + b"\xff" * (bits // 8))
+        tdi = int(scan_pattern(0, bits), 16)
+        f.write(bytes([XSDRTDO]) + be_bytes(tdi, bits) + be_bytes((tdi << 1) & ((1 << bits) - 1), bits))
+        f.write(bytes([XCOMPLETE]))
+    return PacedCase("xsvf_mix", path, about="XSVF: %d x XSIR, XSDRTDO 32; one checked scan of %d bits" % (SHORT_REPEATS, bits))
+
+
+PACED_FILES = {
+    "scans_tdi": lambda d: write_paced_scans(d, False),
+    "scans_tdo": lambda d: write_paced_scans(d, True),
+    "short": write_paced_short,
+    "waits90ms": lambda d: write_paced_waits(d, "waits90ms", "RUNTEST IDLE 0.09 SEC;\n", 30),
+    "waits1ms": lambda d: write_paced_waits(d, "waits1ms", "RUNTEST IDLE 0.001 SEC;\n", PACED_WAITS),
+    # The clock stopped: the wait is timed by the cable or the host; a
+    # Druvel refuses it.
+    "waits1ms_stopped": lambda d: write_paced_waits(d, "waits1ms_stopped", "RUNTEST IDLE 0.001 SEC;\n", PACED_WAITS,
+                                                    "DefFreqRuntestTime=0", ["varnel", "mirrow"]),
+    "counts": lambda d: write_paced_waits(d, "counts", "RUNTEST 1000 TCK;\n", PACED_WAITS),
+    "xsvf_mix": write_paced_xsvf,
+}
+
+
+def play_paced(build, program, case, kind, folder, timeout):
+    device = {"paced": True, "chain": PACED_CHAIN, "trace": False}
+    settings = "RuntestRecalculate=0\n" + (case.settings + "\n" if case.settings else "")
+    r, lines = run_emulated(build, program, "paced", device, kind, case, settings, folder, timeout)
+    r.update(busy=0.0, idle=0.0)
+    for line in lines:
+        # One line each open that wrote; the run's opens together.
+        m = re.search(r" paced busy_ms=([\d.]+) idle_ms=([\d.]+)", line)
+        if m:
+            r["busy"] += float(m.group(1)) / 1000
+            r["idle"] += float(m.group(2)) / 1000
+    return r
+
+
+PACED_COLUMNS = [("file", -16), ("cable", -7), ("engine", -6), ("wall s", 7), ("busy s", 7), ("idle min s", 10),
+                 ("idle med s", 10), ("idle %", 6), ("CPU s", 6), ("bytes written", 13), ("", 0)]
+
+
+def paced_row(values):
+    return " ".join("%*s" % (w, v) for (_, w), v in zip(PACED_COLUMNS, values)).rstrip()
+
+
+def paced_runs(plays, runs):
+    """Each play's runs, taken in turn so that a change in the machine's
+    load falls on all of them: each figure the median, and the least
+    idle. A play's first failure ends its runs."""
+    results = [[] for _ in plays]
+    failed = [None for _ in plays]
+    for _ in range(runs):
+        for i, play in enumerate(plays):
+            if failed[i] is None:
+                r = play()
+                if r["ok"]:
+                    results[i].append(r)
+                else:
+                    failed[i] = r
+    out = []
+    for done, failure in zip(results, failed):
+        if failure is not None:
+            out.append(failure)
+            continue
+        r = dict(done[-1], idle_min=min(r["idle"] for r in done))
+        for key in ("wall", "cpu", "busy", "idle"):
+            r[key] = statistics.median(d[key] for d in done)
+        out.append(r)
+    return out
+
+
+def main_paced(args):
+    folder = args.keep or tempfile.mkdtemp(prefix="orbesk-paced-")
+    os.makedirs(folder, exist_ok=True)
+    names = args.only or list(PACED_FILES)
+    cases = [PACED_FILES[n](folder) for n in names]
+    engines = [("after", args.program)]
+    if args.before:
+        engines.insert(0, ("before", args.before))
+    runs = args.runs or 1
+    print("paced emulator, chip buffer 4096 bytes; %d run(s) of each, the engines in turn; the median of each figure" % runs)
+    print("wall: the whole run; busy: device time run; idle: time the device had run everything written and")
+    print("waited for the host, from the first write to the close, the least and the median (the load of the")
+    print("machine moves it: compare the least); idle %: least idle / (busy + least idle), lower is better")
+    for case in cases:
+        print("  %-16s %s" % (case.name, case.about))
+    header = paced_row([name for name, _ in PACED_COLUMNS])
+    print(header)
+    print("-" * len(header))
+    for case in cases:
+        for kind in args.cables:
+            if case.kinds and kind not in case.kinds:
+                print(paced_row([case.name, kind, "-", "n/a: the cable kind refuses these settings"]))
+                continue
+            written = {}
+            plays = [lambda program=program: play_paced(args.build, program, case, kind, folder, args.timeout)
+                     for _, program in engines]
+            for (engine, _), r in zip(engines, paced_runs(plays, runs)):
+                if not r["ok"]:
+                    reason = r["out"].strip().splitlines()[-1:] or [str(r["code"])]
+                    print(paced_row([case.name, kind, engine, "failed: " + reason[0][:90]]))
+                    continue
+                written[engine] = r["written"]
+                span = r["busy"] + r["idle_min"]
+                mark = "bytes differ from before" if engine == "after" and written.get("before") not in (None, r["written"]) else ""
+                print(paced_row([case.name, kind, engine, "%.2f" % r["wall"], "%.3f" % r["busy"], "%.3f" % r["idle_min"],
+                                 "%.3f" % r["idle"], "%.1f" % (100 * r["idle_min"] / span) if span else "-", "%.2f" % r["cpu"],
+                                 r["written"] if r["written"] is not None else "-", mark]))
+                sys.stdout.flush()
+    if not args.keep:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 TIME = "/usr/bin/time"
@@ -247,15 +454,24 @@ def main():
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
     ap.add_argument("--program", help="another orbeskcon to measure (an older build) on this build's emulator")
     ap.add_argument("--openocd", action="store_true", help="also time openocd (installs it when missing)")
-    ap.add_argument("--only", nargs="*", help="file names to play (sdr32m_tdo sdr32m_tdi short20k loops xsvf_mix)")
+    ap.add_argument("--only", nargs="*", help="file names to play (sdr32m_tdo sdr32m_tdi short20k loops xsvf_mix;"
+                    " paced: " + " ".join(PACED_FILES) + ")")
     ap.add_argument("--cables", nargs="*", default=list(CABLES))
     ap.add_argument("--keep", help="folder for the generated files (kept); default a temporary one")
     ap.add_argument("--timeout", type=float, default=600)
-    ap.add_argument("--runs", type=int, default=5, help="runs of each play (default 5)")
+    ap.add_argument("--runs", type=int, help="runs of each play (default 5; paced 1)")
+    ap.add_argument("--paced", action="store_true", help="the paced files on a paced device: how busy the cable stays")
+    ap.add_argument("--before", help="paced: an older orbeskcon played on the same emulator too")
     args = ap.parse_args()
 
     if not ensure_package(TIME, "time"):
         sys.exit("GNU time is needed to measure")
+    if args.paced:
+        main_paced(args)
+        return
+    if args.before:
+        sys.exit("--before goes with --paced")
+    args.runs = args.runs or 5
     folder = args.keep or tempfile.mkdtemp(prefix="orbesk-speed-")
     os.makedirs(folder, exist_ok=True)
     writers = {"sdr32m_tdo": lambda: write_big(folder, True), "sdr32m_tdi": lambda: write_big(folder, False),

@@ -1,6 +1,7 @@
 #include "scenario/faults.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "chain/chain.h"
 #include "scenario/trace.h"
@@ -191,6 +192,8 @@ void CableProtocol::Opened()
     for (uint8_t b : FFaults.StaleBytes)
         Rx.push_back(b);
     FMaxUnread = std::max(FMaxUnread, Unread());
+    FRunStarted = false;
+    FBusyTime = FIdleTime = {};
     TraceEvent("open stale=" + std::to_string(FFaults.StaleBytes.size()) + " unread=" + std::to_string(Unread()));
     if (ReadFails())
         TraceEvent("fault reads-fail read=" + std::to_string(FRead));
@@ -200,6 +203,15 @@ void CableProtocol::Opened()
 void CableProtocol::Closed()
 {
     SessionClosed();
+    if (FRunStarted) {
+        NoteIdleUntil(std::chrono::steady_clock::now());
+        const auto ms = [](std::chrono::nanoseconds T) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f", static_cast<double>(T.count()) / 1e6);
+            return std::string(text);
+        };
+        TraceEvent("paced busy_ms=" + ms(FBusyTime) + " idle_ms=" + ms(FIdleTime));
+    }
     std::string last;
     for (size_t i = 0; i < FLastWrite.size(); ++i)
         last += (i > 0 ? " " : "") + HexByte(FLastWrite[i]);
@@ -262,13 +274,17 @@ void CableProtocol::ExecutePaced(const uint8_t* Data, size_t Count, Chain& Jtag)
     // device gets through a write, not all at its end.
     constexpr size_t Piece = 64;
     const auto now = std::chrono::steady_clock::now();
+    NoteIdleUntil(now);
+    FRunStarted = true;
     uint64_t end = FWritten - Count;
     for (size_t done = 0; done < Count;) {
         const size_t n = std::min(Piece, Count - done);
         const uint64_t before = Jtag.Clock().Ns();
         const size_t replied = Rx.size();
         Execute(Data + done, n);
-        FBusyUntil = std::max(now, FBusyUntil) + std::chrono::nanoseconds(Jtag.Clock().Ns() - before);
+        const std::chrono::nanoseconds ran(Jtag.Clock().Ns() - before);
+        FBusyTime += ran;
+        FBusyUntil = std::max(now, FBusyUntil) + ran;
         end += n;
         done += n;
         FRunBy.push_back({end, FBusyUntil});
@@ -278,6 +294,12 @@ void CableProtocol::ExecutePaced(const uint8_t* Data, size_t Count, Chain& Jtag)
             FTimed.push_back({Rx[i], FBusyUntil});
         Rx.resize(replied);
     }
+}
+
+void CableProtocol::NoteIdleUntil(std::chrono::steady_clock::time_point Now)
+{
+    if (FRunStarted && Now > FBusyUntil)
+        FIdleTime += Now - FBusyUntil;
 }
 
 void CableProtocol::ReleaseTimed()

@@ -67,6 +67,12 @@
 //   "device_buffer": N         paced: the chip's input buffer, bytes (4096,
 //                              as the FTDI chip's; 0: a write returns only
 //                              once the device has run all of it)
+// Paced, once the open has written, a line of its own before the close line:
+//   paced busy_ms=812.4 idle_ms=35.1
+//                              from the open's first write to its close:
+//                              the device time run, and the real time the
+//                              device had run everything written and waited
+//                              for the host (how busy the host kept it)
 #pragma once
 
 #include <chrono>
@@ -238,6 +244,13 @@ private:
         std::chrono::steady_clock::time_point At;
     };
     std::deque<TTimedReply> FTimed;
+    // Paced, this open: whether the device has been written yet, and its
+    // busy and idle time since.
+    bool FRunStarted = false;
+    std::chrono::nanoseconds FBusyTime{};
+    std::chrono::nanoseconds FIdleTime{};
+    // The device waited for the host from FBusyUntil to Now.
+    void NoteIdleUntil(std::chrono::steady_clock::time_point Now);
     void ExecutePaced(const uint8_t* Data, size_t Count, Chain& Jtag);
     void ReleaseTimed();
     bool FUnplugged = false;

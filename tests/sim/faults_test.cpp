@@ -4,7 +4,9 @@
 
 #include <thread>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -311,6 +313,73 @@ TEST(PacedCable, TakesAWriteOnceItFitsIntoTheBufferAndRepliesAtTheDeviceTime)
         std::this_thread::sleep_until(v.BusyUntil() + milliseconds(1));
         EXPECT_EQ(v.Available(), 1u);
     }
+}
+
+// The close says how busy the host kept the device: the device time run,
+// and the time it had run everything and waited for the next write, from
+// the open's first write to the close. Each bound is taken around the
+// call that ends a gap, so a slow machine moves both.
+TEST(PacedCable, CountsTheDeviceBusyAndIdleFromTheFirstWriteToTheClose)
+{
+    using namespace std::chrono;
+    using dms = duration<double, std::milli>;
+    // 300 waits of 512 periods of 3 MHz: 51.2 ms.
+    const Bytes wait(300, 0x80);
+    struct TCase {
+        const char* Name;
+        milliseconds BeforeFirst; // after the open: not idle yet
+        milliseconds Gap;         // after the first write is run
+    } const cases[] = {
+        {"second write queued behind the first", milliseconds(0), milliseconds(-1)},
+        {"second write 40 ms after the first is run", milliseconds(30), milliseconds(40)},
+    };
+    // One device opened once a case: each open counts only its own.
+    VarnelProtocol v(json::parse(R"({"serial": "A6010002", "paced": true})"));
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        sim::TraceClear();
+        v.Opened();
+        std::this_thread::sleep_for(c.BeforeFirst);
+        const uint64_t clockBefore = v.JtagChain()->Clock().Ns();
+        ASSERT_TRUE(Write(v, wait));
+        dms idleMin{0}, idleMax{0};
+        if (c.Gap >= milliseconds(0))
+            std::this_thread::sleep_until(v.BusyUntil() + c.Gap);
+        const auto firstDone = v.BusyUntil();
+        const auto beforeSecond = steady_clock::now();
+        ASSERT_TRUE(Write(v, wait));
+        const auto afterSecond = steady_clock::now();
+        idleMin += std::max(dms(beforeSecond - firstDone), dms(0));
+        idleMax += std::max(dms(afterSecond - firstDone), dms(0));
+        std::this_thread::sleep_until(v.BusyUntil() + milliseconds(10));
+        const auto secondDone = v.BusyUntil();
+        const dms busy(nanoseconds(v.JtagChain()->Clock().Ns() - clockBefore));
+        idleMin += dms(steady_clock::now() - secondDone);
+        v.Closed();
+        idleMax += dms(steady_clock::now() - secondDone);
+
+        const std::vector<std::string> lines = TraceWith("varnel:A6010002 paced ");
+        ASSERT_EQ(lines.size(), 1u);
+        double busyMs = -1, idleMs = -1;
+        ASSERT_EQ(std::sscanf(lines[0].c_str(), "varnel:A6010002 paced busy_ms=%lf idle_ms=%lf", &busyMs, &idleMs), 2)
+            << lines[0];
+        EXPECT_NEAR(busy.count(), 102.4, 0.5) << "the two writes' device time";
+        EXPECT_NEAR(busyMs, busy.count(), 0.06);
+        EXPECT_GE(idleMs, idleMin.count() - 0.06);
+        EXPECT_LE(idleMs, idleMax.count() + 0.06);
+        // The close line itself stays as it was, and comes last.
+        ASSERT_FALSE(sim::TraceLines().empty());
+        EXPECT_EQ(sim::TraceLines().back().rfind("varnel:A6010002 close written=", 0), 0u) << sim::TraceLines().back();
+    }
+    // No such line for an open that wrote nothing, nor when not paced.
+    sim::TraceClear();
+    v.Opened();
+    v.Closed();
+    VarnelProtocol plain(json::parse(R"({"serial": "A6010002"})"));
+    plain.Opened();
+    ASSERT_TRUE(Write(plain, wait));
+    plain.Closed();
+    EXPECT_TRUE(TraceWith(" paced ").empty());
 }
 
 TEST(PacedCable, TakesOnlyTrueOrFalse)
