@@ -25,19 +25,10 @@ uint32_t Crc32Step(uint32_t Crc, uint8_t Byte)
     return Crc;
 }
 
-// The first byte from From on that is no operand (bit 7 clear), or End;
-// eight bytes at a time, for the runs of a TMS clock's pin bytes.
+// The first byte from From on that is no operand (bit 7 clear), or End.
 const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
 {
-    constexpr uint64_t Highs = 0x8080808080808080ull;
-    for (uint64_t eight; End - From >= 8; From += 8) {
-        std::memcpy(&eight, From, 8);
-        if ((eight & Highs) != Highs)
-            break;
-    }
-    while (From < End && *From >= 0x80)
-        ++From;
-    return From;
+    return std::find_if(From, End, [](uint8_t Byte) { return Byte < 0x80; });
 }
 
 std::string Hex16(uint64_t Value, int Digits)
