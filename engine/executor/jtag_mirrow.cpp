@@ -51,8 +51,8 @@ const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
     constexpr uint64_t Highs = 0x8080808080808080ull;
     for (uint64_t eight; End - From >= 8; From += 8) {
         std::memcpy(&eight, From, 8);
-        if ((eight & Highs) != Highs)
-            break;
+        if (const uint64_t lows = ~eight & Highs)
+            return From + __builtin_ctzll(lows) / 8;
     }
     while (From < End && *From >= 0x80)
         ++From;
@@ -361,6 +361,25 @@ bool TJtagExecuter::MirrowTmsClock(bool Tdi, bool Tms)
     const uint8_t t = Tdi ? 1 : 0;
     const uint8_t m = Tms ? 4 : 0;
     const int64_t fillers = std::max(ClockRepeat, 0);
+    // With room to spare, the clock's bytes go straight into the buffer: no
+    // byte of it fills the buffer, so no flush is skipped.
+    if (fillers <= 8 && OutBufferSize - OutCount > 2 * static_cast<uint32_t>(fillers) + 5 + 8) {
+        uint8_t* out = OutBuffer.data() + OutCount;
+        const auto repeat = [&out, fillers](uint8_t Value) {
+            const uint64_t eight = Value * 0x0101010101010101ull;
+            std::memcpy(out, &eight, 8);
+            out += fillers;
+        };
+        *out++ = MirrowPinCommand;
+        *out++ = static_cast<uint8_t>(0x8A | t);
+        *out++ = static_cast<uint8_t>(MirrowTmsPin | m);
+        repeat(static_cast<uint8_t>(0x98 | m));
+        *out++ = static_cast<uint8_t>(0xCE | t);
+        repeat(static_cast<uint8_t>(0x8A | t));
+        *out++ = static_cast<uint8_t>(0xCA | t);
+        OutCount = static_cast<uint32_t>(out - OutBuffer.data());
+        return QueueClockPeriod();
+    }
     return PutByte(MirrowPinCommand) && PutByte(0x8A | t) && PutByte(MirrowTmsPin | m) &&
            PutRepeated(0x98 | m, fillers) && PutByte(0xCE | t) && PutRepeated(0x8A | t, fillers) &&
            PutByte(0xCA | t) && QueueClockPeriod();

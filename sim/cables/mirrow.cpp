@@ -17,18 +17,39 @@ namespace {
 constexpr uint32_t Divisors[32] = {0,   2,   3,   4,   5,   6,   8,   9,   10,  12,  15,  20,  30,  40,  50,  60,
                                    75,  80,  90,  100, 120, 150, 200, 250, 300, 375, 500, 600, 750, 800, 900, 1000};
 
+// The CRC of each byte value, so that an image costs one look-up a byte.
+struct TCrcTable {
+    uint32_t Of[256];
+    constexpr TCrcTable() : Of()
+    {
+        for (uint32_t v = 0; v < 256; ++v) {
+            uint32_t c = v;
+            for (int i = 0; i < 8; ++i)
+                c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+            Of[v] = c;
+        }
+    }
+};
+constexpr TCrcTable CrcTable;
+
 uint32_t Crc32Step(uint32_t Crc, uint8_t Byte)
 {
-    Crc ^= Byte;
-    for (int i = 0; i < 8; ++i)
-        Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1)));
-    return Crc;
+    return (Crc >> 8) ^ CrcTable.Of[(Crc ^ Byte) & 0xFF];
 }
 
-// The first byte from From on that is no operand (bit 7 clear), or End.
+// The first byte from From on that is no operand (bit 7 clear), or End;
+// eight bytes at a time, for the long runs of a TMS clock's pin bytes.
 const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
 {
-    return std::find_if(From, End, [](uint8_t Byte) { return Byte < 0x80; });
+    constexpr uint64_t Highs = 0x8080808080808080ull;
+    for (uint64_t eight; End - From >= 8; From += 8) {
+        std::memcpy(&eight, From, 8);
+        if (const uint64_t lows = ~eight & Highs)
+            return From + __builtin_ctzll(lows) / 8;
+    }
+    while (From < End && *From >= 0x80)
+        ++From;
+    return From;
 }
 
 std::string Hex16(uint64_t Value, int Digits)
