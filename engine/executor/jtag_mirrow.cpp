@@ -363,11 +363,13 @@ bool TJtagExecuter::MirrowTmsClock(bool Tdi, bool Tms)
     const int64_t fillers = std::max(ClockRepeat, 0);
     // With room to spare, the clock's bytes go straight into the buffer: no
     // byte of it fills the buffer, so no flush is skipped.
-    if (fillers <= 8 && OutBufferSize - OutCount > 2 * static_cast<uint32_t>(fillers) + 5 + 8) {
+    if (fillers <= 64 && OutBufferSize - OutCount > 2 * static_cast<uint32_t>(fillers) + 5 + 8) {
         uint8_t* out = OutBuffer.data() + OutCount;
+        // Eight at a time: what lands beyond the fillers is overwritten next.
         const auto repeat = [&out, fillers](uint8_t Value) {
             const uint64_t eight = Value * 0x0101010101010101ull;
-            std::memcpy(out, &eight, 8);
+            for (int64_t k = 0; k < fillers; k += 8)
+                std::memcpy(out + k, &eight, 8);
             out += fillers;
         };
         *out++ = MirrowPinCommand;
