@@ -149,9 +149,9 @@ private:
     TScanParts ScanParts(bool IsDr) const;
 
     void FillBuffer();
-    // Takes Count bytes of the read buffer that hold no line end, as that
-    // many ReadChar calls would.
-    void ConsumeRun(int32_t Count);
+    // Takes Count bytes of the read buffer, as that many ReadChar calls
+    // would; the lexer has counted their line ends.
+    void ConsumeRun(int32_t Count, bool EndsWithCR);
     void SendNote(const std::string& Text, MessageKind Kind);
     bool Apply(const TSVFCommand& Statement, TSVFCommand* Donor);
     bool ExecuteScan(bool IsDr);

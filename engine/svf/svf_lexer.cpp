@@ -171,8 +171,27 @@ bool TSvfTokens::SplitNext()
 
 void TSvfTokens::SplitAll()
 {
-    while (SplitNext()) {
+    // Plain tokens in one loop; a quoted one goes through SplitNext. Within
+    // FEnd there is no NUL, so every byte up to 32 is a separator.
+    const auto* text = reinterpret_cast<const uint8_t*>(FText.data());
+    size_t i = FPos;
+    while (i < FEnd) {
+        if (text[i] == '"') {
+            FPos = i;
+            SplitNext();
+            i = FPos;
+            continue;
+        }
+        const size_t begin = i;
+        while (FEnd - i >= 8 && !AnyBelow(Load8(text + i), 33))
+            i += 8;
+        while (i < FEnd && text[i] > 32)
+            ++i;
+        FTokens.push_back(TToken{begin, i - begin, -1});
+        while (i < FEnd && text[i] <= 32)
+            ++i;
     }
+    FPos = i;
 }
 
 TSvfTokens SplitTokens(std::string Text)
@@ -266,10 +285,19 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                 while (to < chunkEnd) {
                     const uint8_t c = *to;
                     const TLexClass k = Lex.Class[c];
-                    if (k == TLexClass::Other)
-                        break;
-                    if (k == TLexClass::White) {
-                        if (!inParentheses)
+                    if (k == TLexClass::Other || k == TLexClass::White) {
+                        // Comment starts one at a time; a line end outside
+                        // a comment is counted as ReadChar counts it and is
+                        // a blank: a statement per line is one run.
+                        if (k == TLexClass::Other) {
+                            if (!Lex.LineEnd[c])
+                                break;
+                            const bool afterCR = to > from ? to[-1] == 13 : FAfterCR;
+                            if (c == 13 || !afterCR)
+                                ++LineCount;
+                        }
+                        // Blanks before the first byte are trimmed in the end.
+                        if (!inParentheses && out != text)
                             put(' ');
                         ++to;
                         continue;
@@ -286,8 +314,14 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                         inParentheses = k == TLexClass::Open;
                         continue;
                     }
-                    // The rest of a run of plain bytes, eight at a time
-                    // where they are ASCII.
+                    // The rest of a run of plain bytes: a short word a byte
+                    // at a time, a long one eight at a time where they are
+                    // ASCII.
+                    const uint8_t* const shortEnd = to + std::min<ptrdiff_t>(chunkEnd - to, 8);
+                    for (; to < shortEnd && Lex.Class[*to] == TLexClass::Plain; ++to)
+                        *out++ = Lex.Upper[*to];
+                    if (to < shortEnd)
+                        continue;
                     for (; chunkEnd - to >= 8 && PlainEight(Load8(to)); to += 8, out += 8) {
                         const uint64_t upper = UpperEight(Load8(to));
                         std::memcpy(out, &upper, 8);
@@ -298,7 +332,7 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                 buffer.resize(static_cast<size_t>(out - text));
             }
             if (to > from) {
-                ConsumeRun(static_cast<int32_t>(to - from));
+                ConsumeRun(static_cast<int32_t>(to - from), to[-1] == 13);
                 if (ended)
                     break;
                 continue;

@@ -96,11 +96,11 @@ uint8_t TSVFFile::ReadChar()
     return c;
 }
 
-void TSVFFile::ConsumeRun(int32_t Count)
+void TSVFFile::ConsumeRun(int32_t Count, bool EndsWithCR)
 {
     FBufferPos += Count;
     FBytesRead.store(FBytesRead.load(std::memory_order_relaxed) + Count, std::memory_order_relaxed);
-    FAfterCR = false;
+    FAfterCR = EndsWithCR;
     if (FBufferPos >= FBufferFill)
         FillBuffer();
 }
