@@ -289,10 +289,9 @@ void TSVFFile::ParseStatementText(TSVFCommand& Statement)
             if (IsScan(Statement.Command) && SignificantBits(digits) > static_cast<uint64_t>(length))
                 RaiseLineError(std::string(SvfItemKindName(kind)) + " value has a set bit beyond the scan length of " +
                                std::to_string(length) + " bits");
-            // A side that never reads the bits of this kind keeps its
-            // length only: a long vector is neither stored nor allocated.
-            const bool bitsRead = Side == TSide::Both || (Side == TSide::Write && kind != SvfItemKind::TDO) ||
-                                  (Side == TSide::Read && kind != SvfItemKind::TDI);
+            // The check keeps lengths only: a long vector is neither
+            // stored nor allocated.
+            const bool bitsRead = Side != TSide::Check;
             TVarLen vector;
             if (!bitsRead) {
                 vector = TVarLen::LengthOnly(length);

@@ -36,12 +36,8 @@ int32_t TSVFFile::GetPosition()
 {
     if (!FThread)
         return ClampTo32(BytesRead());
-    int64_t sum = 0;
-    if (FThread->ReadParser)
-        sum += FThread->ReadParser->BytesRead();
-    if (FThread->WriteParser)
-        sum += FThread->WriteParser->BytesRead();
-    return ClampTo32(sum / 2);
+    // The read-back side reads no file: it is handed what this parser read.
+    return ClampTo32(FThread->WriteParser ? FThread->WriteParser->BytesRead() : 0);
 }
 
 int32_t TSVFFile::GetSize()

@@ -91,10 +91,10 @@ void TReadWriteThread::Play()
             reader.PassesLeft = 0;
             if (writer.ReplayIndex != static_cast<int32_t>(writer.LoopRecording.size()))
                 throw Exception("Internal LOOP-ENDLOOP synchronization error (1)");
-            if (reader.ReplayIndex != static_cast<int32_t>(reader.LoopRecording.size()))
+            // The write side waited at the pass's ENDLOOP: nothing after it
+            // may be queued for the read side yet.
+            if (!ReadBack.empty())
                 throw Exception("Internal LOOP-ENDLOOP synchronization error (2)");
-            if (writer.ReplayIndex != reader.ReplayIndex)
-                throw Exception("Internal LOOP-ENDLOOP synchronization error (3)");
             reader.LoopControl = TLoopControl::GoOn;
         }
 
@@ -103,6 +103,10 @@ void TReadWriteThread::Play()
             advanced = true;
             FreeStatement(w);
             writer.NextStatement(w);
+            // The file is parsed once in a run: the read side takes its part
+            // of each statement from here, in the order they are played.
+            ReadBack.emplace_back();
+            SplitReadBack(w, ReadBack.back());
             // The statement's vectors move into the kept ones: nothing else
             // reads them, and a long scan's are not held twice.
             if (!writer.TakeStatement(w)) {
@@ -123,14 +127,15 @@ void TReadWriteThread::Play()
             }
         }
 
-        if (r.Command != SvfCommand::Eof) {
-            if (r.Command == SvfCommand::None) {
-                reader.NextStatement(r);
-                if (!reader.TakeStatement(r)) {
-                    UsbFailure();
-                    return;
-                }
+        if (r.Command == SvfCommand::None && !ReadBack.empty()) {
+            r = std::move(ReadBack.front());
+            ReadBack.pop_front();
+            if (!reader.TakeStatement(r)) {
+                UsbFailure();
+                return;
             }
+        }
+        if (r.Command != SvfCommand::Eof && r.Command != SvfCommand::None) {
             if (ReadBackReady(reader.CheckStatement(r))) {
                 advanced = true;
                 if (r.Command != SvfCommand::Eof) {

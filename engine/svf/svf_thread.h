@@ -2,6 +2,7 @@
 // read-back parser behind it that compares what the cable captured.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,9 @@ public:
 
     std::unique_ptr<TSVFFile> ReadParser;
     std::unique_ptr<TSVFFile> WriteParser;
+    // The read side's part of the statements the write side has played and
+    // the read side not yet taken: the read side parses nothing itself.
+    std::deque<TSVFCommand> ReadBack;
 
 protected:
     void Play() override;
