@@ -90,6 +90,9 @@ public:
     // has been reported as "USB communication error".
     bool ExecuteStatement(const TSVFCommand& Statement);
     bool GotoState(TapState Target);
+    // Gives a statement's MASK item, when it has one, the bits of the kept
+    // mask of its set (which the statement set when it was taken).
+    void CopyMaskInto(TSVFCommand& Statement);
     // Header, body and trailer of the DR (IsDr) or IR set as one shift.
     bool ShiftBits(bool IsDr);
 
@@ -148,6 +151,13 @@ private:
         const TVarLen* Mask[3];
     };
     TScanParts ScanParts(bool IsDr) const;
+    // The kept TDI, TDO and MASK a scan command sets; null for another.
+    struct TKept {
+        TVarLen* Tdi = nullptr;
+        TVarLen* Tdo = nullptr;
+        TVarLen* Mask = nullptr;
+    };
+    TKept KeptOf(SvfCommand Command);
 
     void FillBuffer();
     // Takes Count bytes of the read buffer, as that many ReadChar calls

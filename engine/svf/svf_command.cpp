@@ -91,8 +91,6 @@ void SplitReadBack(TSVFCommand& Source, TSVFCommand& Target)
         if (from.Kind == SvfItemKind::TDO) {
             to.Vector = std::move(from.Vector);
             from.Vector = TVarLen::LengthOnly(to.Vector.BitLength());
-        } else if (from.Kind == SvfItemKind::MASK) {
-            to.Vector = TVarLen::CreateCopy(from.Vector);
         } else {
             to.Vector = HasVector(from.Kind) ? TVarLen::LengthOnly(from.Vector.BitLength()) : TVarLen();
         }

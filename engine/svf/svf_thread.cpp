@@ -105,8 +105,8 @@ void TReadWriteThread::Play()
             writer.NextStatement(w);
             // The file is parsed once in a run: the read side takes its part
             // of each statement from here, in the order they are played.
-            ReadBack.emplace_back();
-            SplitReadBack(w, ReadBack.back());
+            TSVFCommand& part = ReadBack.emplace_back();
+            SplitReadBack(w, part);
             // The statement's vectors move into the kept ones: nothing else
             // reads them, and a long scan's are not held twice.
             if (!writer.TakeStatement(w)) {
@@ -117,6 +117,9 @@ void TReadWriteThread::Play()
                 SetError();
                 return;
             }
+            // Copied once the shift's buffers are given back: a long scan's
+            // mask is not held twice beside them.
+            writer.CopyMaskInto(part);
             // The write side waits here until the read side has judged the
             // pass; ExecuteStatement has flushed the cable.
             if (w.Command == SvfCommand::ENDLOOP && w.InLoop)
