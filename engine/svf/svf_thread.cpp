@@ -105,7 +105,15 @@ void TReadWriteThread::Play()
             writer.NextStatement(w);
             // The file is parsed once in a run: the read side takes its part
             // of each statement from here, in the order they are played.
-            TSVFCommand& part = ReadBack.emplace_back();
+            // A handled statement's storage is used again: short statements
+            // then cost no allocation on their way.
+            if (SpareParts.empty()) {
+                ReadBack.emplace_back();
+            } else {
+                ReadBack.push_back(std::move(SpareParts.back()));
+                SpareParts.pop_back();
+            }
+            TSVFCommand& part = ReadBack.back();
             SplitReadBack(w, part);
             // The statement's vectors move into the kept ones: nothing else
             // reads them, and a long scan's are not held twice.
@@ -131,7 +139,8 @@ void TReadWriteThread::Play()
         }
 
         if (r.Command == SvfCommand::None && !ReadBack.empty()) {
-            r = std::move(ReadBack.front());
+            std::swap(r, ReadBack.front());
+            SpareParts.push_back(std::move(ReadBack.front()));
             ReadBack.pop_front();
             if (!reader.TakeStatement(r)) {
                 UsbFailure();

@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "svf/svf.h"
 #include "base/playerthread.h"
@@ -21,6 +22,7 @@ public:
     // The read side's part of the statements the write side has played and
     // the read side not yet taken: the read side parses nothing itself.
     std::deque<TSVFCommand> ReadBack;
+    std::vector<TSVFCommand> SpareParts;
 
 protected:
     void Play() override;
