@@ -296,7 +296,8 @@ ReadResult TJtagExecuter::ClaimReplies(int32_t N)
     // run at its next look.
     if (CutByStop)
         return ReadResult::NotYet;
-    const int32_t available = RxAvailable();
+    // Replies already in the ring need no look at the driver.
+    const int32_t available = RxCount() >= N ? RxCount() : RxAvailable();
     if (available == -1)
         return ReadResult::CommError;
     if (available < N) {
