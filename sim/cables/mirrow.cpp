@@ -1,6 +1,7 @@
 #include "cables/mirrow.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -442,9 +443,15 @@ void MirrowProtocol::Operand(uint8_t Byte)
     case 0x14:
         if (n == 0 && Byte >= 0x81 && Byte <= 0x9F) {
             FClockIndex = Byte & 0x1F;
-            if (FMask.Clock)
-                TraceEvent("clock index=" + std::to_string(FClockIndex) +
-                           " hz=" + std::to_string(30000000 / Divisors[FClockIndex]));
+            if (FMask.Clock) {
+                // A run's waits switch the clock twice each: no string is
+                // built piece by piece for every line.
+                char line[64] = "clock index=";
+                char* end = std::to_chars(line + 12, line + 24, FClockIndex).ptr;
+                end = std::copy_n(" hz=", 4, end);
+                end = std::to_chars(end, line + sizeof line, 30000000 / Divisors[FClockIndex]).ptr;
+                TraceEvent(std::string_view(line, static_cast<size_t>(end - line)));
+            }
         } else if (n == 1 && (Byte == 0xB2 || Byte == 0xA2)) {
             if (FMask.Clock)
                 TraceEvent(std::string("clock mode=") + (Byte == 0xB2 ? "fast" : "spi0"));

@@ -26,8 +26,8 @@ void Keep(std::initializer_list<std::string_view> Parts)
     // memory would hold.
     if (File.is_open()) {
         for (std::string_view part : Parts)
-            File << part;
-        File << '\n';
+            File.write(part.data(), static_cast<std::streamsize>(part.size()));
+        File.put('\n');
         return;
     }
     if (Lines.size() >= MaxTraceLinesInMemory) {
