@@ -189,7 +189,8 @@ int32_t TJtagExecuter::RxAvailable()
 
 int32_t TJtagExecuter::RxTake(uint8_t* Dest, int32_t N)
 {
-    const int32_t available = RxAvailable();
+    // Bytes already in the ring need no look at the driver.
+    const int32_t available = RxCount() >= N ? RxCount() : RxAvailable();
     if (available == -1)
         return -1;
     if (available < N)

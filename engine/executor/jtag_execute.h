@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -259,9 +260,12 @@ public:
     // are queued here, with no call and no flush.
     bool PutRepeated(uint8_t Value, int64_t Times)
     {
-        if (Times >= 0 && Times <= 8 && OutCount + Times < OutBufferSize) {
-            for (int64_t i = 0; i < Times; ++i)
-                OutBuffer[OutCount++] = Value;
+        if (Times >= 0 && Times <= 16 && OutCount + 16 <= OutBufferSize && OutCount + Times < OutBufferSize) {
+            // Sixteen bytes stored at once; those past Times are not queued.
+            const uint64_t pattern = 0x0101010101010101ull * Value;
+            std::memcpy(OutBuffer.data() + OutCount, &pattern, 8);
+            std::memcpy(OutBuffer.data() + OutCount + 8, &pattern, 8);
+            OutCount += static_cast<uint32_t>(Times);
             return true;
         }
         return PutRepeatedRun(Value, Times);

@@ -7,6 +7,7 @@
 #include "executor/jtag_mirrow.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -51,8 +52,9 @@ const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
     constexpr uint64_t Highs = 0x8080808080808080ull;
     for (uint64_t eight; End - From >= 8; From += 8) {
         std::memcpy(&eight, From, 8);
-        if ((eight & Highs) != Highs)
-            break;
+        // The lowest byte with bit 7 clear is the first in memory.
+        if (const uint64_t clear = ~eight & Highs)
+            return From + std::countr_zero(clear) / 8;
     }
     while (From < End && *From >= 0x80)
         ++From;

@@ -29,6 +29,14 @@ uint32_t Crc32Step(uint32_t Crc, uint8_t Byte)
 // The first byte from From on that is no operand (bit 7 clear), or End.
 const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
 {
+    // A word at a time: the first byte whose top bit is clear ends the run.
+    while (End - From >= 8) {
+        uint64_t word;
+        std::memcpy(&word, From, sizeof word);
+        if (const uint64_t commands = ~word & 0x8080808080808080ull)
+            return From + (__builtin_ctzll(commands) >> 3);
+        From += 8;
+    }
     return std::find_if(From, End, [](uint8_t Byte) { return Byte < 0x80; });
 }
 
@@ -189,9 +197,10 @@ void MirrowProtocol::SessionClosed()
 void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
 {
     TReplyBatch replies(*this);
+    // Only what goes through Execute changes the mode or the image.
+    bool fifo = FMode == 0x40 && FConfigured;
     for (size_t i = 0; i < Count; ++i) {
         const uint8_t b = Data[i];
-        const bool fifo = FMode == 0x40 && FConfigured;
         const bool shift = (FCommand & 0xF0) == 0x40;
         if (fifo && (b & 0x80) && (shift || FCommand == 0x20 || FCommand == 0x12 || (FCommand & 0xF0) == 0x50)) {
             if (!shift || !(FCommand & 0x08)) {
@@ -215,6 +224,7 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
             // Everything else as the device does it, after the replies so far.
             replies.Send();
             Execute(&b, 1);
+            fifo = FMode == 0x40 && FConfigured;
             continue;
         }
         ++FOffset;
