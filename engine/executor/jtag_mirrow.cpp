@@ -335,15 +335,23 @@ ReadResult TJtagExecuter::MirrowReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
         return ReadResult::CommError;
     if (CutByStop)
         return ReadResult::NotYet;
-    const int32_t available = RxAvailable();
+    // Replies already in the ring need no look at the driver.
+    const int32_t available = RxCount() >= needed ? RxCount() : RxAvailable();
     if (available == -1)
         return ReadResult::CommError;
     if (available < needed)
         // Replies owed by bytes written get the device's time and then
         // some; a cable that stays silent beyond that is gone.
         return PendingReplies >= needed && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
-    std::vector<uint8_t> replies(static_cast<size_t>(needed));
-    if (RxTake(replies.data(), needed) <= 0)
+    // A short scan's replies on the stack: no allocation per read.
+    uint8_t few[64];
+    std::vector<uint8_t> many;
+    uint8_t* replies = few;
+    if (needed > static_cast<int32_t>(sizeof few)) {
+        many.resize(static_cast<size_t>(needed));
+        replies = many.data();
+    }
+    if (RxTake(replies, needed) <= 0)
         return ReadResult::CommError;
     PendingReplies = std::max(PendingReplies - needed, 0);
     size_t next = 0;
