@@ -371,6 +371,28 @@ bool TJtagExecuter::MirrowTmsClock(bool Tdi, bool Tms)
     const uint8_t t = Tdi ? 1 : 0;
     const uint8_t m = Tms ? 4 : 0;
     const int64_t fillers = std::max(ClockRepeat, 0);
+    // The clock's bytes in one go where they fit with room to spare, as the
+    // calls below would queue them with no flush between.
+    if (fillers <= 16 && OutCount + 5 + 2 * fillers + 16 < OutBufferSize) {
+        uint8_t* out = OutBuffer.data() + OutCount;
+        // Sixteen bytes stored at once; the clock's own bytes overwrite the
+        // rest.
+        const auto fill = [&](uint8_t Value) {
+            const uint64_t pattern = 0x0101010101010101ull * Value;
+            std::memcpy(out, &pattern, 8);
+            std::memcpy(out + 8, &pattern, 8);
+            out += fillers;
+        };
+        *out++ = MirrowPinCommand;
+        *out++ = static_cast<uint8_t>(0x8A | t);
+        *out++ = static_cast<uint8_t>(MirrowTmsPin | m);
+        fill(static_cast<uint8_t>(0x98 | m));
+        *out++ = static_cast<uint8_t>(0xCE | t);
+        fill(static_cast<uint8_t>(0x8A | t));
+        *out++ = static_cast<uint8_t>(0xCA | t);
+        OutCount = static_cast<uint32_t>(out - OutBuffer.data());
+        return QueueClockPeriod();
+    }
     return PutByte(MirrowPinCommand) && PutByte(0x8A | t) && PutByte(MirrowTmsPin | m) &&
            PutRepeated(0x98 | m, fillers) && PutByte(0xCE | t) && PutRepeated(0x8A | t, fillers) &&
            PutByte(0xCA | t) && QueueClockPeriod();

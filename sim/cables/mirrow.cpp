@@ -206,6 +206,12 @@ void MirrowProtocol::SessionClosed()
 void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
 {
     TReplyBatch replies(*this);
+    // Outside FIFO mode (the image's upload) the bytes go as the device
+    // takes them, the block at once: no data byte changes the mode.
+    if (FMode != 0x40) {
+        Execute(Data, Count);
+        return;
+    }
     // Only what goes through Execute changes the mode or the image.
     bool fifo = FMode == 0x40 && FConfigured;
     for (size_t i = 0; i < Count; ++i) {
