@@ -77,34 +77,6 @@ bool IsTapState(TapState State)
     return static_cast<uint8_t>(State) <= static_cast<uint8_t>(TapState::IRUPDATE);
 }
 
-TTapWalkResult WalkTap(TapState& Current, TapState Target, const std::function<bool(bool Tms)>& ClockTms)
-{
-    if (!IsTapState(Target) || !IsTapState(Current))
-        return TTapWalkResult::BadState;
-    if (Target == TapState::RESET) {
-        for (int k = 0; k < 6; ++k)
-            if (!ClockTms(true))
-                return TTapWalkResult::ClockFailed;
-        Current = TapState::RESET;
-        return TTapWalkResult::Done;
-    }
-    if (Current == Target && (Target == TapState::DRPAUSE || Target == TapState::IRPAUSE)) {
-        // Leave the pause and come back through the capture state.
-        if (WalkTap(Current, TapState::DRSELECT, ClockTms) != TTapWalkResult::Done)
-            return TTapWalkResult::ReentryFailed;
-    }
-    // Every walk of the table ends within eight clocks.
-    for (int steps = 0; Current != Target; ++steps) {
-        if (steps > 16)
-            return TTapWalkResult::BadState;
-        const TTapStep step = TapWalkStep(Current, Target);
-        if (!ClockTms(step.Tms))
-            return TTapWalkResult::ClockFailed;
-        Current = step.Next;
-    }
-    return TTapWalkResult::Done;
-}
-
 bool GotoTapState(const TJtagFile& File, TapState& Current, TapState Target,
                   const std::function<void(const std::string& Message)>& Raise)
 {

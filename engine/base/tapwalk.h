@@ -32,7 +32,36 @@ enum class TTapWalkResult : uint8_t {
 // equal to the chain's state after every clock. RESET is six TMS-1 clocks
 // whatever Current says; a pause that is both Current and Target is left
 // and entered again.
-TTapWalkResult WalkTap(TapState& Current, TapState Target, const std::function<bool(bool Tms)>& ClockTms);
+// A template, so that a player's clock is called straight, not through a
+// function object of its own, at every TMS step.
+template <typename TClock>
+TTapWalkResult WalkTap(TapState& Current, TapState Target, const TClock& ClockTms)
+{
+    if (!IsTapState(Target) || !IsTapState(Current))
+        return TTapWalkResult::BadState;
+    if (Target == TapState::RESET) {
+        for (int k = 0; k < 6; ++k)
+            if (!ClockTms(true))
+                return TTapWalkResult::ClockFailed;
+        Current = TapState::RESET;
+        return TTapWalkResult::Done;
+    }
+    if (Current == Target && (Target == TapState::DRPAUSE || Target == TapState::IRPAUSE)) {
+        // Leave the pause and come back through the capture state.
+        if (WalkTap(Current, TapState::DRSELECT, ClockTms) != TTapWalkResult::Done)
+            return TTapWalkResult::ReentryFailed;
+    }
+    // Every walk of the table ends within eight clocks.
+    for (int steps = 0; Current != Target; ++steps) {
+        if (steps > 16)
+            return TTapWalkResult::BadState;
+        const TTapStep step = TapWalkStep(Current, Target);
+        if (!ClockTms(step.Tms))
+            return TTapWalkResult::ClockFailed;
+        Current = step.Next;
+    }
+    return TTapWalkResult::Done;
+}
 
 // A player's GotoState: the walk clocked through File's OnTmsClock (TDI
 // low; an empty event counts as done). False after a failed clock; a failed

@@ -21,7 +21,7 @@ uint32_t Later(uint32_t A, uint32_t B)
 
 } // namespace
 
-bool TJtagExecuter::PutRepeated(uint8_t Value, int64_t Times)
+bool TJtagExecuter::PutRepeatedRun(uint8_t Value, int64_t Times)
 {
     // As many PutByte calls would: filled up to the buffer's end at a time,
     // and flushed each time it is full.
@@ -75,11 +75,8 @@ bool TJtagExecuter::Flush()
     return written;
 }
 
-bool TJtagExecuter::QueueDeviceTime(uint64_t Ns)
+bool TJtagExecuter::QueueSliceFull()
 {
-    QueuedNs += Ns;
-    if (QueuedNs < WaitSliceNs)
-        return true;
     // Only a run is stopped; an open's bytes go as the buffer fills.
     if (!Playing) {
         QueuedNs = 0;
@@ -192,7 +189,8 @@ int32_t TJtagExecuter::RxAvailable()
 
 int32_t TJtagExecuter::RxTake(uint8_t* Dest, int32_t N)
 {
-    const int32_t available = RxAvailable();
+    // Bytes already in the ring need no look at the driver.
+    const int32_t available = RxCount() >= N ? RxCount() : RxAvailable();
     if (available == -1)
         return -1;
     if (available < N)
@@ -299,7 +297,8 @@ ReadResult TJtagExecuter::ClaimReplies(int32_t N)
     // run at its next look.
     if (CutByStop)
         return ReadResult::NotYet;
-    const int32_t available = RxAvailable();
+    // Replies already in the ring need no look at the driver.
+    const int32_t available = RxCount() >= N ? RxCount() : RxAvailable();
     if (available == -1)
         return ReadResult::CommError;
     if (available < N) {

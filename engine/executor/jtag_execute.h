@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -255,7 +256,21 @@ public:
         return OutCount < OutBufferSize || Flush();
     }
     // Queues Value Times times; false at the first byte that cannot be queued.
-    bool PutRepeated(uint8_t Value, int64_t Times);
+    // A few bytes that leave room in the buffer (a clock's half periods)
+    // are queued here, with no call and no flush.
+    bool PutRepeated(uint8_t Value, int64_t Times)
+    {
+        if (Times >= 0 && Times <= 16 && OutCount + 16 <= OutBufferSize && OutCount + Times < OutBufferSize) {
+            // Sixteen bytes stored at once; those past Times are not queued.
+            const uint64_t pattern = 0x0101010101010101ull * Value;
+            std::memcpy(OutBuffer.data() + OutCount, &pattern, 8);
+            std::memcpy(OutBuffer.data() + OutCount + 8, &pattern, 8);
+            OutCount += static_cast<uint32_t>(Times);
+            return true;
+        }
+        return PutRepeatedRun(Value, Times);
+    }
+    bool PutRepeatedRun(uint8_t Value, int64_t Times);
     // By the kind in use: Varnel VarnelFlush, the others PlainFlush. A
     // flush that fails marks the cable failed; a failed cable is not
     // written again.
@@ -294,10 +309,26 @@ public:
     // written. False ends the routine: a stop (CutByStop then, and the
     // routine returns true for the player to end the run), or a write
     // that failed. Outside a run (an open) nothing is written early.
-    bool QueueDeviceTime(uint64_t Ns);
+    bool QueueDeviceTime(uint64_t Ns)
+    {
+        QueuedNs += Ns;
+        return QueuedNs < WaitSliceNs || QueueSliceFull();
+    }
+    bool QueueSliceFull();
     // One TCK period at the clock in force, as QueueDeviceTime takes it;
     // false only when a write failed.
-    bool QueueClockPeriod() { return QueueDeviceTime(1000000000 / static_cast<uint64_t>(std::max(CurrentFrequency, 1))) || CutByStop; }
+    bool QueueClockPeriod()
+    {
+        // Worked out again only when the clock changed: a clock is queued
+        // for every TMS step.
+        if (PeriodFrequency != CurrentFrequency) {
+            PeriodFrequency = CurrentFrequency;
+            PeriodNs = 1000000000 / static_cast<uint64_t>(std::max(CurrentFrequency, 1));
+        }
+        return QueueDeviceTime(PeriodNs) || CutByStop;
+    }
+    int32_t PeriodFrequency = 0;
+    uint64_t PeriodNs = 1000000000;
     // How many parts of Ns each are queued before the slice under way is
     // full (at least one): a routine that fills the buffer in bulk stops there.
     uint64_t SliceFit(uint64_t Ns) const;

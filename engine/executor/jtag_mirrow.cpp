@@ -7,6 +7,7 @@
 #include "executor/jtag_mirrow.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -51,8 +52,9 @@ const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
     constexpr uint64_t Highs = 0x8080808080808080ull;
     for (uint64_t eight; End - From >= 8; From += 8) {
         std::memcpy(&eight, From, 8);
-        if (const uint64_t lows = ~eight & Highs)
-            return From + __builtin_ctzll(lows) / 8;
+        // The lowest byte with bit 7 clear is the first in memory.
+        if (const uint64_t clear = ~eight & Highs)
+            return From + std::countr_zero(clear) / 8;
     }
     while (From < End && *From >= 0x80)
         ++From;
@@ -333,15 +335,23 @@ ReadResult TJtagExecuter::MirrowReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
         return ReadResult::CommError;
     if (CutByStop)
         return ReadResult::NotYet;
-    const int32_t available = RxAvailable();
+    // Replies already in the ring need no look at the driver.
+    const int32_t available = RxCount() >= needed ? RxCount() : RxAvailable();
     if (available == -1)
         return ReadResult::CommError;
     if (available < needed)
         // Replies owed by bytes written get the device's time and then
         // some; a cable that stays silent beyond that is gone.
         return PendingReplies >= needed && RepliesOverdue() ? ReadResult::CommError : ReadResult::NotYet;
-    std::vector<uint8_t> replies(static_cast<size_t>(needed));
-    if (RxTake(replies.data(), needed) <= 0)
+    // A short scan's replies on the stack: no allocation per read.
+    uint8_t few[64];
+    std::vector<uint8_t> many;
+    uint8_t* replies = few;
+    if (needed > static_cast<int32_t>(sizeof few)) {
+        many.resize(static_cast<size_t>(needed));
+        replies = many.data();
+    }
+    if (RxTake(replies, needed) <= 0)
         return ReadResult::CommError;
     PendingReplies = std::max(PendingReplies - needed, 0);
     size_t next = 0;
@@ -361,23 +371,24 @@ bool TJtagExecuter::MirrowTmsClock(bool Tdi, bool Tms)
     const uint8_t t = Tdi ? 1 : 0;
     const uint8_t m = Tms ? 4 : 0;
     const int64_t fillers = std::max(ClockRepeat, 0);
-    // With room to spare, the clock's bytes go straight into the buffer: no
-    // byte of it fills the buffer, so no flush is skipped.
-    if (fillers <= 64 && OutBufferSize - OutCount > 2 * static_cast<uint32_t>(fillers) + 5 + 8) {
+    // The clock's bytes in one go where they fit with room to spare, as the
+    // calls below would queue them with no flush between.
+    if (fillers <= 16 && OutCount + 5 + 2 * fillers + 16 < OutBufferSize) {
         uint8_t* out = OutBuffer.data() + OutCount;
-        // Eight at a time: what lands beyond the fillers is overwritten next.
-        const auto repeat = [&out, fillers](uint8_t Value) {
-            const uint64_t eight = Value * 0x0101010101010101ull;
-            for (int64_t k = 0; k < fillers; k += 8)
-                std::memcpy(out + k, &eight, 8);
+        // Sixteen bytes stored at once; the clock's own bytes overwrite the
+        // rest.
+        const auto fill = [&](uint8_t Value) {
+            const uint64_t pattern = 0x0101010101010101ull * Value;
+            std::memcpy(out, &pattern, 8);
+            std::memcpy(out + 8, &pattern, 8);
             out += fillers;
         };
         *out++ = MirrowPinCommand;
         *out++ = static_cast<uint8_t>(0x8A | t);
         *out++ = static_cast<uint8_t>(MirrowTmsPin | m);
-        repeat(static_cast<uint8_t>(0x98 | m));
+        fill(static_cast<uint8_t>(0x98 | m));
         *out++ = static_cast<uint8_t>(0xCE | t);
-        repeat(static_cast<uint8_t>(0x8A | t));
+        fill(static_cast<uint8_t>(0x8A | t));
         *out++ = static_cast<uint8_t>(0xCA | t);
         OutCount = static_cast<uint32_t>(out - OutBuffer.data());
         return QueueClockPeriod();

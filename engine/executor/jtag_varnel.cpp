@@ -55,14 +55,19 @@ uint64_t ByteNs(uint8_t Byte, uint8_t& Clock)
 }
 
 // ByteNs of every byte under each of the four native clocks.
+// A byte's device time (low 48 bits) and replies (bits 48 to 62) in one
+// word, summed at once for a whole block; bit 63 marks a clock byte.
 struct TByteTimes {
-    uint32_t Ns[4][256];
+    static constexpr int RepliesShift = 48;
+    static constexpr uint64_t ClockByte = uint64_t{1} << 63;
+    uint64_t Cost[4][256];
     TByteTimes()
     {
         for (int c = 0; c < 4; ++c)
             for (int b = 0; b < 256; ++b) {
                 uint8_t clock = static_cast<uint8_t>(0xA8 + c);
-                Ns[c][b] = static_cast<uint32_t>(ByteNs(static_cast<uint8_t>(b), clock));
+                Cost[c][b] = static_cast<uint32_t>(ByteNs(static_cast<uint8_t>(b), clock)) |
+                             uint64_t{ReplyTable[b >> 4]} << RepliesShift | (b >= 0xA8 && b <= 0xAB ? ClockByte : 0);
             }
     }
 };
@@ -272,21 +277,20 @@ bool TJtagExecuter::VarnelFlush()
     DWORD written = 0;
     if (FtWrite(FtHandle, OutBuffer.data(), OutCount, written) != FT_OK || written != OutCount)
         return false;
-    int32_t replies = 0;
-    uint64_t ns = 0;
+    uint64_t sum = 0;
     // By table, per native clock; a clock byte switches the table.
-    const uint32_t* nsOf = ByteTimes.Ns[VarnelDeviceClock - 0xA8];
+    const uint64_t* costOf = ByteTimes.Cost[VarnelDeviceClock - 0xA8];
     for (uint32_t i = 0; i < OutCount; ++i) {
         const uint8_t b = OutBuffer[i];
-        replies += ReplyTable[b >> 4];
-        ns += nsOf[b];
-        if (b >= 0xA8 && b <= 0xAB) {
+        const uint64_t cost = costOf[b];
+        sum += cost & ~TByteTimes::ClockByte;
+        if (cost & TByteTimes::ClockByte) {
             VarnelDeviceClock = b;
-            nsOf = ByteTimes.Ns[b - 0xA8];
+            costOf = ByteTimes.Cost[b - 0xA8];
         }
     }
-    PendingReplies += replies;
-    NoteDeviceTime(ns);
+    PendingReplies += static_cast<int32_t>(sum >> TByteTimes::RepliesShift);
+    NoteDeviceTime(sum & ((uint64_t{1} << TByteTimes::RepliesShift) - 1));
     OutCount = 0;
     return true;
 }

@@ -1,6 +1,7 @@
 // The SVF player. One object reads, parses and plays one SVF file; a run
 // uses three: the master that the registry creates and the front end polls,
-// and the write-ahead and read-back parsers that Start gives the worker.
+// the write-ahead parser that Start gives the worker and the read-back side
+// that compares what the cable captured with what that parser hands it.
 #pragma once
 
 #include <array>
@@ -40,8 +41,8 @@ public:
     // before (a second Start changes nothing).
     bool Start(int32_t FrequencyHz) override;
     FileStatus GetStatus() override;
-    // Bytes consumed (the parsers' mean while the worker exists) and the
-    // file size, clamped to the 32-bit interface.
+    // Bytes consumed (the write-ahead parser's while the worker exists) and
+    // the file size, clamped to the 32-bit interface.
     int32_t GetPosition() override;
     int32_t GetSize() override;
     void Stop() override;
@@ -89,6 +90,9 @@ public:
     // has been reported as "USB communication error".
     bool ExecuteStatement(const TSVFCommand& Statement);
     bool GotoState(TapState Target);
+    // Gives a statement's MASK item, when it has one, the bits of the kept
+    // mask of its set (which the statement set when it was taken).
+    void CopyMaskInto(TSVFCommand& Statement);
     // Header, body and trailer of the DR (IsDr) or IR set as one shift.
     bool ShiftBits(bool IsDr);
 
@@ -122,12 +126,12 @@ public:
     // Asked for by a FREQUENCY statement without HZ; Start sets it.
     int32_t DefaultFrequency = 0;
 
-    // Which side of a run this parser plays: the write-ahead one never reads
-    // the bits of a TDO vector (only whether there is one), the read-back
-    // one never reads those of a TDI vector, so each keeps their lengths
-    // and gives back their bytes. Both: a parser that does everything.
-    // Check: a parser that follows lengths and states only, keeps no
-    // vector's bits and shifts nothing (CheckFile).
+    // Which side of a run this parser plays: the write-ahead one parses the
+    // file and keeps no TDO bits once it has handed them to the read-back
+    // side, which parses nothing and keeps no TDI bits; each keeps the
+    // other's lengths. Both: a parser that does everything. Check: a parser
+    // that follows lengths and states only, keeps no vector's bits and
+    // shifts nothing (CheckFile).
     enum class TSide : uint8_t { Both, Write, Read, Check };
     TSide Side = TSide::Both;
 
@@ -147,11 +151,18 @@ private:
         const TVarLen* Mask[3];
     };
     TScanParts ScanParts(bool IsDr) const;
+    // The kept TDI, TDO and MASK a scan command sets; null for another.
+    struct TKept {
+        TVarLen* Tdi = nullptr;
+        TVarLen* Tdo = nullptr;
+        TVarLen* Mask = nullptr;
+    };
+    TKept KeptOf(SvfCommand Command);
 
     void FillBuffer();
-    // Takes Count bytes of the read buffer that hold no line end, as that
-    // many ReadChar calls would.
-    void ConsumeRun(int32_t Count);
+    // Takes Count bytes of the read buffer, as that many ReadChar calls
+    // would; the lexer has counted their line ends.
+    void ConsumeRun(int32_t Count, bool EndsWithCR);
     void SendNote(const std::string& Text, MessageKind Kind);
     bool Apply(const TSVFCommand& Statement, TSVFCommand* Donor);
     bool ExecuteScan(bool IsDr);

@@ -77,6 +77,26 @@ void CopyStatement(const TSVFCommand& Source, TSVFCommand& Target)
     }
 }
 
+void SplitReadBack(TSVFCommand& Source, TSVFCommand& Target)
+{
+    Target.Command = Source.Command;
+    Target.InLoop = Source.InLoop;
+    Target.Items.resize(Source.Items.size());
+    for (size_t i = 0; i < Source.Items.size(); ++i) {
+        SvfItem& from = Source.Items[i];
+        SvfItem& to = Target.Items[i];
+        to.Kind = from.Kind;
+        to.Value = from.Value;
+        to.FloatValue = from.FloatValue;
+        if (from.Kind == SvfItemKind::TDO) {
+            to.Vector = std::move(from.Vector);
+            from.Vector = TVarLen::LengthOnly(to.Vector.BitLength());
+        } else {
+            to.Vector = HasVector(from.Kind) ? TVarLen::LengthOnly(from.Vector.BitLength()) : TVarLen();
+        }
+    }
+}
+
 void FreeStatement(TSVFCommand& Statement)
 {
     for (SvfItem& item : Statement.Items)

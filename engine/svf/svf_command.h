@@ -60,3 +60,8 @@ const TVarLen* ItemVector(const TSVFCommand& Statement, SvfItemKind Kind);
 void CopyStatement(const TSVFCommand& Source, TSVFCommand& Target);
 // Releases the statement's vectors once it has been handled.
 void FreeStatement(TSVFCommand& Statement);
+// What the read-back side needs of a statement the write side parsed: its
+// TDO moved out of Source (which keeps the length), the other vectors'
+// lengths only (the write side copies its MASK in once it has shifted),
+// every other item as it is.
+void SplitReadBack(TSVFCommand& Source, TSVFCommand& Target);

@@ -147,9 +147,6 @@ bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
     // is not a TAP state.
     CheckStates(Statement);
 
-    TVarLen* tdi = nullptr;
-    TVarLen* tdo = nullptr;
-    TVarLen* mask = nullptr;
     switch (Statement.Command) {
     case SvfCommand::ENDDR:
         EndDrState = StateOfKind(Statement.Items[0].Kind);
@@ -165,15 +162,15 @@ bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
         if (!Statement.Items.empty() && IsStateKind(Statement.Items[0].Kind))
             RunState = StateOfKind(Statement.Items[0].Kind);
         return true;
-    case SvfCommand::HDR: tdi = &HdrTdi; tdo = &HdrTdo; mask = &HdrMask; break;
-    case SvfCommand::HIR: tdi = &HirTdi; tdo = &HirTdo; mask = &HirMask; break;
-    case SvfCommand::SDR: tdi = &SdrTdi; tdo = &SdrTdo; mask = &SdrMask; break;
-    case SvfCommand::SIR: tdi = &SirTdi; tdo = &SirTdo; mask = &SirMask; break;
-    case SvfCommand::TDR: tdi = &TdrTdi; tdo = &TdrTdo; mask = &TdrMask; break;
-    case SvfCommand::TIR: tdi = &TirTdi; tdo = &TirTdo; mask = &TirMask; break;
     default:
-        return true;
+        break;
     }
+    const TKept kept = KeptOf(Statement.Command);
+    if (!kept.Tdi)
+        return true;
+    TVarLen* const tdi = kept.Tdi;
+    TVarLen* const tdo = kept.Tdo;
+    TVarLen* const mask = kept.Mask;
 
     const int32_t length = ItemInt(Statement, SvfItemKind::Number);
     ++FScanGeneration;
@@ -217,6 +214,31 @@ bool TSVFFile::Apply(const TSVFCommand& Statement, TSVFCommand* Donor)
         RaiseScanMemory(length);
     }
     return true;
+}
+
+TSVFFile::TKept TSVFFile::KeptOf(SvfCommand Command)
+{
+    switch (Command) {
+    case SvfCommand::HDR: return {&HdrTdi, &HdrTdo, &HdrMask};
+    case SvfCommand::HIR: return {&HirTdi, &HirTdo, &HirMask};
+    case SvfCommand::SDR: return {&SdrTdi, &SdrTdo, &SdrMask};
+    case SvfCommand::SIR: return {&SirTdi, &SirTdo, &SirMask};
+    case SvfCommand::TDR: return {&TdrTdi, &TdrTdo, &TdrMask};
+    case SvfCommand::TIR: return {&TirTdi, &TirTdo, &TirMask};
+    default: return {};
+    }
+}
+
+void TSVFFile::CopyMaskInto(TSVFCommand& Statement)
+{
+    const TKept kept = KeptOf(Statement.Command);
+    if (!kept.Mask)
+        return;
+    for (SvfItem& item : Statement.Items)
+        if (item.Kind == SvfItemKind::MASK) {
+            item.Vector = TVarLen::CreateCopy(*kept.Mask);
+            return;
+        }
 }
 
 bool TSVFFile::ExecuteStatement(const TSVFCommand& Statement)

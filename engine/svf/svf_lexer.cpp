@@ -171,8 +171,27 @@ bool TSvfTokens::SplitNext()
 
 void TSvfTokens::SplitAll()
 {
-    while (SplitNext()) {
+    // Plain tokens in one loop; a quoted one goes through SplitNext. Within
+    // FEnd there is no NUL, so every byte up to 32 is a separator.
+    const auto* text = reinterpret_cast<const uint8_t*>(FText.data());
+    size_t i = FPos;
+    while (i < FEnd) {
+        if (text[i] == '"') {
+            FPos = i;
+            SplitNext();
+            i = FPos;
+            continue;
+        }
+        const size_t begin = i;
+        while (FEnd - i >= 8 && !AnyBelow(Load8(text + i), 33))
+            i += 8;
+        while (i < FEnd && text[i] > 32)
+            ++i;
+        FTokens.push_back(TToken{begin, i - begin, -1});
+        while (i < FEnd && text[i] <= 32)
+            ++i;
     }
+    FPos = i;
 }
 
 TSvfTokens SplitTokens(std::string Text)
@@ -252,53 +271,87 @@ void TSVFFile::ReadStatementInto(std::string& buffer)
                 buffer.resize(room);
                 char* const text = buffer.data();
                 char* out = text + at;
-                const auto put = [&](uint8_t c) {
+                // A ')' taken last gives the next byte that is no blank a
+                // blank before it.
+                const auto afterCloseBlank = [&] {
                     if (afterClose) {
                         afterClose = false;
-                        if (c != ' ')
-                            *out++ = ' ';
-                    }
-                    if (c == '(' && (out == text || out[-1] != ' '))
                         *out++ = ' ';
-                    *out++ = Lex.Upper[c];
-                    afterClose = c == ')';
+                    }
                 };
                 while (to < chunkEnd) {
                     const uint8_t c = *to;
                     const TLexClass k = Lex.Class[c];
-                    if (k == TLexClass::Other)
-                        break;
-                    if (k == TLexClass::White) {
-                        if (!inParentheses)
-                            put(' ');
-                        ++to;
-                        continue;
+                    if (k == TLexClass::Other) {
+                        // Comment starts one at a time; a line end outside
+                        // a comment is counted as ReadChar counts it and is
+                        // a blank: a statement per line is one run.
+                        if (!Lex.LineEnd[c])
+                            break;
+                        const bool afterCR = to > from ? to[-1] == 13 : FAfterCR;
+                        if (c == 13 || !afterCR)
+                            ++LineCount;
                     }
-                    if (firstLine < 0 && k != TLexClass::End)
-                        firstLine = LineCount;
-                    put(c);
                     ++to;
-                    if (k == TLexClass::End) {
+                    switch (k) {
+                    case TLexClass::Other:
+                    case TLexClass::White:
+                        // Blanks before the first byte are trimmed in the end.
+                        if (!inParentheses && out != text) {
+                            afterClose = false;
+                            *out++ = ' ';
+                        }
+                        continue;
+                    case TLexClass::End:
+                        afterCloseBlank();
+                        *out++ = ';';
                         ended = true;
                         break;
-                    }
-                    if (k == TLexClass::Open || k == TLexClass::Close) {
-                        inParentheses = k == TLexClass::Open;
+                    case TLexClass::Open:
+                        if (firstLine < 0)
+                            firstLine = LineCount;
+                        afterCloseBlank();
+                        if (out == text || out[-1] != ' ')
+                            *out++ = ' ';
+                        *out++ = '(';
+                        inParentheses = true;
+                        continue;
+                    case TLexClass::Close:
+                        if (firstLine < 0)
+                            firstLine = LineCount;
+                        afterCloseBlank();
+                        *out++ = ')';
+                        afterClose = true;
+                        inParentheses = false;
+                        continue;
+                    case TLexClass::Plain: {
+                        if (firstLine < 0)
+                            firstLine = LineCount;
+                        afterCloseBlank();
+                        *out++ = Lex.Upper[c];
+                        // The rest of a run of plain bytes: a short word a
+                        // byte at a time, a long one eight at a time where
+                        // they are ASCII.
+                        const uint8_t* const shortEnd = to + std::min<ptrdiff_t>(chunkEnd - to, 8);
+                        for (; to < shortEnd && Lex.Class[*to] == TLexClass::Plain; ++to)
+                            *out++ = Lex.Upper[*to];
+                        if (to < shortEnd)
+                            continue;
+                        for (; chunkEnd - to >= 8 && PlainEight(Load8(to)); to += 8, out += 8) {
+                            const uint64_t upper = UpperEight(Load8(to));
+                            std::memcpy(out, &upper, 8);
+                        }
+                        for (; to < chunkEnd && Lex.Class[*to] == TLexClass::Plain; ++to)
+                            *out++ = Lex.Upper[*to];
                         continue;
                     }
-                    // The rest of a run of plain bytes, eight at a time
-                    // where they are ASCII.
-                    for (; chunkEnd - to >= 8 && PlainEight(Load8(to)); to += 8, out += 8) {
-                        const uint64_t upper = UpperEight(Load8(to));
-                        std::memcpy(out, &upper, 8);
                     }
-                    for (; to < chunkEnd && Lex.Class[*to] == TLexClass::Plain; ++to)
-                        *out++ = Lex.Upper[*to];
+                    break;
                 }
                 buffer.resize(static_cast<size_t>(out - text));
             }
             if (to > from) {
-                ConsumeRun(static_cast<int32_t>(to - from));
+                ConsumeRun(static_cast<int32_t>(to - from), to[-1] == 13);
                 if (ended)
                     break;
                 continue;

@@ -28,6 +28,30 @@ bool IsIntegerLiteral(const std::string& Text)
     return true;
 }
 
+bool SameBytes(std::string_view A, std::string_view B)
+{
+    for (size_t i = 0; i < A.size(); ++i)
+        if (A[i] != B[i])
+            return false;
+    return true;
+}
+
+// A number of at most nine decimal digits, the common case, read without a
+// copy; anything else goes through the conversions with their errors.
+bool ShortDecimal(std::string_view Text, int32_t& Value)
+{
+    if (Text.empty() || Text.size() > 9)
+        return false;
+    int32_t v = 0;
+    for (const char c : Text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    Value = v;
+    return true;
+}
+
 constexpr int CommandWordCount = static_cast<int>(SvfCommand::Eof) + 1;
 constexpr int KeywordCount = static_cast<int>(SvfItemKind::SCK) + 1;
 
@@ -52,8 +76,9 @@ struct TWordTable {
     {
         if (Token.empty())
             return false;
+        // Words are short: compared byte by byte, no call into the library.
         for (const TWord& w : ByFirst[static_cast<uint8_t>(Token[0])])
-            if (w.Text == Token) {
+            if (w.Text.size() == Token.size() && SameBytes(w.Text, Token)) {
                 Found = w.Value;
                 return true;
             }
@@ -149,7 +174,9 @@ SvfItem& AddItem(TSVFCommand& Statement, SvfItemKind Kind)
 
 int32_t ParseIntToken(TSvfTokens& Tokens, int32_t Index)
 {
-    const int32_t value = StrToInt(Tokens.Get(Index));
+    int32_t value = 0;
+    if (!ShortDecimal(Tokens.View(Index), value))
+        value = StrToInt(Tokens.Get(Index));
     Tokens.Consume(Index);
     return value;
 }
@@ -215,12 +242,15 @@ void TSVFFile::ParseStatementText(TSVFCommand& Statement)
     int32_t length = 0;
     if (IsScan(Statement.Command)) {
         // Range-checked before any vector is sized from it.
-        const std::string token = tokens.Get(1);
+        const std::string_view token = tokens.View(1);
         int64_t value = 0;
-        if (!TryStrToInt64(token, value)) {
+        int32_t shortValue = 0;
+        if (ShortDecimal(token, shortValue)) {
+            value = shortValue;
+        } else if (const std::string text(token); !TryStrToInt64(text, value)) {
             // A number too long for 64 bits is out of range, not malformed.
-            if (!IsIntegerLiteral(token))
-                value = StrToInt64(token); // raises the conversion error
+            if (!IsIntegerLiteral(text))
+                value = StrToInt64(text); // raises the conversion error
             else
                 value = -1;
         }
@@ -259,10 +289,9 @@ void TSVFFile::ParseStatementText(TSVFCommand& Statement)
             if (IsScan(Statement.Command) && SignificantBits(digits) > static_cast<uint64_t>(length))
                 RaiseLineError(std::string(SvfItemKindName(kind)) + " value has a set bit beyond the scan length of " +
                                std::to_string(length) + " bits");
-            // A side that never reads the bits of this kind keeps its
-            // length only: a long vector is neither stored nor allocated.
-            const bool bitsRead = Side == TSide::Both || (Side == TSide::Write && kind != SvfItemKind::TDO) ||
-                                  (Side == TSide::Read && kind != SvfItemKind::TDI);
+            // The check keeps lengths only: a long vector is neither
+            // stored nor allocated.
+            const bool bitsRead = Side != TSide::Check;
             TVarLen vector;
             if (!bitsRead) {
                 vector = TVarLen::LengthOnly(length);

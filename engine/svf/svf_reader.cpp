@@ -36,12 +36,8 @@ int32_t TSVFFile::GetPosition()
 {
     if (!FThread)
         return ClampTo32(BytesRead());
-    int64_t sum = 0;
-    if (FThread->ReadParser)
-        sum += FThread->ReadParser->BytesRead();
-    if (FThread->WriteParser)
-        sum += FThread->WriteParser->BytesRead();
-    return ClampTo32(sum / 2);
+    // The read-back side reads no file: it is handed what this parser read.
+    return ClampTo32(FThread->WriteParser ? FThread->WriteParser->BytesRead() : 0);
 }
 
 int32_t TSVFFile::GetSize()
@@ -96,11 +92,11 @@ uint8_t TSVFFile::ReadChar()
     return c;
 }
 
-void TSVFFile::ConsumeRun(int32_t Count)
+void TSVFFile::ConsumeRun(int32_t Count, bool EndsWithCR)
 {
     FBufferPos += Count;
     FBytesRead.store(FBytesRead.load(std::memory_order_relaxed) + Count, std::memory_order_relaxed);
-    FAfterCR = false;
+    FAfterCR = EndsWithCR;
     if (FBufferPos >= FBufferFill)
         FillBuffer();
 }

@@ -91,10 +91,10 @@ void TReadWriteThread::Play()
             reader.PassesLeft = 0;
             if (writer.ReplayIndex != static_cast<int32_t>(writer.LoopRecording.size()))
                 throw Exception("Internal LOOP-ENDLOOP synchronization error (1)");
-            if (reader.ReplayIndex != static_cast<int32_t>(reader.LoopRecording.size()))
+            // The write side waited at the pass's ENDLOOP: nothing after it
+            // may be queued for the read side yet.
+            if (!ReadBack.empty())
                 throw Exception("Internal LOOP-ENDLOOP synchronization error (2)");
-            if (writer.ReplayIndex != reader.ReplayIndex)
-                throw Exception("Internal LOOP-ENDLOOP synchronization error (3)");
             reader.LoopControl = TLoopControl::GoOn;
         }
 
@@ -103,6 +103,18 @@ void TReadWriteThread::Play()
             advanced = true;
             FreeStatement(w);
             writer.NextStatement(w);
+            // The file is parsed once in a run: the read side takes its part
+            // of each statement from here, in the order they are played.
+            // A handled statement's storage is used again: short statements
+            // then cost no allocation on their way.
+            if (SpareParts.empty()) {
+                ReadBack.emplace_back();
+            } else {
+                ReadBack.push_back(std::move(SpareParts.back()));
+                SpareParts.pop_back();
+            }
+            TSVFCommand& part = ReadBack.back();
+            SplitReadBack(w, part);
             // The statement's vectors move into the kept ones: nothing else
             // reads them, and a long scan's are not held twice.
             if (!writer.TakeStatement(w)) {
@@ -113,6 +125,9 @@ void TReadWriteThread::Play()
                 SetError();
                 return;
             }
+            // Copied once the shift's buffers are given back: a long scan's
+            // mask is not held twice beside them.
+            writer.CopyMaskInto(part);
             // The write side waits here until the read side has judged the
             // pass; ExecuteStatement has flushed the cable.
             if (w.Command == SvfCommand::ENDLOOP && w.InLoop)
@@ -123,14 +138,16 @@ void TReadWriteThread::Play()
             }
         }
 
-        if (r.Command != SvfCommand::Eof) {
-            if (r.Command == SvfCommand::None) {
-                reader.NextStatement(r);
-                if (!reader.TakeStatement(r)) {
-                    UsbFailure();
-                    return;
-                }
+        if (r.Command == SvfCommand::None && !ReadBack.empty()) {
+            std::swap(r, ReadBack.front());
+            SpareParts.push_back(std::move(ReadBack.front()));
+            ReadBack.pop_front();
+            if (!reader.TakeStatement(r)) {
+                UsbFailure();
+                return;
             }
+        }
+        if (r.Command != SvfCommand::Eof && r.Command != SvfCommand::None) {
             if (ReadBackReady(reader.CheckStatement(r))) {
                 advanced = true;
                 if (r.Command != SvfCommand::Eof) {

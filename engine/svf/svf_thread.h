@@ -2,8 +2,10 @@
 // read-back parser behind it that compares what the cable captured.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "svf/svf.h"
 #include "base/playerthread.h"
@@ -17,6 +19,10 @@ public:
 
     std::unique_ptr<TSVFFile> ReadParser;
     std::unique_ptr<TSVFFile> WriteParser;
+    // The read side's part of the statements the write side has played and
+    // the read side not yet taken: the read side parses nothing itself.
+    std::deque<TSVFCommand> ReadBack;
+    std::vector<TSVFCommand> SpareParts;
 
 protected:
     void Play() override;

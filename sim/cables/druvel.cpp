@@ -1,6 +1,7 @@
 #include "cables/druvel.h"
 
 #include <algorithm>
+#include <array>
 
 #include "scenario/trace.h"
 
@@ -54,10 +55,26 @@ void DruvelProtocol::FastExecute(const uint8_t* Data, size_t Count)
     // with 1 and nothing is clocked.
     TReplyBatch replies(*this);
     const auto reply = [&](uint8_t Byte) { replies.Add(Byte); };
+    static const auto Arguments = [] {
+        std::array<int8_t, 256> table{};
+        for (int b = 0; b < 256; ++b)
+            table[static_cast<size_t>(b)] = static_cast<int8_t>(ArgumentsOf(static_cast<uint8_t>(b)));
+        return table;
+    }();
+    // Both arguments are in: a byte command's data follow, a bit read answers.
+    const auto argumentsTaken = [&] {
+        FInCommand = false;
+        if (FOpcode == 0x11 || FOpcode == 0x31) {
+            FDataLeft = (FArgs[0] | uint32_t{FArgs[1]} << 8) + 1u;
+            FInCommand = true;
+        } else if (FOpcode == 0x33) {
+            reply(static_cast<uint8_t>((1u << std::min(FArgs[0] + 1, 8)) - 1));
+        }
+    };
     for (size_t i = 0; i < Count; ++i) {
         const uint8_t b = Data[i];
         if (!FInCommand) {
-            const int arguments = ArgumentsOf(b);
+            const int arguments = Arguments[b];
             if (arguments < 0) {
                 reply(BadCommandReply);
                 reply(b);
@@ -66,17 +83,19 @@ void DruvelProtocol::FastExecute(const uint8_t* Data, size_t Count)
             FOpcode = b;
             FArgCount = 0;
             FInCommand = arguments > 0;
+            // A command whose arguments are in this block is taken whole.
+            if (arguments == 2 && Count - i > 2) {
+                FArgs[0] = Data[i + 1];
+                FArgs[1] = Data[i + 2];
+                FArgCount = 2;
+                i += 2;
+                argumentsTaken();
+            }
         } else if (FArgCount < 2) {
             FArgs[FArgCount++] = b;
             if (FArgCount < 2)
                 continue;
-            FInCommand = false;
-            if (FOpcode == 0x11 || FOpcode == 0x31) {
-                FDataLeft = (FArgs[0] | uint32_t{FArgs[1]} << 8) + 1u;
-                FInCommand = true;
-            } else if (FOpcode == 0x33) {
-                reply(static_cast<uint8_t>((1u << std::min(FArgs[0] + 1, 8)) - 1));
-            }
+            argumentsTaken();
         } else {
             const size_t take = std::min<size_t>(FDataLeft, Count - i);
             if (FOpcode == 0x31)

@@ -1,6 +1,8 @@
 #include "cables/mirrow.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,39 +19,34 @@ namespace {
 constexpr uint32_t Divisors[32] = {0,   2,   3,   4,   5,   6,   8,   9,   10,  12,  15,  20,  30,  40,  50,  60,
                                    75,  80,  90,  100, 120, 150, 200, 250, 300, 375, 500, 600, 750, 800, 900, 1000};
 
-// The CRC of each byte value, so that an image costs one look-up a byte.
-struct TCrcTable {
-    uint32_t Of[256];
-    constexpr TCrcTable() : Of()
-    {
-        for (uint32_t v = 0; v < 256; ++v) {
-            uint32_t c = v;
-            for (int i = 0; i < 8; ++i)
-                c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-            Of[v] = c;
-        }
-    }
-};
-constexpr TCrcTable CrcTable;
-
 uint32_t Crc32Step(uint32_t Crc, uint8_t Byte)
 {
-    return (Crc >> 8) ^ CrcTable.Of[(Crc ^ Byte) & 0xFF];
+    // By table: every run checks an image of some 130 kB.
+    static const auto Table = [] {
+        std::array<uint32_t, 256> table{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int i = 0; i < 8; ++i)
+                c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+            table[n] = c;
+        }
+        return table;
+    }();
+    return (Crc >> 8) ^ Table[(Crc ^ Byte) & 0xFF];
 }
 
-// The first byte from From on that is no operand (bit 7 clear), or End;
-// eight bytes at a time, for the long runs of a TMS clock's pin bytes.
+// The first byte from From on that is no operand (bit 7 clear), or End.
 const uint8_t* OperandsEnd(const uint8_t* From, const uint8_t* End)
 {
-    constexpr uint64_t Highs = 0x8080808080808080ull;
-    for (uint64_t eight; End - From >= 8; From += 8) {
-        std::memcpy(&eight, From, 8);
-        if (const uint64_t lows = ~eight & Highs)
-            return From + __builtin_ctzll(lows) / 8;
+    // A word at a time: the first byte whose top bit is clear ends the run.
+    while (End - From >= 8) {
+        uint64_t word;
+        std::memcpy(&word, From, sizeof word);
+        if (const uint64_t commands = ~word & 0x8080808080808080ull)
+            return From + (__builtin_ctzll(commands) >> 3);
+        From += 8;
     }
-    while (From < End && *From >= 0x80)
-        ++From;
-    return From;
+    return std::find_if(From, End, [](uint8_t Byte) { return Byte < 0x80; });
 }
 
 std::string Hex16(uint64_t Value, int Digits)
@@ -209,9 +206,16 @@ void MirrowProtocol::SessionClosed()
 void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
 {
     TReplyBatch replies(*this);
+    // Outside FIFO mode (the image's upload) the bytes go as the device
+    // takes them, the block at once: no data byte changes the mode.
+    if (FMode != 0x40) {
+        Execute(Data, Count);
+        return;
+    }
+    // Only what goes through Execute changes the mode or the image.
+    bool fifo = FMode == 0x40 && FConfigured;
     for (size_t i = 0; i < Count; ++i) {
         const uint8_t b = Data[i];
-        const bool fifo = FMode == 0x40 && FConfigured;
         const bool shift = (FCommand & 0xF0) == 0x40;
         if (fifo && (b & 0x80) && (shift || FCommand == 0x20 || FCommand == 0x12 || (FCommand & 0xF0) == 0x50)) {
             if (!shift || !(FCommand & 0x08)) {
@@ -235,6 +239,7 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
             // Everything else as the device does it, after the replies so far.
             replies.Send();
             Execute(&b, 1);
+            fifo = FMode == 0x40 && FConfigured;
             continue;
         }
         ++FOffset;
@@ -463,9 +468,15 @@ void MirrowProtocol::Operand(uint8_t Byte)
     case 0x14:
         if (n == 0 && Byte >= 0x81 && Byte <= 0x9F) {
             FClockIndex = Byte & 0x1F;
-            if (FMask.Clock)
-                TraceEvent("clock index=" + std::to_string(FClockIndex) +
-                           " hz=" + std::to_string(30000000 / Divisors[FClockIndex]));
+            if (FMask.Clock) {
+                // A run's waits switch the clock twice each: no string is
+                // built piece by piece for every line.
+                char line[64] = "clock index=";
+                char* end = std::to_chars(line + 12, line + 24, FClockIndex).ptr;
+                end = std::copy_n(" hz=", 4, end);
+                end = std::to_chars(end, line + sizeof line, 30000000 / Divisors[FClockIndex]).ptr;
+                TraceEvent(std::string_view(line, static_cast<size_t>(end - line)));
+            }
         } else if (n == 1 && (Byte == 0xB2 || Byte == 0xA2)) {
             if (FMask.Clock)
                 TraceEvent(std::string("clock mode=") + (Byte == 0xB2 ? "fast" : "spi0"));

@@ -180,7 +180,7 @@ CableProtocol::CableProtocol(const std::string& Kind, const json& Device)
         FWho += ":" + Device.at("serial").get<std::string>();
 }
 
-void CableProtocol::TraceEvent(const std::string& Text) const
+void CableProtocol::TraceEvent(std::string_view Text) const
 {
     TraceLine(FWho, Text);
 }

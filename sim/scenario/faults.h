@@ -82,6 +82,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -206,7 +207,7 @@ protected:
         size_t FCount = 0;
     };
     // One trace line, prefixed with Who().
-    void TraceEvent(const std::string& Text) const;
+    void TraceEvent(std::string_view Text) const;
 
 private:
     struct Held {

@@ -25,9 +25,13 @@ void Keep(std::initializer_list<std::string_view> Parts)
     // With a file the trace goes there alone: a long run writes more than
     // memory would hold.
     if (File.is_open()) {
+        // One write a line: a run of the emulator traces tens of thousands.
+        static std::string joined;
+        joined.clear();
         for (std::string_view part : Parts)
-            File << part;
-        File << '\n';
+            joined += part;
+        joined += '\n';
+        File.write(joined.data(), static_cast<std::streamsize>(joined.size()));
         return;
     }
     if (Lines.size() >= MaxTraceLinesInMemory) {

@@ -62,7 +62,7 @@ TEST_F(SvfWorker, EmptyFileIsResetAndTwoFlushes)
     EXPECT_EQ(cable.Tms, "111111");
     EXPECT_EQ(cable.Calls, (Strings{"freq 1000000 apply", "flush", "flush"}));
     EXPECT_TRUE(cable.Messages.empty());
-    EXPECT_EQ(player->GetPosition(), 8) << "both parsers read the end text once";
+    EXPECT_EQ(player->GetPosition(), 8) << "the parser reads the end text once";
 }
 
 TEST_F(SvfWorker, PlaysAFileThroughTheChain)
@@ -376,6 +376,37 @@ TEST_F(SvfWorker, LoopPassesWaitForTheReadBackVerdict)
         } else {
             EXPECT_EQ(cable.MessagesOf(MessageKind::Error).size(), 3u) << c.name << ": the last pass reports";
         }
+        EXPECT_TRUE(cable.Violations.empty()) << c.name;
+        player.reset();
+    }
+}
+
+TEST_F(SvfWorker, ReadBackComparesWithWhatEachStatementLeaves)
+{
+    // The read side is handed each statement by the write side: what a
+    // statement leaves for the next (a MASK kept, a TDO not) must be what
+    // it would have kept parsing the file itself.
+    const struct {
+        const char* name;
+        std::string content;
+        std::function<std::vector<uint8_t>(uint32_t, int)> capture;
+        FileStatus status;
+        int shifts;
+    } cases[] = {
+        {"a MASK kept for the next SDR", "SDR 8 TDI (00) TDO (01) MASK (0F);\nSDR 8 TDI (00) TDO (F1);\n",
+         CapturesOneFrom(0), FileStatus::Succeeded, 2},
+        {"a kept MASK still checks", "SDR 8 TDI (00) TDO (01) MASK (0F);\nSDR 8 TDI (00) TDO (F3);\n",
+         CapturesOneFrom(0), FileStatus::Failed, 2},
+        {"a TDO not kept", "SDR 8 TDI (00) TDO (01);\nSDR 8 TDI (00);\n",
+         [](uint32_t, int index) { return svftest::BitsOf(index == 0 ? 1 : 0, 8); }, FileStatus::Succeeded, 2},
+        {"a MASK in a replayed pass", "LOOP 3;\nSDR 8 TDI (00) TDO (F1) MASK (0F);\nENDLOOP;\n", CapturesOneFrom(1),
+         FileStatus::Succeeded, 2},
+    };
+    for (const auto& c : cases) {
+        cable = TFakeCable{};
+        cable.DrCapture = c.capture;
+        EXPECT_EQ(Run(c.content), c.status) << c.name;
+        EXPECT_EQ(cable.Count("shift"), c.shifts) << c.name;
         EXPECT_TRUE(cable.Violations.empty()) << c.name;
         player.reset();
     }
