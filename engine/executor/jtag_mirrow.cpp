@@ -236,10 +236,10 @@ bool TJtagExecuter::MirrowFlush()
     // one tick a byte, the waits, one TCK period a shifted bit.
     TMirrowStream stream = MirrowStream;
     int32_t replies = 0;
-    uint64_t thirds = 0;
+    // Every byte's tick at once; the loop adds what some take beyond it.
+    uint64_t thirds = uint64_t{OutCount} * TickThirds;
     for (uint32_t i = 0; i < OutCount; ++i) {
         const uint8_t b = OutBuffer[i];
-        thirds += TickThirds;
         if (b < 0x80) {
             stream.Command = b;
             stream.Operands = 0;
@@ -255,7 +255,6 @@ bool TJtagExecuter::MirrowFlush()
             // clock: the run of them at once.
             const uint32_t end = static_cast<uint32_t>(
                 OperandsEnd(OutBuffer.data() + i + 1, OutBuffer.data() + OutCount) - OutBuffer.data());
-            thirds += (end - i - 1) * TickThirds;
             stream.Operands += end - i;
             i = end - 1;
             continue;
