@@ -13,6 +13,18 @@ std::mutex Lock;
 std::vector<std::string> Lines;
 uint64_t Dropped = 0;
 std::ofstream File;
+// Lines for the file not yet handed to it: a write per block, not per line
+// (a run of the emulator traces tens of thousands); flushed with the file.
+std::string Pending;
+constexpr size_t PendingBlock = 8192;
+
+void WritePending()
+{
+    if (Pending.empty())
+        return;
+    File.write(Pending.data(), static_cast<std::streamsize>(Pending.size()));
+    Pending.clear();
+}
 
 } // namespace
 
@@ -25,13 +37,11 @@ void Keep(std::initializer_list<std::string_view> Parts)
     // With a file the trace goes there alone: a long run writes more than
     // memory would hold.
     if (File.is_open()) {
-        // One write a line: a run of the emulator traces tens of thousands.
-        static std::string joined;
-        joined.clear();
         for (std::string_view part : Parts)
-            joined += part;
-        joined += '\n';
-        File.write(joined.data(), static_cast<std::streamsize>(joined.size()));
+            Pending += part;
+        Pending += '\n';
+        if (Pending.size() >= PendingBlock)
+            WritePending();
         return;
     }
     if (Lines.size() >= MaxTraceLinesInMemory) {
@@ -59,8 +69,10 @@ void TraceLine(std::string_view Who, std::string_view Text)
 void TraceFlush()
 {
     std::lock_guard<std::mutex> guard(Lock);
-    if (File.is_open())
+    if (File.is_open()) {
+        WritePending();
         File.flush();
+    }
 }
 
 std::vector<std::string> TraceLines()
@@ -82,8 +94,10 @@ void TraceClear()
 void TraceToFile(const std::string& Path)
 {
     std::lock_guard<std::mutex> guard(Lock);
-    if (File.is_open())
+    if (File.is_open()) {
+        WritePending();
         File.close();
+    }
     if (!Path.empty())
         File.open(Path, std::ios::app);
 }
