@@ -187,10 +187,15 @@ int32_t TJtagExecuter::RxAvailable()
     return RxCount();
 }
 
-int32_t TJtagExecuter::RxTake(uint8_t* Dest, int32_t N)
+int32_t TJtagExecuter::RxAvailableFor(int32_t N)
 {
     // Bytes already in the ring need no look at the driver.
-    const int32_t available = RxCount() >= N ? RxCount() : RxAvailable();
+    return RxCount() >= N ? RxCount() : RxAvailable();
+}
+
+int32_t TJtagExecuter::RxTake(uint8_t* Dest, int32_t N)
+{
+    const int32_t available = RxAvailableFor(N);
     if (available == -1)
         return -1;
     if (available < N)
@@ -297,8 +302,7 @@ ReadResult TJtagExecuter::ClaimReplies(int32_t N)
     // run at its next look.
     if (CutByStop)
         return ReadResult::NotYet;
-    // Replies already in the ring need no look at the driver.
-    const int32_t available = RxCount() >= N ? RxCount() : RxAvailable();
+    const int32_t available = RxAvailableFor(N);
     if (available == -1)
         return ReadResult::CommError;
     if (available < N) {

@@ -261,16 +261,21 @@ public:
     bool PutRepeated(uint8_t Value, int64_t Times)
     {
         if (Times >= 0 && Times <= 16 && OutCount + 16 <= OutBufferSize && OutCount + Times < OutBufferSize) {
-            // Sixteen bytes stored at once; those past Times are not queued.
-            const uint64_t pattern = 0x0101010101010101ull * Value;
-            std::memcpy(OutBuffer.data() + OutCount, &pattern, 8);
-            std::memcpy(OutBuffer.data() + OutCount + 8, &pattern, 8);
+            StoreSixteen(OutBuffer.data() + OutCount, Value);
             OutCount += static_cast<uint32_t>(Times);
             return true;
         }
         return PutRepeatedRun(Value, Times);
     }
     bool PutRepeatedRun(uint8_t Value, int64_t Times);
+    // Sixteen copies of Value at Out, in two stores: a repeat of up to 16
+    // queues this many and counts only its own (the rest is not queued).
+    static void StoreSixteen(uint8_t* Out, uint8_t Value)
+    {
+        const uint64_t pattern = 0x0101010101010101ull * Value;
+        std::memcpy(Out, &pattern, 8);
+        std::memcpy(Out + 8, &pattern, 8);
+    }
     // By the kind in use: Varnel VarnelFlush, the others PlainFlush. A
     // flush that fails marks the cable failed; a failed cable is not
     // written again.
@@ -280,6 +285,8 @@ public:
     bool ReadPending();
     // ReadPending, then the bytes held; -1 when ReadPending failed.
     int32_t RxAvailable();
+    // The bytes held, with a look at the driver only when fewer than N are.
+    int32_t RxAvailableFor(int32_t N);
     // -1 USB error; 0 fewer than N available, nothing taken; 1 taken.
     int32_t RxTake(uint8_t* Dest, int32_t N);
     void RxReset();

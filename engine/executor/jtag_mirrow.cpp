@@ -334,8 +334,7 @@ ReadResult TJtagExecuter::MirrowReadTdo(uint8_t* Tdo, const uint8_t* Capture, in
         return ReadResult::CommError;
     if (CutByStop)
         return ReadResult::NotYet;
-    // Replies already in the ring need no look at the driver.
-    const int32_t available = RxCount() >= needed ? RxCount() : RxAvailable();
+    const int32_t available = RxAvailableFor(needed);
     if (available == -1)
         return ReadResult::CommError;
     if (available < needed)
@@ -374,12 +373,9 @@ bool TJtagExecuter::MirrowTmsClock(bool Tdi, bool Tms)
     // calls below would queue them with no flush between.
     if (fillers <= 16 && OutCount + 5 + 2 * fillers + 16 < OutBufferSize) {
         uint8_t* out = OutBuffer.data() + OutCount;
-        // Sixteen bytes stored at once; the clock's own bytes overwrite the
-        // rest.
+        // The clock's own bytes overwrite what a fill stores beyond it.
         const auto fill = [&](uint8_t Value) {
-            const uint64_t pattern = 0x0101010101010101ull * Value;
-            std::memcpy(out, &pattern, 8);
-            std::memcpy(out + 8, &pattern, 8);
+            StoreSixteen(out, Value);
             out += fillers;
         };
         *out++ = MirrowPinCommand;

@@ -88,7 +88,6 @@ void TReadWriteThread::Play()
 
         if (reader.LoopControl == TLoopControl::Break) {
             writer.PassesLeft = 0;
-            reader.PassesLeft = 0;
             if (writer.ReplayIndex != static_cast<int32_t>(writer.LoopRecording.size()))
                 throw Exception("Internal LOOP-ENDLOOP synchronization error (1)");
             // The write side waited at the pass's ENDLOOP: nothing after it

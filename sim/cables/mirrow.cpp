@@ -212,8 +212,8 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
         Execute(Data, Count);
         return;
     }
-    // Only what goes through Execute changes the mode or the image.
-    bool fifo = FMode == 0x40 && FConfigured;
+    // Only what goes through Execute changes the image's state.
+    bool fifo = FConfigured;
     for (size_t i = 0; i < Count; ++i) {
         const uint8_t b = Data[i];
         const bool shift = (FCommand & 0xF0) == 0x40;
@@ -239,7 +239,7 @@ void MirrowProtocol::FastExecute(const uint8_t* Data, size_t Count)
             // Everything else as the device does it, after the replies so far.
             replies.Send();
             Execute(&b, 1);
-            fifo = FMode == 0x40 && FConfigured;
+            fifo = FConfigured;
             continue;
         }
         ++FOffset;

@@ -1,7 +1,5 @@
 #include "cables/varnel.h"
 
-#include <array>
-
 #include "scenario/trace.h"
 
 namespace sim {
@@ -38,11 +36,6 @@ VarnelProtocol::VarnelProtocol(const json& Device)
 
 int VarnelProtocol::FastReply(uint8_t Byte) const
 {
-    return FastReplyOf(Byte);
-}
-
-int VarnelProtocol::FastReplyOf(uint8_t Byte)
-{
     if (!RepliesByNibble[Byte >> 4])
         return -1;
     // A native shift reads one bit a cycle; a pin byte reads TDO in bit 3
@@ -52,22 +45,6 @@ int VarnelProtocol::FastReplyOf(uint8_t Byte)
     if ((Byte & 0xF0) == 0xD0)
         return 0x08 | (Byte & 1 ? 0x10 : 0);
     return 0x00;
-}
-
-void VarnelProtocol::FastExecute(const uint8_t* Data, size_t Count)
-{
-    // Each byte's reply by table: a block of a shift's bytes goes at the
-    // pace of a memory copy, as the chip would take it.
-    static const auto Replies = [] {
-        std::array<int16_t, 256> table{};
-        for (int b = 0; b < 256; ++b)
-            table[static_cast<size_t>(b)] = static_cast<int16_t>(FastReplyOf(static_cast<uint8_t>(b)));
-        return table;
-    }();
-    TReplyBatch replies(*this);
-    for (size_t i = 0; i < Count; ++i)
-        if (const int16_t r = Replies[Data[i]]; r >= 0)
-            replies.Add(static_cast<uint8_t>(r));
 }
 
 void VarnelProtocol::SessionClosed()

@@ -70,8 +70,6 @@ public:
 protected:
     void Execute(const uint8_t* Data, size_t Count) override;
     int FastReply(uint8_t Byte) const override;
-    void FastExecute(const uint8_t* Data, size_t Count) override;
-    static int FastReplyOf(uint8_t Byte);
     void SessionClosed() override;
     // A3 A8 Ex C8 written alone.
     bool IsClosingWrite(const uint8_t* Data, size_t Count) const override

@@ -331,9 +331,16 @@ std::chrono::steady_clock::time_point CableProtocol::WriteReturnsAt()
 
 void CableProtocol::FastExecute(const uint8_t* Data, size_t Count)
 {
+    // By table: a block of a shift's bytes goes at the pace of a memory
+    // copy, as the chip would take it.
+    if (!FFastRepliesMade) {
+        for (int b = 0; b < 256; ++b)
+            FFastReplies[static_cast<size_t>(b)] = static_cast<int16_t>(FastReply(static_cast<uint8_t>(b)));
+        FFastRepliesMade = true;
+    }
     TReplyBatch replies(*this);
     for (size_t i = 0; i < Count; ++i)
-        if (const int r = FastReply(Data[i]); r >= 0)
+        if (const int16_t r = FFastReplies[Data[i]]; r >= 0)
             replies.Add(static_cast<uint8_t>(r));
 }
 

@@ -75,6 +75,7 @@
 //                              for the host (how busy the host kept it)
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -168,7 +169,9 @@ protected:
     virtual void Execute(const uint8_t* Data, size_t Count) = 0;
     // Fast mode: the reply a command byte gets when every captured bit
     // reads 1, or -1 for a byte that gets none. One byte in, at most one
-    // reply out; a kind whose commands span bytes overrides FastExecute.
+    // reply out, by the byte alone (FastExecute asks once a byte value and
+    // answers from a table); a kind whose commands span bytes overrides
+    // FastExecute.
     virtual int FastReply(uint8_t) const { return -1; }
     virtual void FastExecute(const uint8_t* Data, size_t Count);
     // The write holds the kind's closing bytes (for the close_fails fault).
@@ -210,6 +213,9 @@ protected:
     void TraceEvent(std::string_view Text) const;
 
 private:
+    // FastReply of every byte value, made at the first fast write.
+    std::array<int16_t, 256> FFastReplies{};
+    bool FFastRepliesMade = false;
     struct Held {
         uint8_t Byte;
         uint64_t ReadyAtPoll;
